@@ -1,0 +1,43 @@
+#include "serial/error_reporter.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace tavrin::serial {
+
+void ErrorSink::Debug(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+std::string FormatErrorReport(int error, std::string_view step) {
+  // strerror gives the system's description; an unknown code still gives a text
+  // ("Unknown error N"), which plays the part of an empty description.
+  char buffer[256] = {};
+  const char* description = strerror_r(error, buffer, sizeof buffer);
+  std::string text = "Error " + std::to_string(error) + ": ";
+  text.append(step);
+  text += ".\n\r";
+  text += description ? description : "";
+  text += "\r\n";
+  return text;
+}
+
+void ErrorReporter::ReportError(std::string_view step, int error) {
+  const std::string text = FormatErrorReport(error, step);
+  sink_.Debug(text);
+  sink_.ShowError(text);
+}
+
+void ErrorReporter::ReportErrorAndExit(std::string_view step, int error) {
+  ReportError(step, error);
+  sink_.EndProcess();
+}
+
+void ErrorReporter::ReportErrorCloseAndExit(std::string_view step, int error,
+                                            const std::function<void()>& closePort) {
+  ReportError(step, error);
+  if (closePort) closePort();
+  sink_.EndProcess();
+}
+
+}  // namespace tavrin::serial

@@ -1,0 +1,88 @@
+// The serial device as the link sees it: one interface, one backend per platform
+// (PosixSerialDevice on Linux), and in-memory or pseudo-terminal devices in tests.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tavrin::serial {
+
+struct PortSettings;
+
+// Outcome of a device call that can fail at the system level.
+struct DeviceResult {
+  bool ok = true;
+  int error = 0;     // errno of the failed call
+  std::string step;  // name of the failed step, as reports give it ("SetCommState", ...)
+
+  static DeviceResult Ok() { return {}; }
+  static DeviceResult Fail(int err, std::string stepName) { return {false, err, std::move(stepName)}; }
+};
+
+// Outcome of a read or write that waits.
+enum class IoStatus {
+  kOk,       // bytes moved (possibly 0 on a read whose wait ended quietly)
+  kTimeout,  // the wait ended with nothing moved
+  kStopped,  // the stop signal was raised while waiting
+  kFailed,   // the device failed; errno is in the result
+};
+
+struct IoResult {
+  IoStatus status = IoStatus::kOk;
+  std::size_t count = 0;
+  int error = 0;
+};
+
+// Modem input lines as sampled from the device.
+struct ModemLines {
+  bool cts = false;
+  bool dsr = false;
+  bool rlsd = false;  // carrier detect
+  bool ring = false;
+};
+
+// Cumulative line-error counters (as the kernel keeps them).
+struct LineCounters {
+  std::uint64_t frame = 0;
+  std::uint64_t overrun = 0;
+  std::uint64_t parity = 0;
+  std::uint64_t brk = 0;
+  std::uint64_t bufferOverrun = 0;
+};
+
+// A file descriptor that poll() can wait on; raised by SerialLink to end waits.
+// Implementations use it to give up a blocking read or write (-1: no stop signal).
+using StopFd = int;
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  // Reads what has arrived, waiting up to `timeout` for the first byte and returning once
+  // the line is quiet. Gives up with kStopped when `stop` becomes readable.
+  virtual IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
+                        StopFd stop) = 0;
+  // Writes all bytes unless the stop signal is raised, the device fails or `timeout`
+  // passes; count says how many went out.
+  virtual IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
+                         StopFd stop) = 0;
+
+  virtual DeviceResult PurgeReceive() = 0;  // drop what has been received, unread
+  virtual DeviceResult PurgeBoth() = 0;     // drop unread input and unsent output
+
+  virtual DeviceResult SetDtr(bool on) = 0;
+  virtual DeviceResult SetRts(bool on) = 0;
+  // Modem lines; nullopt when the device has none (pseudo-terminal, some USB CDC).
+  virtual std::optional<ModemLines> GetModemLines() = 0;
+  // Line-error counters; nullopt when the device keeps none.
+  virtual std::optional<LineCounters> GetLineCounters() = 0;
+  // Bytes waiting in the input and output queues.
+  virtual std::size_t InputQueued() = 0;
+  virtual std::size_t OutputQueued() = 0;
+};
+
+}  // namespace tavrin::serial
