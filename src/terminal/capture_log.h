@@ -1,0 +1,112 @@
+// CaptureLog: the capture file test_1.log, master copy of everything the output window
+// shows. Each block is appended to the file, then read back from the file at the stream
+// offset and handed to the OutputSink, so the output shows exactly what the file holds.
+// Also the logic of the Save and Clear commands on that file.
+//
+// Threads: WriteToCapture is called by the reader/status thread (received text) and the
+// transfer thread (report blocks); Save, Clear and CloseAndDelete by the user-interface
+// thread. All of them run under the capture lock, so an append never lands inside Save's
+// read and never uses a file that Clear has closed. The OutputSink and the ErrorReporter
+// are called with the capture lock held.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "serial/error_reporter.h"
+#include "terminal/capture_sink.h"
+#include "terminal/output_sink.h"
+
+namespace tavrin::terminal {
+
+inline constexpr std::string_view kCaptureFileName = "test_1.log";
+
+// Fixed texts of the Save command's message boxes.
+inline constexpr std::string_view kProgramCaption = "Tavrin 1.1";
+inline constexpr std::string_view kSaveOpenFailedText = "Error opening file";
+inline constexpr std::string_view kSaveNoMemoryText = "Memory allocation failed";
+inline constexpr std::string_view kSaveWriteFailedText = "Error Writing file";
+inline constexpr std::string_view kSaveEmptyText = "Buffer is Empty. ";
+inline constexpr std::string_view kSaveDoneText = "Log file created successfully. ";
+
+// Step names reported through ReportError.
+inline constexpr std::string_view kCreateCaptureStep = "CreateFile";
+inline constexpr std::string_view kCaptureWriteStep = "WriteFile in file capture";
+inline constexpr std::string_view kCaptureShortWriteStep = "WriteFile";
+
+enum class SaveOutcome : std::uint8_t {
+  kSaved,        // the log file holds the capture
+  kEmpty,        // nothing captured: the chosen file was deleted again
+  kOpenFailed,   // the chosen file could not be created; nothing written
+  kNoMemory,     // no copy buffer; the chosen file is left empty
+  kWriteFailed,  // writing stopped; the file keeps what was written
+};
+
+enum class MessageIcon : std::uint8_t { kNone, kExclamation, kInformation };
+
+// What the front end shows in a message box with an OK button and no owner window.
+struct SaveResult {
+  SaveOutcome outcome;
+  std::string text;
+  std::string caption;
+  MessageIcon icon;
+};
+
+class CaptureLog : public CaptureSink {
+ public:
+  // Creates `tempDir`/test_1.log empty (see CreateCaptureFile). A failure is reported as
+  // "CreateFile"; the log then has no file and every later block is reported as a failed
+  // write and shows nothing.
+  CaptureLog(std::filesystem::path tempDir, OutputSink& output, serial::ErrorReporter& errors);
+  ~CaptureLog() override;
+  CaptureLog(const CaptureLog&) = delete;
+  CaptureLog& operator=(const CaptureLog&) = delete;
+
+  // Appends `bytes` at the end of the file, then shows the bytes read back from the
+  // stream offset (as many as were handed in, fewer if the file yields fewer) as one
+  // block in `colour`. A failed write is reported as "WriteFile in file capture" and a
+  // short one as "WriteFile" (a failed write is also short: no file gives both); the
+  // read-back still runs. Capture hold is the caller's test.
+  void WriteToCapture(std::span<const std::uint8_t> bytes,
+                      ColourMark colour = ColourMark::kNone) override;
+
+  // Clear: closes and deletes the file, creates it again empty, sets the stream offset to
+  // 0 and empties the output.
+  void Clear();
+
+  // Save: copies the capture file from its start into `logPath` (created or replaced),
+  // every 0x00, 0x11 and 0x17 replaced by a blank. The position for appends is untouched.
+  SaveResult Save(const std::filesystem::path& logPath);
+
+  // Shut-down: closes the file and deletes it (only a file this log holds: never one
+  // that another program sharing the directory holds). Later blocks are reported as
+  // failed writes.
+  void CloseAndDelete();
+
+  const std::filesystem::path& Path() const { return path_; }
+  bool IsOpen() const;
+  // Bytes of the file already shown (0 at start and after Clear).
+  std::uint64_t StreamOffset() const;
+
+ private:
+  void CreateCaptureFile();
+  void CloseCaptureFile();
+  void DeleteCaptureFile();
+  void Append(std::span<const std::uint8_t> bytes);
+  std::vector<std::uint8_t> ReadPending(std::size_t pendingCount);
+  SaveResult CopyInto(int logFile, const std::filesystem::path& logPath);
+
+  mutable std::mutex captureLock_;
+  const std::filesystem::path path_;
+  OutputSink& output_;
+  serial::ErrorReporter& errors_;
+  int file_ = -1;
+  std::uint64_t streamOffset_ = 0;
+};
+
+}  // namespace tavrin::terminal
