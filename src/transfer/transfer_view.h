@@ -13,7 +13,7 @@
 
 namespace tavrin::transfer {
 
-enum class MessageIcon { kInformation, kExclamation, kStop };
+enum class MessageIcon { kNone, kInformation, kExclamation, kStop };
 
 class TransferView {
  public:
@@ -44,6 +44,10 @@ class TransferView {
   virtual std::optional<std::filesystem::path> AskDownloadSavePath() { return std::nullopt; }
   // A result code was reported (whether or not its block was shown).
   virtual void ResultReported(int /*code*/) {}
+  // A downloaded region (1-based) did not match the CRC the target gave for it.
+  virtual void RegionCrcMismatch(int /*region*/) {}
+  // Download progress: the region being fetched (1-based) and its data bytes so far.
+  virtual void RegionProgress(int /*region*/, std::uint64_t /*bytes*/) {}
 };
 
 }  // namespace tavrin::transfer

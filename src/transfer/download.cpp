@@ -1,0 +1,292 @@
+// The receive phase of a download: region by region, the target's dump frames are
+// gathered into DumpBin.dbi and the regions assembled into zvqDumpBIN.fdb.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "transfer/crc32.h"
+#include "transfer/packet_frame.h"
+#include "transfer/report_texts.h"
+#include "transfer/transfer.h"
+
+namespace tavrin::transfer {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kRegionPollPeriod{800};  // waiting for the target's region
+constexpr milliseconds kFramePollPeriod{100};   // waiting for a frame to be judged
+constexpr std::size_t kCopyChunk = 64 * 1024;   // bytes moved at a time into the DBF
+constexpr std::size_t kBlockHeaderSize = 16;
+
+constexpr const char* kDumpFile = "DumpBin.dbi";
+constexpr const char* kFrameFile = "pckurt.bin";
+constexpr const char* kResultFile = "zvqDumpBIN.fdb";
+
+// Creates (or truncates) a file without following a link planted in its place.
+int CreateEmpty(const std::filesystem::path& path) {
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The region's HeaderData as its block header: bytes 2-3 FF FF, byte 11 FF, bytes 12-15
+// the little-endian file offset just past the block's data.
+HeaderDataBytes BlockHeader(HeaderDataBytes header, std::uint64_t endOffset) {
+  header[2] = 0xFF;
+  header[3] = 0xFF;
+  header[11] = 0xFF;
+  for (std::size_t i = 0; i < 4; ++i) {
+    header[12 + i] = static_cast<std::uint8_t>(endOffset >> (8 * i));
+  }
+  return header;
+}
+
+}  // namespace
+
+void Transfer::ReceivePhase() {
+  {
+    std::lock_guard lock(receiveMutex_);
+    dumpDir_ = plan_.tempDir;
+  }
+  // The result file starts empty: a script without records downloads as an empty file.
+  const int result = CreateEmpty(TempFile(kResultFile));
+  if (result >= 0) ::close(result);
+  state_.receiving = true;
+  ctx_.view.ShowProgressBar(true);
+  ctx_.view.SetProgressRange(packetCount_);
+  ctx_.view.SetProgressPosition(0);
+  anyRegionBad_ = false;
+  for (std::uint32_t region = 1; region <= packetCount_; ++region) {
+    const Outcome outcome = ReceiveRegion(region);
+    if (outcome == Outcome::kCancelled) return EndDownloadCancelled();
+    if (outcome == Outcome::kFailed) return EndDownloadFailed();
+    ctx_.view.StepProgress();
+  }
+  EndDownload();
+}
+
+Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
+  if (state_.cancelRequest) return Outcome::kCancelled;
+  ctx_.view.SetProgressRange(100);
+  ctx_.view.SetProgressPosition(0);
+  {
+    std::lock_guard lock(receiveMutex_);
+    enqIsNew_ = true;
+    lengthBytesNeeded_ = 0;
+    state_.enqPending = true;
+    state_.receiving = true;
+    state_.nakPending = false;
+    state_.regionReady = false;
+    state_.inFrame = false;
+  }
+  acknowledged_ = -1;
+  expectedPackets_ = 0;
+  regionSize_ = 0;
+  regionHasCrc_ = false;
+  regionBytes_ = 0;
+  lastRequestWasEnq_ = true;
+
+  const int dump = CreateEmpty(TempFile(kDumpFile));
+  if (dump < 0) {
+    ctx_.view.ShowMessage("StaticDatabase",
+                          "Terminated Receiving. Unable to continue \n Cancel and close the "
+                          "Application and Retry !!!",
+                          MessageIcon::kStop);
+    return Outcome::kFailed;
+  }
+  ::close(dump);
+
+  while (!WaitUntil(kRegionPollPeriod,
+                    [this] { return state_.regionReady || state_.cancelRequest; })) {
+  }
+  if (state_.cancelRequest) return Outcome::kCancelled;
+
+  constexpr std::uint8_t kAccept[] = {kAck};
+  WriteBytes(kAccept);
+  ctx_.port.PurgeReceive();
+  NoteDeadline();
+  const Outcome outcome = FrameLoop();
+  if (outcome != Outcome::kGoOn) return outcome;
+
+  ctx_.view.SetProgressPosition(100);
+  {
+    std::lock_guard lock(receiveMutex_);
+    state_.receiving = false;
+    state_.regionReady = false;
+    state_.inFrame = false;
+  }
+  if (regionSize_ > 0) AppendRegionToDbf(regionIndex);
+  return Outcome::kGoOn;
+}
+
+// Asks for frames (ENQ for the next, NAK for the same again) until the ENQ after the
+// region's last data packet. A request repeated at the time-out asks again for the same
+// frame and is not counted.
+Transfer::Outcome Transfer::FrameLoop() {
+  while (true) {
+    WaitWhilePaused();
+    if (state_.cancelRequest) return Outcome::kCancelled;
+    bool sendEnq = false;
+    bool sendNak = false;
+    bool counted = false;
+    {
+      std::lock_guard lock(receiveMutex_);
+      if (state_.enqPending) {
+        sendEnq = true;
+        counted = enqIsNew_;
+        state_.enqPending = false;
+      } else if (state_.nakPending) {
+        sendNak = true;
+        state_.nakPending = false;
+      } else if (!state_.inFrame && DeadlineDue()) {
+        enqIsNew_ = false;
+        state_.enqPending = lastRequestWasEnq_;
+        state_.nakPending = !lastRequestWasEnq_;
+        continue;
+      }
+    }
+    if (sendEnq) {
+      const int expected = expectedPackets_;
+      ctx_.view.SetProgressPosition(acknowledged_ > 0 && expected > 0
+                                        ? static_cast<std::uint32_t>(acknowledged_ * 100 / expected)
+                                        : 0);
+      ctx_.view.RegionProgress(static_cast<int>(0), regionBytes_);
+      ctx_.port.PurgeReceive();  // stale bytes must not start a frame
+      constexpr std::uint8_t kNext[] = {kEnq};
+      WriteBytes(kNext);
+      if (counted) ++acknowledged_;
+      lastRequestWasEnq_ = true;
+      NoteDeadline();
+      if (acknowledged_ == expectedPackets_ && acknowledged_ != 0) return Outcome::kGoOn;
+    } else if (sendNak) {
+      ctx_.port.PurgeReceive();
+      constexpr std::uint8_t kAgain[] = {kNak};
+      WriteBytes(kAgain);
+      NoteDeadline();
+      lastRequestWasEnq_ = false;
+    } else {
+      WaitUntil(kFramePollPeriod, [this] {
+        return state_.enqPending || state_.nakPending || state_.cancelRequest || state_.pause;
+      });
+    }
+  }
+}
+
+// Appends the region as one block: its header (the first block always, a later one only
+// when its PartitionId is not 0), then region-size bytes of data. A DumpBin.dbi shorter
+// than the region leaves zeros in the rest of the block.
+void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
+  const std::uint32_t size = regionSize_;
+  const HeaderDataBytes entry =
+      regionIndex <= plan_.headerData.size() ? plan_.headerData[regionIndex - 1] : HeaderDataBytes{};
+  const int out = ::open(TempFile(kResultFile).c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int in = ::open(TempFile(kDumpFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  bool crcMatches = !regionHasCrc_;
+  if (out >= 0 && in >= 0) {
+    struct stat st {};
+    ::fstat(out, &st);
+    std::uint64_t offset = static_cast<std::uint64_t>(st.st_size);
+    ::lseek(out, 0, SEEK_END);
+    if (regionIndex == 1 || entry[0] != 0) {
+      const auto header = BlockHeader(entry, offset + kBlockHeaderSize + size);
+      WriteAll(out, header);
+      offset += kBlockHeaderSize;
+    }
+    Crc32Mpeg2 crc;
+    std::vector<std::uint8_t> chunk(kCopyChunk);
+    std::uint64_t copied = 0;
+    while (copied < size) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, size - copied));
+      const ssize_t n = ::read(in, chunk.data(), want);
+      if (n <= 0) break;
+      const auto got = std::span<const std::uint8_t>(chunk).first(static_cast<std::size_t>(n));
+      crc.Update(got);
+      if (!WriteAll(out, got)) break;
+      copied += got.size();
+    }
+    if (copied < size) {
+      // Zeros for what the target did not send: extend the file, then account for them.
+      if (::ftruncate(out, static_cast<off_t>(offset + size)) == 0) crc.UpdateZeros(size - copied);
+    }
+    if (regionHasCrc_) crcMatches = crc.Value() == regionCrc_;
+  }
+  if (out >= 0) ::close(out);
+  if (in >= 0) ::close(in);
+  if (!crcMatches) {
+    anyRegionBad_ = true;
+    const auto warning = CrcWarningBlock(static_cast<int>(regionIndex));
+    ShowBlock(warning.text, warning.colour);
+    ctx_.view.RegionCrcMismatch(static_cast<int>(regionIndex));
+  }
+}
+
+void Transfer::EndDownload() {
+  ReportResult(result::kDownloadSuccess);
+  std::error_code ignored;
+  std::filesystem::remove(TempFile(kFrameFile), ignored);
+  ctx_.view.ShowProgressBar(false);
+  state_.receiving = false;
+  state_.mode = TransferMode::kUpload;
+  ctx_.view.TransferControlsIdle();
+  ctx_.view.RefreshTransferState();
+  ctx_.view.SetFileName({});
+  std::filesystem::remove(TempFile(kDumpFile), ignored);
+  SaveDownload();
+}
+
+void Transfer::SaveDownload() {
+  const auto target = ctx_.view.AskDownloadSavePath();
+  if (target) {
+    std::error_code error;
+    std::filesystem::copy_file(TempFile(kResultFile), *target,
+                               std::filesystem::copy_options::overwrite_existing, error);
+    if (error) {
+      ctx_.view.ShowMessage(kProgramCaption, "Error No: -3 \n File Access Error!!!",
+                            MessageIcon::kStop);
+    } else {
+      ctx_.view.ShowMessage(
+          kProgramCaption,
+          "Downloading process successfully completed.\n And saved as " + target->string(),
+          MessageIcon::kInformation);
+    }
+  }
+  ctx_.view.HideProgressLabel();
+}
+
+// Cancelled: report 23; the temporary files stay where they are and nothing is saved.
+void Transfer::EndDownloadCancelled() {
+  ReportResult(result::kTerminated);
+  state_.mode = TransferMode::kUpload;
+  state_.receiving = false;
+  ctx_.view.SetFileName({});
+  ctx_.view.RefreshTransferState();
+}
+
+void Transfer::EndDownloadFailed() {
+  std::error_code ignored;
+  std::filesystem::remove(TempFile(kFrameFile), ignored);
+  ctx_.view.ShowProgressBar(false);
+  state_.receiving = false;
+  state_.mode = TransferMode::kUpload;
+  ctx_.view.TransferControlsIdle();
+  ctx_.view.RefreshTransferState();
+  ctx_.view.SetFileName({});
+  std::filesystem::remove(TempFile(kDumpFile), ignored);
+  ctx_.view.HideProgressLabel();
+}
+
+}  // namespace tavrin::transfer

@@ -1,0 +1,182 @@
+// Transfer: one upload or download at a time, run by TransferProc on a thread of its
+// own, and the receive processor that the reader thread feeds.
+//
+// Threads:
+//   UI thread        StartUpload, StartDownload, Cancel, TogglePause, WaitUntilFinished
+//   transfer thread  TransferProc (and everything it calls), ReportResult
+//   reader thread    ProcessReceivedBytes
+// The shared flags live in TransferState; the receive processor's own state (who-am-I
+// matcher, dump frame being received) is guarded by receiveMutex_, which the transfer
+// thread takes only to reset it at the start of a transfer or region.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/error_reporter.h"
+#include "serial/status_log.h"
+#include "terminal/capture_sink.h"
+#include "transfer/clock.h"
+#include "transfer/transfer_port.h"
+#include "transfer/transfer_state.h"
+#include "transfer/transfer_view.h"
+#include "transfer/urt_file.h"
+
+namespace tavrin::transfer {
+
+inline constexpr const char* kProgramCaption = "Tavrin 1.1";
+
+// The 16-byte HeaderData of one script record, byte for byte: it labels a region in the
+// downloaded file.
+using HeaderDataBytes = std::array<std::uint8_t, 16>;
+
+// What a download needs beside its command image.
+struct DownloadPlan {
+  std::filesystem::path scriptPath;  // shown in the file-name field
+  std::filesystem::path tempDir;     // pckurt.bin, DumpBin.dbi, zvqDumpBIN.fdb
+  std::vector<HeaderDataBytes> headerData;  // one entry a region, in script order
+};
+
+// The host objects a transfer talks to; all outlive the Transfer.
+struct TransferContext {
+  TransferPort& port;
+  TransferView& view;
+  terminal::CaptureSink& capture;
+  Clock& clock;
+  serial::ErrorSink& errors;  // debug lines
+  serial::StatusLog& status;
+};
+
+class Transfer {
+ public:
+  explicit Transfer(TransferContext context);
+  ~Transfer();
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Start commands: false when a transfer thread is still running.
+  bool StartUpload(const std::filesystem::path& urtFile);
+  bool StartDownload(const std::filesystem::path& commandImage, DownloadPlan plan);
+  void Cancel();
+  void TogglePause();
+  // True while the transfer thread has not finished.
+  bool Active() const;
+  // Waits (bounded) for the transfer thread to finish; true when it has.
+  bool WaitUntilFinished(std::chrono::milliseconds timeout);
+
+  // The receive processor: interprets the target's control bytes into TransferState,
+  // gathers the who-am-I answer, stores dump frames while a download receives, and
+  // blanks protocol bytes in place. Reader thread.
+  void ProcessReceivedBytes(std::span<std::uint8_t> block);
+
+  TransferState& State() { return state_; }
+
+ private:
+  enum class Outcome { kGoOn, kCancelled, kTargetCode, kFrameError, kFailed };
+
+  // transfer.cpp: the upload half, shared by both modes.
+  void Launch(TransferMode mode);
+  void TransferProc();
+  void ResetForStart();
+  bool OpenImage();
+  void EndEarly();
+  Outcome AttentionPhase();
+  Outcome ModeCommandPhase();
+  Outcome WhoAmIPhase();
+  Outcome ReplyPhase();
+  Outcome PacketPhase();
+  void Finish();
+  void EndCancelled();
+  void EndTargetCode();
+  void EndFrameError();
+  void ReportResult(int code);
+  void ShowBlock(const std::string& text, terminal::ColourMark colour);
+  // Waits until `done()` holds, at most one pass; returns done().
+  bool WaitUntil(std::chrono::milliseconds pass, const auto& done) {
+    return state_.WaitFor(pass, done);
+  }
+  bool WaitUntilReadyOrCancel();
+  void WaitWhilePaused();
+  bool TargetRefused() const;
+  std::size_t WriteBytes(std::span<const std::uint8_t> bytes);
+  void NoteDeadline();
+  void TestDeadline();
+  bool DeadlineDue();
+
+  // receive_processor.cpp
+  std::size_t TakeAnswerBytes(std::span<const std::uint8_t> bytes);
+  void AnswerComplete();
+  bool DumpByte(std::uint8_t b);
+  void BeginDumpFrame();
+  void JudgeDumpFrame();
+  void RejectDumpFrame();
+  void DropDumpFrameFile();
+  bool AcceptInfoPacket(std::span<const std::uint8_t> payload);
+  void StoreRegionData(std::span<const std::uint8_t> data);
+
+  // download.cpp: the receive phase.
+  void ReceivePhase();
+  Outcome ReceiveRegion(std::size_t regionIndex);
+  Outcome FrameLoop();
+  void AppendRegionToDbf(std::size_t regionIndex);
+  void EndDownload();
+  void EndDownloadCancelled();
+  void EndDownloadFailed();
+  void SaveDownload();
+  std::filesystem::path TempFile(const char* name) const;
+
+  TransferContext ctx_;
+  TransferState state_;
+
+  std::thread thread_;
+  mutable std::mutex finishMutex_;
+  std::condition_variable finished_;
+  bool active_ = false;
+
+  // Transfer thread only.
+  std::filesystem::path imagePath_;
+  DownloadPlan plan_;
+  std::unique_ptr<ImageFile> image_;
+  std::uint64_t nextOffset_ = 0;
+  std::uint32_t packetCount_ = 0;
+  std::uint32_t framesLeft_ = 0;
+  int deadlineNoted_ = 0;
+  bool deadlineFired_ = false;
+  int acknowledged_ = -1;
+  bool lastRequestWasEnq_ = true;
+  bool anyRegionBad_ = false;
+
+  // Receive processor state, guarded by receiveMutex_.
+  std::mutex receiveMutex_;
+  Identity identity_;  // URT header's, or (download) the target's own answer
+  bool feSeen_ = false;
+  bool oneSeen_ = false;
+  std::array<std::uint8_t, kWhoAmIAnswerSize> answer_{};
+  std::size_t answerHave_ = 0;
+  std::size_t answerMissing_ = 0;
+  bool enqIsNew_ = true;      // the pending ENQ asks for a new frame (counted)
+  int lengthBytesNeeded_ = 0;
+  std::uint32_t frameLength_ = 0;
+  std::uint32_t stored_ = 0;
+  std::FILE* frameFile_ = nullptr;  // pckurt.bin while a frame is received
+  std::filesystem::path dumpDir_;   // where pckurt.bin and DumpBin.dbi live
+
+  // Set by the receive processor from the info packet, read by the transfer thread.
+  std::atomic<int> expectedPackets_{0};
+  std::atomic<std::uint32_t> regionSize_{0};
+  std::atomic<bool> regionHasCrc_{false};
+  std::atomic<std::uint32_t> regionCrc_{0};
+  std::atomic<std::uint64_t> regionBytes_{0};
+};
+
+}  // namespace tavrin::transfer
