@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "transfer/crc32.h"
+#include "transfer/packet_frame.h"
+#include "transfer/report_texts.h"
+#include "transfer/urt_file.h"
+
+namespace tavrin::transfer {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Identity kIdentity{{0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77}, {0x88, 0x99, 0xAA, 0xBB}};
+
+TEST(CommandPacket, FramesAreByteExact) {
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kModeCommand),
+            (Bytes{0x02, 0x00, 0x00, 0x04, 0xFE, 0x01, 0xFD, 0x02, 0x00, 0x00, 0x01, 0xFE, 0x03}));
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kWhoAmICommand),
+            (Bytes{0x02, 0x00, 0x00, 0x03, 0xFE, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x03}));
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kWhoAmIReply, kIdentity),
+            (Bytes{0x02, 0x00, 0x00, 0x0E, 0xFE, 0x01, 0x00, 0x55, 0x66, 0x77, 0x11, 0x22,
+                   0x33, 0x44, 0x88, 0x99, 0xAA, 0xBB, 0x00, 0x00, 0x05, 0x61, 0x03}));
+}
+
+TEST(CommandPacket, FrameSumWrapsModulo2To32) {
+  const Bytes payload(2991, 0xFF);
+  const auto frame = BuildFrame(payload);
+  ASSERT_EQ(frame.size(), 3000u);
+  EXPECT_EQ(ReadBigEndian(std::span(frame).subspan(2995, 4)), 2991u * 0xFF);
+}
+
+TEST(WhoAmI, MatchesId2ThenId1AndIgnoresTheRest) {
+  const std::array<std::uint8_t, 11> match{0x55, 0x66, 0x77, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4};
+  EXPECT_TRUE(VerifyWhoAmIAnswer(match, kIdentity));
+  auto wrong = match;
+  wrong[6] = 0x45;
+  EXPECT_FALSE(VerifyWhoAmIAnswer(wrong, kIdentity));
+  const auto back = IdentityFromAnswer(match);
+  EXPECT_EQ(back.id2, kIdentity.id2);
+  EXPECT_EQ(back.id1, kIdentity.id1);
+  EXPECT_EQ(back.id3, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+}
+
+TEST(UrtHeader, ReadsMagicIdentityAndLittleEndianCount) {
+  Bytes header(28, 0);
+  header[0] = 'B';
+  header[1] = 'U';
+  header[24] = 0x05;
+  for (std::size_t i = 0; i < 4; ++i) header[12 + i] = kIdentity.id1[i];
+  for (std::size_t i = 0; i < 3; ++i) header[16 + i] = kIdentity.id2[i];
+  const auto parsed = ParseUrtHeader(header);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->packetCount, 5u);
+  EXPECT_EQ(parsed->identity.id1, kIdentity.id1);
+  EXPECT_EQ(parsed->identity.id2, kIdentity.id2);
+  header[1] = 'X';
+  EXPECT_FALSE(ParseUrtHeader(header));
+  EXPECT_FALSE(ParseUrtHeader(std::span(header).first(27)));
+  EXPECT_EQ(ParseCommandImageHeader(Bytes{'M', 'Z', 0, 0, 1, 2}), 0x102u);
+}
+
+struct FrameCase {
+  const char* name;
+  Bytes fileTail;  // bytes at the frame's offset
+  std::variant<std::size_t, FrameError> expected;
+};
+
+class FrameRead : public testing::TestWithParam<FrameCase> {};
+
+Bytes FrameOfSize(std::size_t size) { return BuildFrame(Bytes(size - kFrameOverhead, 0x41)); }
+
+TEST_P(FrameRead, GivesTheFrameOrItsError) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    (std::string("tavrin_frame_") + GetParam().name + ".urt");
+  {
+    std::ofstream out(path, std::ios::binary);
+    const Bytes& tail = GetParam().fileTail;
+    out.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+  }
+  auto file = ImageFile::Open(path);
+  ASSERT_TRUE(file);
+  const auto result = file->ReadFrameAt(0);
+  if (const auto* size = std::get_if<std::size_t>(&GetParam().expected)) {
+    const auto* frame = std::get_if<Bytes>(&result);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->size(), *size);
+  } else {
+    const auto* error = std::get_if<FrameError>(&result);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(*error, std::get<FrameError>(GetParam().expected));
+  }
+  std::filesystem::remove(path);
+}
+
+Bytes WithLastByte(Bytes frame, std::uint8_t last) {
+  frame.back() = last;
+  return frame;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FrameRead,
+    testing::Values(
+        FrameCase{"largest", FrameOfSize(3000), std::size_t{3000}},
+        FrameCase{"too_large", FrameOfSize(3001), FrameError::kTooLarge},
+        FrameCase{"bad_start", {0x01, 0, 0, 0, 0, 0, 0, 0, 0x03}, FrameError::kInvalidHeaderStart},
+        FrameCase{"bad_end_with_03_inside",
+                  WithLastByte(BuildFrame(Bytes{0x03, 0x03}), 0x00), FrameError::kInvalidHeaderEnd},
+        FrameCase{"wrong_sum_is_sent_unchecked",
+                  Bytes{0x02, 0, 0, 1, 0x41, 0, 0, 0, 0, 0x03}, std::size_t{10}},
+        FrameCase{"fewer_than_four_bytes", {0x02, 0x00}, FrameError::kInvalidHeaderStart},
+        FrameCase{"cut_short", Bytes{0x02, 0, 0, 10, 1, 2}, FrameError::kInvalidHeaderEnd},
+        FrameCase{"empty", {}, FrameError::kInvalidHeaderStart}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(ReportBlocks, TextsAndColoursAreExact) {
+  constexpr const char* kFooter = "<==================================>\r\n";
+  auto block = ReportBlockFor(-1);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->text, std::string("\r\n<========== Error ( -1 ) ==========>\r\n"
+                                     "   Problem : Invalid HeaderStart\n"
+                                     "   Solution: Regenerate UART File\n") + kFooter);
+  EXPECT_EQ(block->colour, terminal::ColourMark::kRed);
+  EXPECT_EQ(ReportBlockFor(-2)->text,
+            std::string("\r\n<========== Error ( -2 ) ==========>\r\n"
+                        "   Problem : Packet size greater than 3000.  Tavrin does't support it\r\n"
+                        "   Solution: Regenerate UART File\r\n") + kFooter);
+  EXPECT_EQ(ReportBlockFor(-4)->text,
+            std::string("\r\n<========== Error ( -4 ) ==========>\r\n"
+                        "   Problem : No response from TARGET\r\n"
+                        "   Solution: Make sure Target Loader is running properly\r\n"
+                        "\t   Connect your Serial Cabel Properly\r\n"
+                        "\t   Port Settings are not Correct \r\n"
+                        "\t   Retransmit UART File after Restarting the TARGET\r\n") + kFooter);
+  EXPECT_EQ(ReportBlockFor(23)->text,
+            std::string("\r\n<========== Terminated by user ==========>\r\n"
+                        "   Please Switch Off the Board and then Transmit\r\n") + kFooter);
+  block = ReportBlockFor(1);
+  EXPECT_EQ(block->text, "\r\n<========== Upload Success ==========>\r\n");
+  EXPECT_EQ(block->colour, terminal::ColourMark::kBlue);
+  EXPECT_FALSE(ReportBlockFor(0));
+  EXPECT_FALSE(ReportBlockFor(5));
+  for (int code : {-1, -2, -3, -4, 1, 2, 3, 4, 19, 23}) {
+    EXPECT_LT(ReportBlockFor(code)->text.size(), 1024u) << code;
+  }
+}
+
+TEST(Crc32Mpeg2, KnownCheckValueAndZeroPadding) {
+  const std::string check = "123456789";
+  EXPECT_EQ(Crc32Mpeg2::Of(std::span(reinterpret_cast<const std::uint8_t*>(check.data()),
+                                     check.size())),
+            0x0376E6E7u);
+  Crc32Mpeg2 padded;
+  padded.Update(Bytes{1, 2});
+  padded.UpdateZeros(3);
+  EXPECT_EQ(padded.Value(), Crc32Mpeg2::Of(Bytes{1, 2, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace tavrin::transfer
