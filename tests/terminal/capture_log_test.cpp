@@ -89,13 +89,14 @@ TEST_F(CaptureLogTest, ReportColourStaysWithItsBlock) {
   EXPECT_EQ(blocks[2].colour, ColourMark::kBlue);
 }
 
-TEST_F(CaptureLogTest, ClearEmptiesTheFileAndTheNextBlockStartsAtOffsetZero) {
+TEST_F(CaptureLogTest, ClearEmptiesFileAndOutputAndTheNextBlockStartsAtOffsetZero) {
   CaptureLog log(dir_, output_, errors_);
   log.WriteToCapture(Bytes("before clear"));
   log.Clear();
   EXPECT_TRUE(output_.Blocks().empty());
   EXPECT_EQ(fs::file_size(log.Path()), 0u);
   EXPECT_EQ(log.StreamOffset(), 0u);
+  EXPECT_EQ(log.Save(dir_ / "a.Log").outcome, SaveOutcome::kEmpty);
 
   log.WriteToCapture(Bytes("after"));
   EXPECT_EQ(ReadFile(log.Path()), "after");
@@ -161,96 +162,65 @@ TEST_F(CaptureLogTest, ConcurrentBlocksNeverInterleave) {
   for (const auto& shown : output_.Blocks()) ASSERT_EQ(shown.bytes.size(), kBlockSize);
 }
 
+constexpr std::string_view kSaved = "Log file created successfully. ";
+
 struct SaveRow {
   const char* name;
   std::string capture;
+  std::string chosen;  // the log file, under the test directory unless absolute
   SaveOutcome outcome;
   std::string_view text;
   MessageIcon icon;
-  std::string log;  // the saved file's bytes; unused when no file is left
+  std::string log;  // the saved bytes, for the outcomes that leave a readable file
 };
 
 class CaptureSaveTest : public CaptureLogTest, public ::testing::WithParamInterface<SaveRow> {};
 
 TEST_P(CaptureSaveTest, WritesTheLogAndReportsTheOutcome) {
   const SaveRow& row = GetParam();
+  if (row.chosen == "/dev/full" && !fs::exists(row.chosen)) GTEST_SKIP() << "no /dev/full";
   CaptureLog log(dir_, output_, errors_);
-  if (!row.capture.empty()) log.WriteToCapture(Bytes(row.capture));
-  const fs::path chosen = dir_ / "saved.Log";
+  log.WriteToCapture(Bytes(row.capture));
+  const fs::path chosen = dir_ / row.chosen;
 
   const SaveResult result = log.Save(chosen);
   EXPECT_EQ(result.outcome, row.outcome);
   EXPECT_EQ(result.text, row.text);
-  EXPECT_EQ(result.caption, "Tavrin 1.1");
   EXPECT_EQ(result.icon, row.icon);
+  const bool pathCaption = row.outcome == SaveOutcome::kOpenFailed;
+  EXPECT_EQ(result.caption, pathCaption ? chosen.string() : "Tavrin 1.1");
   if (row.outcome == SaveOutcome::kEmpty) {
     EXPECT_FALSE(fs::exists(chosen));
-  } else {
+  }
+  if (row.outcome == SaveOutcome::kSaved) {
     EXPECT_EQ(ReadFile(chosen), row.log);
   }
 }
 
-std::string SpanningCopyChunks() {
+std::string SpanningCopyChunks(char control) {
   std::string capture(200 * 1024, 'x');
-  for (std::size_t i = 0; i < capture.size(); i += 4096) capture[i] = '\x17';
-  capture[64 * 1024 - 1] = '\0';
-  capture[64 * 1024] = '\x11';
+  for (std::size_t i = 4095; i < capture.size(); i += 4096) capture[i] = control;
+  capture[64 * 1024] = control;
   return capture;
-}
-
-std::string Blanked(std::string text) {
-  std::replace_if(
-      text.begin(), text.end(), [](char c) { return c == '\0' || c == '\x11' || c == '\x17'; },
-      ' ');
-  return text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Save, CaptureSaveTest,
-    ::testing::Values(SaveRow{"Empty", "", SaveOutcome::kEmpty, "Buffer is Empty. ",
-                              MessageIcon::kExclamation, ""},
-                      SaveRow{"ControlBytesBecomeBlanks",
-                              std::string("a\0b\x11"
-                                          "c\x17"
-                                          "d",
-                                          7),
-                              SaveOutcome::kSaved, "Log file created successfully. ",
-                              MessageIcon::kInformation, "a b c d"},
-                      SaveRow{"OtherBytesKept", "line\r\n\x01\x13\x7f\xff\x06\x05\n",
-                              SaveOutcome::kSaved, "Log file created successfully. ",
-                              MessageIcon::kInformation, "line\r\n\x01\x13\x7f\xff\x06\x05\n"},
-                      SaveRow{"SpansSeveralCopyChunks", SpanningCopyChunks(), SaveOutcome::kSaved,
-                              "Log file created successfully. ", MessageIcon::kInformation,
-                              Blanked(SpanningCopyChunks())}),
+    ::testing::Values(
+        SaveRow{"Empty", "", "a.Log", SaveOutcome::kEmpty, "Buffer is Empty. ",
+                MessageIcon::kExclamation, ""},
+        SaveRow{"ControlBytesBecomeBlanks",
+                std::string("a\0b\021c\027d", 7),  // NUL, XON, attention byte
+                "a.Log", SaveOutcome::kSaved, kSaved, MessageIcon::kInformation, "a b c d"},
+        SaveRow{"OtherBytesKept", "ln\r\n\x01\x13\x7f\xff\x06\n", "a.Log", SaveOutcome::kSaved,
+                kSaved, MessageIcon::kInformation, "ln\r\n\x01\x13\x7f\xff\x06\n"},
+        SaveRow{"SpansSeveralCopyChunks", SpanningCopyChunks('\x17'), "a.Log", SaveOutcome::kSaved,
+                kSaved, MessageIcon::kInformation, SpanningCopyChunks(' ')},
+        SaveRow{"FileCannotBeCreated", "text", "missing/a.Log", SaveOutcome::kOpenFailed,
+                "Error opening file", MessageIcon::kNone, ""},
+        SaveRow{"WriteFails", "text", "/dev/full", SaveOutcome::kWriteFailed, "Error Writing file",
+                MessageIcon::kNone, ""}),
     [](const ::testing::TestParamInfo<SaveRow>& row) { return row.param.name; });
-
-TEST_F(CaptureLogTest, SaveToAFileThatCannotBeCreatedNamesThePath) {
-  CaptureLog log(dir_, output_, errors_);
-  log.WriteToCapture(Bytes("text"));
-  const fs::path chosen = dir_ / "missing" / "saved.Log";
-  const SaveResult result = log.Save(chosen);
-  EXPECT_EQ(result.outcome, SaveOutcome::kOpenFailed);
-  EXPECT_EQ(result.text, "Error opening file");
-  EXPECT_EQ(result.caption, chosen.string());
-  EXPECT_EQ(result.icon, MessageIcon::kNone);
-}
-
-TEST_F(CaptureLogTest, SaveThatCannotWriteSaysSo) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  CaptureLog log(dir_, output_, errors_);
-  log.WriteToCapture(Bytes("text"));
-  const SaveResult result = log.Save("/dev/full");
-  EXPECT_EQ(result.outcome, SaveOutcome::kWriteFailed);
-  EXPECT_EQ(result.text, "Error Writing file");
-  EXPECT_EQ(result.caption, "Tavrin 1.1");
-}
-
-TEST_F(CaptureLogTest, SaveAfterClearFindsTheBufferEmpty) {
-  CaptureLog log(dir_, output_, errors_);
-  log.WriteToCapture(Bytes("text"));
-  log.Clear();
-  EXPECT_EQ(log.Save(dir_ / "saved.Log").outcome, SaveOutcome::kEmpty);
-}
 
 TEST_F(CaptureLogTest, SaveLeavesAppendsAndTheStreamWhereTheyWere) {
   CaptureLog log(dir_, output_, errors_);
