@@ -1,0 +1,126 @@
+#include "scripts/script_record.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string_view>
+#include <tuple>
+
+#include "script_test_files.h"
+#include "scripts/script_list_rows.h"
+
+namespace tavrin::scripts {
+namespace {
+
+using test::Bytes;
+
+TEST(ScriptRecordTest, EncodesEveryFieldLittleEndianAtItsOffset) {
+  const ScriptRecord record{
+      CommandData{.startAddress = 0x11223344,
+                  .endAddress = 0x55667788,
+                  .memoryType = kMemoryTypeEeprom,
+                  .imageType = 6,
+                  .deviceId = 0xBEEF},
+      HeaderData{.partitionId = 2,
+                 .partitionType = kPartitionTypeMbp,
+                 .blockSize = 0x0000FFFF,
+                 .totalBlocks = 0x1234,
+                 .maxLnbRecords = 255,
+                 .size = 0x44444444},
+  };
+  const Bytes expected{
+      0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55,
+      0x02, 0x06, 0x00, 0x00, 0xEF, 0xBE, 0x00, 0x00,  // CommandData
+      0x02, 0x02, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00,
+      0x34, 0x12, 0xFF, 0x00, 0x44, 0x44, 0x44, 0x44,  // HeaderData
+  };
+  const ScriptRecordBytes encoded = EncodeScriptRecord(record);
+  EXPECT_EQ(Bytes(encoded.begin(), encoded.end()), expected);
+  EXPECT_EQ(DecodeScriptRecord(encoded), record);
+}
+
+// Reserved bytes are carried, not zeroed, so a DSF file loaded and saved again keeps
+// every byte it had.
+TEST(ScriptRecordTest, DecodeThenEncodeKeepsEveryByte) {
+  ScriptRecordBytes bytes{};
+  std::iota(bytes.begin(), bytes.end(), std::uint8_t{0xA0});
+  EXPECT_EQ(EncodeScriptRecord(DecodeScriptRecord(bytes)), bytes);
+}
+
+TEST(ScriptRecordTest, DownloadedFileMarksLandInTheReservedBytes) {
+  const HeaderDataBytes bytes =
+      EncodeHeaderData(HeaderData{.reserved2 = 0xFFFF, .reserved11 = 0xFF, .size = 0x10});
+  const HeaderDataBytes expected{0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x10, 0, 0, 0};
+  EXPECT_EQ(bytes, expected);
+}
+
+using TextCase = std::tuple<std::string_view (*)(std::uint8_t), int, std::string_view>;
+
+class NameTableTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(NameTableTest, GivesTheExactText) {
+  const auto& [text, value, expected] = GetParam();
+  EXPECT_EQ(text(static_cast<std::uint8_t>(value)), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, NameTableTest,
+    ::testing::Values(
+        TextCase{ImageTypeText, 0, "Application"}, TextCase{ImageTypeText, 2, "Active Database"},
+        TextCase{ImageTypeText, 6, "Others"}, TextCase{ImageTypeText, 7, ""},  // no text above 6
+        TextCase{PartitionIdText, 0, ""},  // 1-based: 0 has none
+        TextCase{PartitionIdText, 1, "eDBE "}, TextCase{PartitionIdText, 2, "LSD "},
+        TextCase{PartitionIdText, 5, "Wakeup Timer "},
+        TextCase{PartitionIdText, 10, "Raw EEPROM Data "}, TextCase{PartitionIdText, 11, ""},
+        TextCase{PartitionTypeText, 0, ""}, TextCase{PartitionTypeText, 1, "SBP "},
+        TextCase{PartitionTypeText, 2, "MBP "}, TextCase{PartitionTypeText, 3, ""},
+        TextCase{MemoryTypeText, 1, "FLASH"}, TextCase{MemoryTypeText, 2, "EEPROM"},
+        TextCase{MemoryTypeText, 0, "EEPROM"},  // anything but 1
+        TextCase{MemoryTypeText, 255, "EEPROM"}));
+
+class HexTextTest : public ::testing::TestWithParam<std::tuple<std::uint32_t, std::string>> {};
+
+TEST_P(HexTextTest, CapitalsWithoutLeadingZeros) {
+  EXPECT_EQ(HexText(std::get<0>(GetParam())), std::get<1>(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, HexTextTest,
+                         ::testing::Values(std::tuple{0u, "0"}, std::tuple{0x1000u, "1000"},
+                                           std::tuple{0x00ABCDEFu, "ABCDEF"},
+                                           std::tuple{0x0000FFFFu, "FFFF"},
+                                           std::tuple{0xFFFFFFFFu, "FFFFFFFF"}));
+
+TEST(ScriptListRowTest, ShowsTheFiveColumnsOfARecord) {
+  ScriptRecord record;
+  record.command = CommandData{.startAddress = 0x0000ABCD,
+                               .endAddress = 0x00ABCDEF,
+                               .memoryType = kMemoryTypeFlash,
+                               .imageType = 3,
+                               .deviceId = 0x00F0};
+  EXPECT_EQ(MakeScriptListRow(record),
+            (ScriptListRow{"ABCD", "ABCDEF", "FLASH", "Static Database", "F0"}));
+  record.command.memoryType = 7;
+  record.command.imageType = 9;
+  const ScriptListRow odd = MakeScriptListRow(record);
+  EXPECT_EQ(odd.memoryType, "EEPROM");
+  EXPECT_EQ(odd.imageType, "");
+}
+
+TEST(ScriptListRowTest, ReadsOneRowPerRecordOfADsfFile) {
+  test::TempDir dir;
+  ScriptRecord first = test::SampleRecord(1);
+  ScriptRecord second = test::SampleRecord(2);
+  first.command.startAddress = 0x1000;
+  second.command.startAddress = 0xABCDEF;
+  test::WriteFileBytes(dir / "two.dsf", test::DsfBytes(2, {first, second}));
+
+  Result<std::vector<ScriptListRow>> rows = ReadScriptListRows(dir / "two.dsf");
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->size(), 2u);
+  EXPECT_EQ((*rows)[0].startAddress, "1000");
+  EXPECT_EQ((*rows)[1].startAddress, "ABCDEF");
+  EXPECT_FALSE(ReadScriptListRows(dir.Path()));
+}
+
+}  // namespace
+}  // namespace tavrin::scripts
