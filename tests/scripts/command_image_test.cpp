@@ -1,0 +1,173 @@
+#include "scripts/command_image.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "script_test_files.h"
+
+namespace tavrin::scripts {
+namespace {
+
+using test::Bytes;
+using test::DsfBytes;
+using test::ReadFileBytes;
+using test::SampleRecord;
+using test::WriteFileBytes;
+
+ScriptRecord Region(std::uint8_t memoryType, std::uint32_t start, std::uint32_t end) {
+  ScriptRecord record = SampleRecord(4);
+  record.command.memoryType = memoryType;
+  record.command.startAddress = start;
+  record.command.endAddress = end;
+  return record;
+}
+
+// One command packet laid out by hand: 02, LEN 00 00 10, count, type, start, end,
+// 00 00 00, sum of the 16 payload bytes, 03.
+Bytes HandPacket(std::uint32_t count, std::uint8_t type, std::uint32_t start, std::uint32_t end) {
+  Bytes packet{0x02, 0x00, 0x00, 0x10};
+  const auto putBigEndian = [&packet](std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      packet.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+  };
+  putBigEndian(count);
+  packet.push_back(type);
+  putBigEndian(start);
+  putBigEndian(end);
+  for (int i = 0; i < 3; ++i) packet.push_back(0);
+  std::uint32_t sum = 0;
+  for (std::size_t i = 4; i < 20; ++i) sum += packet[i];
+  putBigEndian(sum);
+  packet.push_back(0x03);
+  return packet;
+}
+
+class CommandImageTest : public ::testing::Test {
+ protected:
+  std::filesystem::path ImagePath() const { return dir_ / "CmdUrtFile.urt"; }
+  Result<HeaderDataTable> Prepare(const Bytes& dsf) {
+    WriteFileBytes(dir_ / "script.dsf", dsf);
+    return PrepareDownload(dir_ / "script.dsf", dir_.Path());
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_F(CommandImageTest, OneFlashRegionGivesTheThirtyOneByteImage) {
+  ASSERT_TRUE(Prepare(DsfBytes(1, {Region(kMemoryTypeFlash, 0x00010000, 0x0001FFFF)})));
+  const Bytes expected{0x4D, 0x5A, 0x00, 0x00, 0x00, 0x01,                    // MZ, count 1
+                       0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x01, 0x01,  // LEN, n, FLASH
+                       0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF,        // start, end
+                       0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x03};       // pad, sum, end
+  EXPECT_EQ(ReadFileBytes(ImagePath()), expected);
+}
+
+TEST_F(CommandImageTest, ThreeRegionsGiveOnePacketEachWithTheCountInEvery) {
+  const ScriptRecord a = Region(kMemoryTypeFlash, 0x00010000, 0x0001FFFF);
+  const ScriptRecord b = Region(kMemoryTypeEeprom, 0x00000100, 0x000001FF);
+  const ScriptRecord c = Region(kMemoryTypeFlash, 0xA0000000, 0xA00FFFFF);
+  Result<HeaderDataTable> table = Prepare(DsfBytes(3, {a, b, c}));
+  ASSERT_TRUE(table);
+
+  Bytes expected{0x4D, 0x5A, 0x00, 0x00, 0x00, 0x03};
+  for (const ScriptRecord& r : {a, b, c}) {
+    const Bytes packet =
+        HandPacket(3, r.command.memoryType, r.command.startAddress, r.command.endAddress);
+    expected.insert(expected.end(), packet.begin(), packet.end());
+  }
+  const Bytes image = ReadFileBytes(ImagePath());
+  EXPECT_EQ(image.size(), 81u);
+  EXPECT_EQ(image, expected);
+  EXPECT_EQ(*table, (HeaderDataTable{a.header, b.header, c.header}));
+}
+
+// The largest payload sum (13 bytes of 0xFF) needs more than one byte of the sum field.
+TEST(CommandPacketTest, SumSpansItsFourBytes) {
+  const CommandData command{
+      .startAddress = 0xFFFFFFFF, .endAddress = 0xFFFFFFFF, .memoryType = 0xFF};
+  EXPECT_EQ(BuildCommandPacket(command, 0xFFFFFFFF),
+            HandPacket(0xFFFFFFFF, 0xFF, 0xFFFFFFFF, 0xFFFFFFFF));
+  EXPECT_EQ(BuildCommandPacket(command, 1).size(), kCommandPacketSize);
+}
+
+struct CountCase {
+  const char* name;
+  std::uint32_t headerCount;
+  int records;
+  std::uint32_t used;  // records in the image and the table
+};
+
+class CommandImageCountTest : public CommandImageTest,
+                              public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(CommandImageCountTest, UsesTheRecordsTheDsfReallyHolds) {
+  const CountCase& c = GetParam();
+  Bytes dsf = DsfBytes(c.headerCount, {});
+  for (int i = 0; i < c.records; ++i) {
+    const ScriptRecordBytes record = EncodeScriptRecord(SampleRecord(static_cast<std::uint8_t>(i)));
+    dsf.insert(dsf.end(), record.begin(), record.end());
+  }
+  Result<HeaderDataTable> table = Prepare(dsf);
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->size(), c.used);
+  const Bytes image = ReadFileBytes(ImagePath());
+  ASSERT_EQ(image.size(), kCommandImageHeaderSize + c.used * kCommandPacketSize);
+  Result<CommandImageHeader> header = ReadCommandImageHeader(ImagePath());
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->recordCount, c.used);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, CommandImageCountTest,
+                         ::testing::Values(CountCase{"Zero", 0, 0, 0},
+                                           CountCase{"CountAboveRecords", 4, 2, 2},
+                                           CountCase{"CountAllOnes", 0xFFFFFFFF, 0, 0},
+                                           CountCase{"RecordsBeyondCount", 1, 2, 1}),
+                         [](const auto& row) { return std::string{row.param.name}; });
+
+TEST_F(CommandImageTest, CountZeroGivesTheSixByteImage) {
+  Result<HeaderDataTable> table = Prepare(DsfBytes(0, {}));
+  ASSERT_TRUE(table);
+  EXPECT_TRUE(table->empty());
+  EXPECT_EQ(ReadFileBytes(ImagePath()), (Bytes{0x4D, 0x5A, 0, 0, 0, 0}));
+}
+
+// An unreadable DSF leaves no image of an earlier download behind to be sent.
+TEST_F(CommandImageTest, UnreadableDsfLeavesAnEmptyImage) {
+  WriteFileBytes(ImagePath(), Bytes(31, 0x4D));
+  std::filesystem::create_directory(dir_ / "folder.dsf");
+  for (const char* name : {"absent.dsf", "folder.dsf"}) {
+    Result<HeaderDataTable> table = PrepareDownload(dir_ / name, dir_.Path());
+    EXPECT_FALSE(table) << name;
+    EXPECT_TRUE(ReadFileBytes(ImagePath()).empty()) << name;
+  }
+  EXPECT_FALSE(Prepare(Bytes{0x44, 0x53, 0x01}));
+  EXPECT_TRUE(ReadFileBytes(ImagePath()).empty());
+  EXPECT_EQ(ReadCommandImageHeader(ImagePath()).Error().fault, FileFault::kNotCommandImage);
+}
+
+TEST_F(CommandImageTest, PlantedImageLinkIsNotWrittenThrough) {
+  const Bytes victim{'k', 'e', 'e', 'p'};
+  WriteFileBytes(dir_ / "victim", victim);
+  std::filesystem::create_symlink(dir_ / "victim", ImagePath());
+  Result<HeaderDataTable> table = Prepare(DsfBytes(1, {SampleRecord(1)}));
+  ASSERT_FALSE(table);
+  EXPECT_EQ(table.Error().fault, FileFault::kSystemCall);
+  EXPECT_EQ(ReadFileBytes(dir_ / "victim"), victim);
+}
+
+TEST_F(CommandImageTest, HeaderReaderRefusesOtherFiles) {
+  EXPECT_EQ(ReadCommandImageHeader(ImagePath()).Error().fault, FileFault::kSystemCall);
+  WriteFileBytes(ImagePath(), Bytes{'B', 'U', 0, 0, 0, 1});
+  EXPECT_EQ(ReadCommandImageHeader(ImagePath()).Error().fault, FileFault::kNotCommandImage);
+  WriteFileBytes(ImagePath(), Bytes{'M', 'Z', 0, 0, 1});
+  EXPECT_EQ(ReadCommandImageHeader(ImagePath()).Error().fault, FileFault::kNotCommandImage);
+  WriteFileBytes(ImagePath(), Bytes{'M', 'Z', 0x01, 0x02, 0x03, 0x04});
+  Result<CommandImageHeader> header = ReadCommandImageHeader(ImagePath());
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->recordCount, 0x01020304u);  // big-endian
+}
+
+}  // namespace
+}  // namespace tavrin::scripts
