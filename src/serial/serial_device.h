@@ -8,6 +8,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tavrin::serial {
 
@@ -20,7 +22,9 @@ struct DeviceResult {
   std::string step;  // name of the failed step, as reports give it ("SetCommState", ...)
 
   static DeviceResult Ok() { return {}; }
-  static DeviceResult Fail(int err, std::string stepName) { return {false, err, std::move(stepName)}; }
+  static DeviceResult Fail(int err, std::string stepName) {
+    return {false, err, std::move(stepName)};
+  }
 };
 
 // Outcome of a read or write that waits.
@@ -83,6 +87,18 @@ class SerialDevice {
   // Bytes waiting in the input and output queues.
   virtual std::size_t InputQueued() = 0;
   virtual std::size_t OutputQueued() = 0;
+
+  // Applies the line settings (speed, data bits, parity, stop bits, raw mode, no flow
+  // control). Returns the steps that failed, in order, each named as reports name it
+  // ("GetCommState", "SetCommState"); empty when the device took everything. A refused
+  // frame leaves the device's previous one in force. Devices without line settings
+  // (in-memory fakes) accept everything.
+  virtual std::vector<DeviceResult> ApplySettings(const PortSettings&) { return {}; }
+  // Puts back the line settings found when the device was opened.
+  virtual DeviceResult RestoreSettings() { return DeviceResult::Ok(); }
+  // Waits at most `limit` for what was written to leave the device; false when it had
+  // not (the caller then discards the rest).
+  virtual bool DrainOutput(std::chrono::milliseconds) { return true; }
 };
 
 }  // namespace tavrin::serial

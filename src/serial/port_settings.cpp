@@ -1,0 +1,163 @@
+#include "serial/port_settings.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <system_error>
+
+#include "serial/error_reporter.h"
+#include "serial/serial_device.h"
+
+namespace tavrin::serial {
+namespace {
+
+constexpr std::array kBaudRates{
+    Choice{"110", 110},       Choice{"300", 300},       Choice{"600", 600},
+    Choice{"1200", 1200},     Choice{"2400", 2400},     Choice{"4800", 4800},
+    Choice{"9600", 9600},     Choice{"14400", 14400},   Choice{"19200", 19200},
+    Choice{"38400", 38400},   Choice{"56000", 56000},   Choice{"57600", 57600},
+    Choice{"115200", 115200}, Choice{"230400", 230400}, Choice{"460800", 460800},
+    Choice{"921600", 921600},
+};
+
+constexpr std::array kParities{
+    Choice{"None", kParityNone}, Choice{"Even", kParityEven},   Choice{"Odd", kParityOdd},
+    Choice{"Mark", kParityMark}, Choice{"Space", kParitySpace},
+};
+
+constexpr std::array kStopBits{
+    Choice{"1", kStopBitsOne},
+    Choice{"1.5", kStopBitsOneAndHalf},
+    Choice{"2", kStopBitsTwo},
+};
+
+constexpr std::array kDataBits{Choice{"5", 5}, Choice{"6", 6}, Choice{"7", 7}, Choice{"8", 8}};
+
+constexpr std::array kComPorts{Choice{"COM1", 1}, Choice{"COM2", 2}, Choice{"COM3", 3},
+                               Choice{"COM4", 4}};
+
+constexpr std::string_view kComPrefix = "COM";
+
+// A port found under /sys/class/tty is worth listing when a device backs it and that
+// device is not a placeholder of the platform's built-in UART driver (which registers
+// ttyS0..ttyS31 whether or not the hardware exists).
+bool IsListedTty(const std::filesystem::directory_entry& entry) {
+  std::error_code error;
+  const auto device = entry.path() / "device";
+  if (!std::filesystem::exists(device, error)) return false;
+  const auto subsystem = std::filesystem::read_symlink(device / "subsystem", error);
+  return error || subsystem.filename() != "platform";
+}
+
+bool NamedByComPorts(const std::string& name) {
+  return name == "ttyS0" || name == "ttyS1" || name == "ttyS2" || name == "ttyS3";
+}
+
+std::string ParityLetter(std::uint8_t parity) {
+  if (parity == kParityEven) return " E";
+  if (parity == kParityOdd) return " O";
+  return " N";
+}
+
+std::string StopBitsText(std::uint8_t stopBits) {
+  switch (stopBits) {
+    case kStopBitsOne:
+      return " 1";
+    case kStopBitsOneAndHalf:
+      return " 1.5";
+    case kStopBitsTwo:
+      return " 2";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+PortSettings DefaultPortSettings(const char* portOverride) {
+  PortSettings settings;
+  if (portOverride != nullptr && *portOverride != '\0') settings.portName = portOverride;
+  return settings;
+}
+
+PortSettings DefaultPortSettingsFromEnvironment() {
+  return DefaultPortSettings(std::getenv("TAVRIN_PORT"));
+}
+
+std::span<const Choice> BaudRateChoices() {
+  return kBaudRates;
+}
+std::span<const Choice> ParityChoices() {
+  return kParities;
+}
+std::span<const Choice> StopBitChoices() {
+  return kStopBits;
+}
+std::span<const Choice> DataBitChoices() {
+  return kDataBits;
+}
+std::span<const Choice> ComPortChoices() {
+  return kComPorts;
+}
+
+std::uint32_t LookupChoice(std::string_view text, std::span<const Choice> table) {
+  const std::string_view compared = text.substr(0, kMaxChoiceTextLength);
+  for (const Choice& choice : table) {
+    if (choice.text == compared) return choice.value;
+  }
+  return 0;
+}
+
+std::string ClampPortName(std::string_view text) {
+  return std::string(text.substr(0, kMaxPortNameLength));
+}
+
+std::vector<std::string> PortNameChoices(const std::filesystem::path& sysClassTty) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(sysClassTty, error)) {
+    std::string name = entry.path().filename().string();
+    if (!NamedByComPorts(name) && IsListedTty(entry)) found.push_back(std::move(name));
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> names;
+  for (const Choice& choice : kComPorts) names.emplace_back(choice.text);
+  names.insert(names.end(), found.begin(), found.end());
+  return names;
+}
+
+std::string DevicePath(std::string_view portName) {
+  if (portName.starts_with('/')) return std::string(portName);
+  if (portName.starts_with(kComPrefix)) {
+    const std::string_view digits = portName.substr(kComPrefix.size());
+    unsigned number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (!digits.empty() && error == std::errc{} && end == digits.data() + digits.size() &&
+        number > 0) {
+      return "/dev/ttyS" + std::to_string(number - 1);
+    }
+  }
+  return "/dev/" + std::string(portName);
+}
+
+std::string ConnectionSummary(const PortSettings& settings) {
+  return settings.portName + "  " + std::to_string(settings.baudRate) + "  " +
+         std::to_string(settings.dataBits) + ParityLetter(settings.parity) +
+         StopBitsText(settings.stopBits);
+}
+
+void ApplyPortSettings(SerialDevice& device, const PortSettings& settings,
+                       ErrorReporter& reporter) {
+  for (const DeviceResult& failure : device.ApplySettings(settings)) {
+    reporter.ReportError(failure.step, failure.error);
+  }
+  // The DTR and RTS states belong to the same control block as the frame, so a device
+  // that will not take them is reported under the block's name.
+  for (const DeviceResult& result :
+       {device.SetDtr(settings.dtrControl == 1), device.SetRts(settings.rtsControl == 1)}) {
+    if (!result.ok) reporter.ReportError("SetCommState", result.error);
+  }
+}
+
+}  // namespace tavrin::serial

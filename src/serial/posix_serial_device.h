@@ -1,0 +1,81 @@
+// PosixSerialDevice: a serial port (or any tty, such as a pseudo-terminal) on Linux,
+// driven through termios. The port is held exclusively (TIOCEXCL and an flock), so a
+// second open of the same port fails while this one lives. The line settings found at
+// open are put back when the device is closed.
+//
+// Threads: one reader (Read, GetModemLines, GetLineCounters), any number of writers
+// (Write, serialised by the caller), and the owner (everything else). The descriptor
+// calls are safe to overlap; the object must outlive all of them.
+#pragma once
+
+#include <termios.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "serial/serial_device.h"
+
+namespace tavrin::serial {
+
+// A read returns once no byte has come for this long after the first one.
+constexpr auto kDefaultQuietGap = std::chrono::milliseconds{1};
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  struct OpenResult {
+    std::unique_ptr<PosixSerialDevice> device;  // null when the port could not be opened
+    int error = 0;                              // errno of the failed step
+  };
+
+  // Opens the port named `portName` (COM1, ttyUSB0, /dev/pts/3: see DevicePath).
+  static OpenResult Open(std::string_view portName,
+                         std::chrono::milliseconds quietGap = kDefaultQuietGap);
+
+  ~PosixSerialDevice() override;
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
+                StopFd stop) override;
+  IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
+                 StopFd stop) override;
+
+  DeviceResult PurgeReceive() override;
+  DeviceResult PurgeBoth() override;
+  DeviceResult SetDtr(bool on) override;
+  DeviceResult SetRts(bool on) override;
+  std::optional<ModemLines> GetModemLines() override;
+  std::optional<LineCounters> GetLineCounters() override;
+  std::size_t InputQueued() override;
+  std::size_t OutputQueued() override;
+
+  std::vector<DeviceResult> ApplySettings(const PortSettings& settings) override;
+  DeviceResult RestoreSettings() override;
+  bool DrainOutput(std::chrono::milliseconds limit) override;
+
+  int Fd() const { return fd_; }
+
+ private:
+  PosixSerialDevice(int fd, const termios& original, std::chrono::milliseconds quietGap);
+
+  IoResult ReadWhileBusy(std::span<std::uint8_t> into, StopFd stop);
+  DeviceResult SetModemLine(int line, bool on);
+
+  int fd_;
+  termios original_;
+  std::chrono::milliseconds quietGap_;
+  bool restored_ = false;
+};
+
+// Line speed through termios2, for rates the classic B-constants do not name. Kept in a
+// unit of its own: the kernel's termios2 header cannot share a unit with <termios.h>.
+// Returns 0 on success, else the errno.
+int SetCustomLineSpeed(int fd, std::uint32_t baudRate);
+// The output speed the kernel holds for `fd` (termios2), or nullopt when it cannot say.
+std::optional<std::uint32_t> ReadLineSpeed(int fd);
+
+}  // namespace tavrin::serial

@@ -1,0 +1,34 @@
+#include "serial/stop_signal.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace tavrin::serial {
+
+StopSignal::StopSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (fd_ < 0) createError_ = errno;
+}
+
+StopSignal::~StopSignal() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void StopSignal::Raise() {
+  raised_.store(true);
+  const std::uint64_t one = 1;
+  // The counter only saturates after 2^64-2 raises; a failed write changes nothing
+  // here, the flag is already set.
+  [[maybe_unused]] const auto written = ::write(fd_, &one, sizeof one);
+}
+
+void StopSignal::Reset() {
+  std::uint64_t count = 0;
+  // Reading empties the counter; nothing to read (EAGAIN) means it was not raised.
+  [[maybe_unused]] const auto read = ::read(fd_, &count, sizeof count);
+  raised_.store(false);
+}
+
+}  // namespace tavrin::serial

@@ -1,0 +1,75 @@
+#include "serial/write_queue.h"
+
+#include "serial/error_reporter.h"
+
+namespace tavrin::serial {
+
+void WriteQueue::Open() {
+  std::lock_guard lock(mutex_);
+  packets_.clear();
+  open_ = true;
+}
+
+void WriteQueue::Close() {
+  std::lock_guard lock(mutex_);
+  packets_.clear();
+  open_ = false;
+}
+
+WriteQueue::PushResult WriteQueue::Push(WriterPacket packet) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_) return PushResult::kNoQueue;
+    if (packets_.size() >= kMaxWriterPackets) return PushResult::kFull;
+    packets_.push_back(packet);
+  }
+  changed_.notify_one();
+  return PushResult::kQueued;
+}
+
+std::optional<WriterPacket> WriteQueue::TakeNext() {
+  std::lock_guard lock(mutex_);
+  if (interrupted_ || packets_.empty()) return std::nullopt;
+  const WriterPacket packet = packets_.front();
+  packets_.pop_front();
+  return packet;
+}
+
+WriteQueue::Wake WriteQueue::WaitForWork(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [&] { return interrupted_ || !packets_.empty(); });
+  if (interrupted_) return Wake::kStop;
+  return packets_.empty() ? Wake::kTimeout : Wake::kWork;
+}
+
+void WriteQueue::Interrupt() {
+  {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+  }
+  changed_.notify_all();
+}
+
+void WriteQueue::ClearInterrupt() {
+  std::lock_guard lock(mutex_);
+  interrupted_ = false;
+}
+
+std::size_t WriteQueue::Size() const {
+  std::lock_guard lock(mutex_);
+  return packets_.size();
+}
+
+void ServiceWriteQueue(WriteQueue& queue,
+                       const std::function<std::size_t(std::span<const std::uint8_t>)>& write,
+                       ErrorReporter& reporter) {
+  while (const auto packet = queue.TakeNext()) {
+    if (packet->kind == WriterPacketKind::kSendChar) {
+      write(std::span(&packet->character, 1));
+    } else {
+      reporter.ReportError("Bad write request", 0);
+    }
+  }
+}
+
+}  // namespace tavrin::serial

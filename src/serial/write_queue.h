@@ -1,0 +1,70 @@
+// The writer thread's request queue: single characters typed into the terminal screen
+// window wait here until the writer thread sends them, so that the UI thread never
+// waits on the port. The queue exists only while the writer thread runs (it opens the
+// queue when it starts and closes it when it ends); pushes are refused outside that.
+//
+// Threads: the UI thread pushes; the writer thread opens, waits, takes and closes;
+// SerialLink interrupts (thread-exit signal) from whichever thread stops the link.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+
+namespace tavrin::serial {
+
+class ErrorReporter;
+
+enum class WriterPacketKind : std::uint32_t {
+  kSendChar = 1,  // send one character; no other kind is ever queued
+};
+
+struct WriterPacket {
+  WriterPacketKind kind = WriterPacketKind::kSendChar;
+  std::uint8_t character = 0;
+};
+
+// The fixed pool: at most this many packets wait at once.
+constexpr std::size_t kMaxWriterPackets = 256;
+
+class WriteQueue {
+ public:
+  enum class PushResult { kQueued, kNoQueue, kFull };
+  enum class Wake { kWork, kStop, kTimeout };
+
+  void Open();   // the writer thread has started: pushes are taken
+  void Close();  // the writer thread ends: what is still queued is dropped unsent
+
+  PushResult Push(WriterPacket packet);
+  // The oldest packet; nullopt when the queue is empty or has been interrupted (packets
+  // queued when the link stops are discarded, not sent).
+  std::optional<WriterPacket> TakeNext();
+  // Waits up to `timeout` for a packet or an interruption.
+  Wake WaitForWork(std::chrono::milliseconds timeout);
+
+  void Interrupt();       // the thread-exit signal was raised
+  void ClearInterrupt();  // the thread-exit signal was reset
+
+  std::size_t Size() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<WriterPacket> packets_;
+  bool open_ = false;
+  bool interrupted_ = false;
+};
+
+// Sends every queued packet in order, through `write`, including packets added while
+// it runs; a packet of an unknown kind is reported as "Bad write request" and dropped.
+void ServiceWriteQueue(WriteQueue& queue,
+                       const std::function<std::size_t(std::span<const std::uint8_t>)>& write,
+                       ErrorReporter& reporter);
+
+}  // namespace tavrin::serial
