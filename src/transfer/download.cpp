@@ -81,6 +81,7 @@ void Transfer::ReceivePhase() {
 
 Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
   if (state_.cancelRequest) return Outcome::kCancelled;
+  regionIndex_ = static_cast<int>(regionIndex);
   ctx_.view.SetProgressRange(100);
   ctx_.view.SetProgressPosition(0);
   {
@@ -164,7 +165,7 @@ Transfer::Outcome Transfer::FrameLoop() {
       ctx_.view.SetProgressPosition(acknowledged_ > 0 && expected > 0
                                         ? static_cast<std::uint32_t>(acknowledged_ * 100 / expected)
                                         : 0);
-      ctx_.view.RegionProgress(static_cast<int>(0), regionBytes_);
+      ctx_.view.RegionProgress(regionIndex_, regionBytes_);
       ctx_.port.PurgeReceive();  // stale bytes must not start a frame
       constexpr std::uint8_t kNext[] = {kEnq};
       WriteBytes(kNext);

@@ -294,6 +294,7 @@ Transfer::Outcome Transfer::PacketPhase() {
       return Outcome::kFailed;
     }
     nextOffset_ += frame.size();
+    ctx_.view.FrameWritten(frame.size());
     ctx_.view.StepProgress();
     --framesLeft_;
     ctx_.view.SetSendIndicator(false);

@@ -153,6 +153,7 @@ class Transfer {
   int deadlineNoted_ = 0;
   bool deadlineFired_ = false;
   int acknowledged_ = -1;
+  int regionIndex_ = 0;
   bool lastRequestWasEnq_ = true;
   bool anyRegionBad_ = false;
 

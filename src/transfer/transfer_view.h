@@ -24,6 +24,8 @@ class TransferView {
   // Panel fields: total (1014) and sent (1013) counters; nullopt clears the field.
   virtual void SetTotal(std::optional<std::uint32_t>) {}
   virtual void SetSent(std::optional<std::uint32_t>) {}
+  // A frame of `bytes` bytes has been written (for rates and estimates).
+  virtual void FrameWritten(std::size_t /*bytes*/) {}
   // File name field (1015); an empty path clears it.
   virtual void SetFileName(const std::filesystem::path&) {}
   virtual void SetProgressRange(std::uint32_t /*max*/) {}

@@ -1,0 +1,381 @@
+#include "cli/cli_session.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <sstream>
+
+#include "cli/cli_views.h"
+#include "scripts/command_image.h"
+#include "scripts/script_list_rows.h"
+#include "scripts/script_record.h"
+#include "serial/com_test.h"
+#include "serial/error_reporter.h"
+#include "serial/serial_link.h"
+#include "serial/status_log.h"
+#include "terminal/capture_log.h"
+#include "transfer/receive_dispatcher.h"
+#include "transfer/report_texts.h"
+#include "transfer/transfer.h"
+
+namespace tavrin::cli {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kCancelGrace = 5s;           // a cancelled transfer must end within this
+constexpr auto kComTestDefaultWait = 5s;    // comtest without --timeout
+constexpr auto kMainPollPeriod = 100ms;     // the main thread looks at signals this often
+constexpr const char* kCommandImageName = "CmdUrtFile.urt";
+
+// Ctrl+C and SIGTERM reach the run as a readable file descriptor rather than as a
+// handler, so nothing but the main thread ever sees them. Blocked before any thread
+// starts, so that every thread inherits the mask.
+class SignalWatch {
+ public:
+  SignalWatch() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+  }
+  ~SignalWatch() {
+    if (fd_ >= 0) ::close(fd_);
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  bool Raised() {
+    signalfd_siginfo info{};
+    return fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+  }
+
+ private:
+  sigset_t set_{};
+  sigset_t previous_{};
+  int fd_ = -1;
+};
+
+// A private temporary directory for the run, removed at its end.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavrin-cli.XXXXXX";
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// --trace: every byte on the line, hex, with the time since the start.
+class Tracer {
+ public:
+  explicit Tracer(bool enabled) : enabled_(enabled) {}
+  void Dump(const char* direction, std::span<const std::uint8_t> bytes) {
+    if (!enabled_ || bytes.empty()) return;
+    std::lock_guard lock(mutex_);
+    const double t = std::chrono::duration<double>(Clock::now() - start_).count();
+    std::fprintf(stderr, "%10.6f %s %zu:", t, direction, bytes.size());
+    for (std::uint8_t b : bytes) std::fprintf(stderr, " %02X", b);
+    std::fputc('\n', stderr);
+  }
+
+ private:
+  bool enabled_;
+  std::mutex mutex_;
+  Clock::time_point start_ = Clock::now();
+};
+
+class LinkTransferPort final : public transfer::TransferPort {
+ public:
+  explicit LinkTransferPort(Tracer& tracer) : tracer_(tracer) {}
+  void Attach(serial::SerialLink& link) { link_ = &link; }
+  std::size_t Write(std::span<const std::uint8_t> bytes) override {
+    tracer_.Dump("PC>", bytes);
+    return link_ ? link_->WriterGeneric(bytes) : 0;
+  }
+  void PurgeReceive() override {
+    if (link_) link_->PurgeReceive();
+  }
+
+ private:
+  Tracer& tracer_;
+  serial::SerialLink* link_ = nullptr;
+};
+
+class TracingReceiver final : public serial::ReceiveHandler {
+ public:
+  TracingReceiver(serial::ReceiveHandler& inner, Tracer& tracer) : inner_(inner), tracer_(tracer) {}
+  void OutputABuffer(std::span<std::uint8_t> block) override {
+    tracer_.Dump("<TG", block);
+    inner_.OutputABuffer(block);
+  }
+
+ private:
+  serial::ReceiveHandler& inner_;
+  Tracer& tracer_;
+};
+
+class ComTestAdapter final : public transfer::ComTestReceiver {
+ public:
+  explicit ComTestAdapter(serial::ComTest& test) : test_(test) {}
+  bool TestActive() const override { return test_.Active(); }
+  void ComTestReceive(std::span<const std::uint8_t> block) override { test_.ComTestReceive(block); }
+
+ private:
+  serial::ComTest& test_;
+};
+
+// Keeps the payload of the first test frame that comes back.
+class FirstPayload final : public serial::ComTestView {
+ public:
+  void ShowReceived(std::span<const std::uint8_t> payload) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (payload_) return;
+      payload_ = std::string(payload.begin(), payload.end());
+    }
+    arrived_.notify_all();
+  }
+  std::optional<std::string> Wait(Clock::duration limit, SignalWatch& signals) {
+    const auto until = Clock::now() + limit;
+    std::unique_lock lock(mutex_);
+    while (!payload_ && Clock::now() < until && !signals.Raised()) {
+      arrived_.wait_for(lock, kMainPollPeriod);
+    }
+    return payload_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::optional<std::string> payload_;
+};
+
+// Everything a run with a serial port needs, in the order it must be built.
+struct Session {
+  explicit Session(const CliOptions& options)
+      : errors(options.trace),
+        reporter(errors),
+        capture(temp.Path(), output, reporter),
+        view(::isatty(STDERR_FILENO) == 1,
+             options.command == Command::kDownload
+                 ? std::optional<std::filesystem::path>(options.output)
+                 : std::nullopt),
+        tracer(options.trace),
+        port(tracer),
+        transfer({port, view, capture, clock, errors, status}),
+        dispatcher(transfer, capture, errors),
+        receiver(dispatcher, tracer),
+        comTest(firstPayload),
+        comTestAdapter(comTest),
+        link(receiver, status, reporter) {
+    port.Attach(link);
+    dispatcher.SetComTest(&comTestAdapter);
+  }
+
+  TempDir temp;
+  StdoutSink output;
+  StderrErrorSink errors;
+  serial::ErrorReporter reporter;
+  serial::StatusLog status;
+  terminal::CaptureLog capture;
+  CliTransferView view;
+  transfer::SystemClock clock;
+  Tracer tracer;
+  LinkTransferPort port;
+  transfer::Transfer transfer;
+  transfer::ReceiveDispatcher dispatcher;
+  TracingReceiver receiver;
+  FirstPayload firstPayload;
+  serial::ComTest comTest;
+  ComTestAdapter comTestAdapter;
+  serial::SerialLink link;
+};
+
+void PrintFileAccessError() {
+  std::fprintf(stderr, "%s: %s\n", std::string(scripts::kFileAccessErrorCaption).c_str(),
+               std::string(scripts::kFileAccessErrorText).c_str());
+}
+
+int Connect(Session& session, const CliOptions& options) {
+  switch (session.link.OpenPort(options.port)) {
+    case serial::OpenOutcome::kConnected:
+      std::fprintf(stderr, "Connected: %s\n", serial::ConnectionSummary(options.port).c_str());
+      return exit_status::kSuccess;
+    case serial::OpenOutcome::kOpenedNotConnected:
+      session.link.ClosePort();
+      return exit_status::kPortNotAvailable;
+    case serial::OpenOutcome::kNotAvailable:
+      std::fprintf(stderr, "%s: %s\n", std::string(serial::kPortOpenCaption).c_str(),
+                   std::string(serial::kPortNotAvailable).c_str());
+      return exit_status::kPortNotAvailable;
+    case serial::OpenOutcome::kFailed:
+      return exit_status::kLinkFailed;
+  }
+  return exit_status::kLinkFailed;
+}
+
+// Waits for the transfer to end; Ctrl+C, --timeout and a fatal link error cancel it.
+bool WaitForTransfer(Session& session, const CliOptions& options, SignalWatch& signals) {
+  const auto started = Clock::now();
+  std::optional<Clock::time_point> cancelledAt;
+  while (!session.transfer.WaitUntilFinished(std::chrono::duration_cast<std::chrono::milliseconds>(
+      kMainPollPeriod))) {
+    const bool timedOut =
+        options.timeoutSeconds &&
+        Clock::now() - started > std::chrono::duration<double>(*options.timeoutSeconds);
+    if (!cancelledAt && (signals.Raised() || timedOut || session.errors.Fatal())) {
+      if (timedOut) std::fprintf(stderr, "tavrin-cli: --timeout expired, cancelling\n");
+      session.transfer.Cancel();
+      cancelledAt = Clock::now();
+    }
+    if (cancelledAt && Clock::now() - *cancelledAt > kCancelGrace) return false;
+  }
+  return true;
+}
+
+void SaveLog(Session& session, const CliOptions& options) {
+  if (options.log.empty()) return;
+  const auto result = session.capture.Save(options.log);
+  std::fprintf(stderr, "%s: %s\n", result.caption.c_str(), result.text.c_str());
+}
+
+int TransferStatus(Session& session, const CliOptions& options) {
+  if (session.errors.Fatal()) return exit_status::kLinkFailed;
+  const int result = session.view.FinalResult();
+  if (result == 0) return exit_status::kBadFile;  // the transfer never started
+  if (options.command == Command::kUpload) {
+    return result == transfer::result::kUploadSuccess ? exit_status::kSuccess
+                                                      : exit_status::kTransferFailed;
+  }
+  if (result != transfer::result::kDownloadSuccess || !session.view.Saved()) {
+    return exit_status::kTransferFailed;
+  }
+  return session.view.AnyCrcMismatch() ? exit_status::kCrcMismatch : exit_status::kSuccess;
+}
+
+int RunTransfer(const CliOptions& options) {
+  SignalWatch signals;
+  Session session(options);
+  if (session.temp.Path().empty()) {
+    std::fprintf(stderr, "tavrin-cli: cannot create a temporary directory\n");
+    return exit_status::kLinkFailed;
+  }
+  transfer::DownloadPlan plan;
+  if (options.command == Command::kDownload) {
+    auto table = scripts::PrepareDownload(options.argument, session.temp.Path());
+    if (!table) {
+      PrintFileAccessError();
+      return exit_status::kBadFile;
+    }
+    plan = {options.argument, session.temp.Path(), {}};
+    for (const auto& header : *table) plan.headerData.push_back(scripts::EncodeHeaderData(header));
+  }
+  if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
+
+  if (options.command == Command::kUpload) {
+    session.transfer.StartUpload(options.argument);
+  } else {
+    session.transfer.StartDownload(session.temp.Path() / kCommandImageName, std::move(plan));
+  }
+  const bool ended = WaitForTransfer(session, options, signals);
+  if (!ended) {
+    std::fprintf(stderr, "tavrin-cli: the transfer did not end after its cancel\n");
+    std::fflush(stdout);
+    std::_Exit(exit_status::kTransferFailed);
+  }
+  session.link.ClosePort();
+  SaveLog(session, options);
+  return TransferStatus(session, options);
+}
+
+int RunComTest(const CliOptions& options) {
+  SignalWatch signals;
+  Session session(options);
+  if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
+  session.comTest.SetActive(true);
+  const auto sent = serial::SendTestFrame(options.argument, [&](std::span<const std::uint8_t> b) {
+    return session.port.Write(b);
+  });
+  std::optional<std::string> payload;
+  if (sent == serial::TestSendResult::kTooLong) {
+    std::fprintf(stderr, "%s: %s\n", std::string(serial::kTestTooLongCaption).c_str(),
+                 std::string(serial::kTestTextTooLong).c_str());
+  } else if (sent == serial::TestSendResult::kSent) {
+    const auto limit = options.timeoutSeconds
+                           ? std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(*options.timeoutSeconds))
+                           : std::chrono::duration_cast<Clock::duration>(kComTestDefaultWait);
+    payload = session.firstPayload.Wait(limit, signals);
+    if (!payload) std::fprintf(stderr, "tavrin-cli: no test frame came back\n");
+  }
+  session.comTest.SetActive(false);
+  session.link.ClosePort();
+  if (session.errors.Fatal()) return exit_status::kLinkFailed;
+  if (!payload) return exit_status::kTransferFailed;
+  std::fwrite(payload->data(), 1, payload->size(), stdout);
+  std::fputc('\n', stdout);
+  return exit_status::kSuccess;
+}
+
+int ShowScript(const CliOptions& options) {
+  const auto rows = scripts::ReadScriptListRows(options.argument);
+  if (!rows) {
+    PrintFileAccessError();
+    return exit_status::kBadFile;
+  }
+  const auto& c = scripts::kScriptListColumns;
+  std::printf("%-14s %-14s %-12s %-16s %s\n", std::string(c[0]).c_str(),
+              std::string(c[1]).c_str(), std::string(c[2]).c_str(), std::string(c[3]).c_str(),
+              std::string(c[4]).c_str());
+  for (const auto& row : *rows) {
+    std::printf("%-14s %-14s %-12s %-16s %s\n", row.startAddress.c_str(), row.endAddress.c_str(),
+                row.memoryType.c_str(), row.imageType.c_str(), row.deviceId.c_str());
+  }
+  return exit_status::kSuccess;
+}
+
+// "Dec  5 2026" from the compiler becomes "Dec 5 2026": single blanks, no leading zero.
+std::string BuildDate() {
+  std::istringstream in(__DATE__);
+  std::string month, day, year;
+  in >> month >> day >> year;
+  return month + " " + std::to_string(std::stoi(day)) + " " + year;
+}
+
+}  // namespace
+
+int RunCli(const CliOptions& options) {
+  switch (options.command) {
+    case Command::kUpload:
+    case Command::kDownload:
+      return RunTransfer(options);
+    case Command::kComTest:
+      return RunComTest(options);
+    case Command::kScriptShow:
+      return ShowScript(options);
+    case Command::kHelp:
+    case Command::kVersion:
+      break;
+  }
+  return exit_status::kUsage;
+}
+
+std::string VersionText() { return "tavrin-cli 1.1.0 TVR-STB-001 " + BuildDate(); }
+
+}  // namespace tavrin::cli
