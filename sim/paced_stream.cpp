@@ -1,0 +1,91 @@
+#include "sim/paced_stream.h"
+
+#include <algorithm>
+#include <array>
+#include <thread>
+
+namespace tavrin::sim {
+
+namespace {
+
+// Received bytes held back at most; beyond it the inner stream is left to buffer (as a
+// UART's FIFO would overflow, the line would have had to be faster than `baud`).
+constexpr std::size_t kMaxPending = 64 * 1024;
+// Written bytes go out in slices of about 10 ms of line time.
+constexpr unsigned kSlicesPerSecond = 100;
+
+}  // namespace
+
+void SteadyPaceClock::SleepUntil(TimePoint when) {
+  std::this_thread::sleep_until(when);
+}
+
+PacedStream::PacedStream(Stream& inner, unsigned baud, PaceClock& clock)
+    : inner_(inner),
+      baud_(baud),
+      clock_(clock),
+      sliceBytes_(std::max<std::size_t>(1, baud / kBitsPerByte / kSlicesPerSecond)),
+      sendLineFree_(clock.Now()),
+      receiveLineFree_(clock.Now()) {}
+
+bool PacedStream::Write(std::span<const std::uint8_t> bytes) {
+  const auto start = std::max(clock_.Now(), sendLineFree_);
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    std::size_t count = std::min(sliceBytes_, bytes.size() - sent);
+    clock_.SleepUntil(start + LineTime(sent + count, baud_));
+    if (!inner_.Write(bytes.subspan(sent, count))) return false;
+    sent += count;
+  }
+  sendLineFree_ = start + LineTime(bytes.size(), baud_);
+  return true;
+}
+
+PacedStream::PullResult PacedStream::Pull(std::chrono::milliseconds wait) {
+  if (innerGone_) return PullResult::kGone;
+  std::array<std::uint8_t, 4096> buffer{};
+  std::size_t room = std::min(buffer.size(), kMaxPending - std::min(kMaxPending, pending_.size()));
+  if (room == 0) return PullResult::kPulled;
+  const bool waits = pending_.empty();
+  long n = inner_.Read(std::span(buffer).first(room), waits ? wait : std::chrono::milliseconds{0});
+  if (n < 0) {
+    innerGone_ = true;
+    return PullResult::kGone;
+  }
+  if (n == 0 && waits) return PullResult::kTimedOut;
+  const auto now = clock_.Now();
+  for (long i = 0; i < n; ++i) {
+    receiveLineFree_ = std::max(receiveLineFree_, now) + LineTime(1, baud_);
+    pending_.push_back({buffer[static_cast<std::size_t>(i)], receiveLineFree_});
+  }
+  return PullResult::kPulled;
+}
+
+std::size_t PacedStream::DeliverReady(std::span<std::uint8_t> into) {
+  const auto now = clock_.Now();
+  std::size_t count = 0;
+  while (count < into.size() && !pending_.empty() && pending_.front().readyAt <= now) {
+    into[count++] = pending_.front().byte;
+    pending_.pop_front();
+  }
+  return count;
+}
+
+long PacedStream::Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout) {
+  const auto deadline = clock_.Now() + timeout;
+  while (true) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock_.Now());
+    PullResult pulled = Pull(std::max(left, std::chrono::milliseconds{0}));
+    if (std::size_t count = DeliverReady(into); count > 0) return static_cast<long>(count);
+    if (pending_.empty()) {
+      if (pulled == PullResult::kGone) return -1;
+      // The inner stream has waited out the time itself.
+      if (pulled == PullResult::kTimedOut || clock_.Now() >= deadline) return 0;
+      continue;
+    }
+    if (clock_.Now() >= deadline) return 0;
+    clock_.SleepUntil(std::min(pending_.front().readyAt, deadline));
+  }
+}
+
+}  // namespace tavrin::sim

@@ -1,0 +1,68 @@
+// A stream that takes the line time of a UART: 10 bits a byte (start, 8 data, stop) at
+// `baud` bits a second. Written bytes reach the inner stream only once their line time
+// has passed; received bytes are handed out only once they could have crossed the line.
+// The clock is a parameter so that the pacing can be checked without waiting.
+//
+// Threads: one reader and one writer (they share only the clock).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+
+#include "sim/stream.h"
+
+namespace tavrin::sim {
+
+class PaceClock {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~PaceClock() = default;
+  virtual TimePoint Now() = 0;
+  virtual void SleepUntil(TimePoint when) = 0;
+};
+
+class SteadyPaceClock final : public PaceClock {
+ public:
+  TimePoint Now() override { return std::chrono::steady_clock::now(); }
+  void SleepUntil(TimePoint when) override;
+};
+
+constexpr unsigned kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+// Line time of `bytes` bytes at `baud`.
+constexpr std::chrono::nanoseconds LineTime(std::uint64_t bytes, unsigned baud) {
+  return std::chrono::nanoseconds{
+      static_cast<std::int64_t>(bytes * kBitsPerByte * 1'000'000'000ULL / baud)};
+}
+
+class PacedStream final : public Stream {
+ public:
+  // `baud` must be above 0. The clock must outlive the stream.
+  PacedStream(Stream& inner, unsigned baud, PaceClock& clock);
+
+  long Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout) override;
+  bool Write(std::span<const std::uint8_t> bytes) override;
+
+ private:
+  struct Pending {
+    std::uint8_t byte;
+    PaceClock::TimePoint readyAt;  // when its last bit has crossed the line
+  };
+
+  enum class PullResult { kPulled, kTimedOut, kGone };
+  // Takes what the inner stream has, waiting up to `wait` only when nothing is pending.
+  PullResult Pull(std::chrono::milliseconds wait);
+  std::size_t DeliverReady(std::span<std::uint8_t> into);
+
+  Stream& inner_;
+  unsigned baud_;
+  PaceClock& clock_;
+  std::size_t sliceBytes_;             // bytes written to the inner stream at a time
+  PaceClock::TimePoint sendLineFree_;  // end of the line time of the last written byte
+  PaceClock::TimePoint receiveLineFree_;
+  std::deque<Pending> pending_;  // received, line time not yet over
+  bool innerGone_ = false;
+};
+
+}  // namespace tavrin::sim
