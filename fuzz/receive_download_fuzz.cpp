@@ -1,0 +1,56 @@
+// Received blocks while a download receives a region: dump frames are stored in
+// pckurt.bin, judged, and the data of good data packets appended to DumpBin.dbi. The
+// Transfer is compared with the model after every block (blanked bytes, flags, the frame
+// file existing exactly while a frame is received and never holding more than a frame),
+// and DumpBin.dbi must end up holding exactly the model's region data.
+// Setup bit 0: the target has not yet said that its region is ready (0x17 not seen).
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "receive_fuzz_support.h"
+
+namespace {
+
+using namespace tavrin::fuzz;
+
+constexpr std::uintmax_t kLongestFrameFile = 2991 + 4;  // payload and frame sum
+
+// Ends a frame that the input left open, so that its file is closed before the Transfer
+// goes: a run of bytes longer than any frame makes the receive processor reject it.
+void EndOpenFrame(tavrin::transfer::Transfer& transfer) {
+  for (int pass = 0; pass < 2 && transfer.State().inFrame; ++pass) {
+    std::vector<std::uint8_t> filler(3000, 0xFF);
+    transfer.ProcessReceivedBytes(filler);
+  }
+  Check(!transfer.State().inFrame);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const FuzzInput input = SplitInput({data, size});
+  const ScratchDirectory scratch;
+  const std::filesystem::path frameFile = "pckurt.bin";
+  const std::filesystem::path dumpFile = "DumpBin.dbi";
+  { std::ofstream create(dumpFile, std::ios::binary); }
+
+  Bench bench;
+  ReceiveModel model;
+  model.download = true;
+  model.attention = false;
+  model.receiving = true;
+  model.regionReady = (input.setup & 1) == 0;
+  model.enqPending = true;
+  ApplyFlags(model, bench.transfer.State());
+  FeedBoth(bench, model, input, false, [&] {
+    std::error_code error;
+    const bool exists = std::filesystem::exists(frameFile, error);
+    Check(exists == model.inFrame);
+    if (exists) Check(std::filesystem::file_size(frameFile) <= kLongestFrameFile);
+  });
+  Check(ReadFile(dumpFile) == model.regionData);
+  EndOpenFrame(bench.transfer);
+  return 0;
+}

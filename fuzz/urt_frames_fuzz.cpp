@@ -1,0 +1,109 @@
+// An arbitrary file as an upload image: its header is read (URT and command image), then
+// the frames are walked with ReadFrameAt from the first frame's offset until a frame
+// error, as the packet phase would send them. Every frame given out must be exactly the
+// file's bytes at that offset, start with HeaderStart, end with HeaderEnd and hold
+// LEN + 9 bytes, at most 3000; every error must be the one the bytes call for.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "transfer/packet_frame.h"
+#include "transfer/urt_file.h"
+
+namespace {
+
+using tavrin::transfer::FrameError;
+using tavrin::transfer::ImageFile;
+using tavrin::transfer::kCommandImageHeaderSize;
+using tavrin::transfer::kFrameOverhead;
+using tavrin::transfer::kHeaderEnd;
+using tavrin::transfer::kHeaderStart;
+using tavrin::transfer::kMaxFrameSize;
+using tavrin::transfer::kUrtHeaderSize;
+using tavrin::transfer::ReadBigEndian;
+
+void Check(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+// The error the bytes at `offset` call for, or nullopt when they hold a whole frame.
+std::optional<FrameError> ExpectedError(std::span<const std::uint8_t> file, std::size_t offset) {
+  const auto rest = file.subspan(std::min(offset, file.size()));
+  if (rest.size() < 4 || rest[0] != kHeaderStart) return FrameError::kInvalidHeaderStart;
+  const std::size_t size = ReadBigEndian(rest.subspan(1, 3)) + kFrameOverhead;
+  if (size > kMaxFrameSize) return FrameError::kTooLarge;
+  if (rest.size() < size || rest[size - 1] != kHeaderEnd) return FrameError::kInvalidHeaderEnd;
+  return std::nullopt;
+}
+
+// Walks the frames from `offset`; at most `count` frames, as an upload sends them.
+void WalkFrames(ImageFile& image, std::span<const std::uint8_t> file, std::uint64_t offset,
+                std::uint32_t count) {
+  for (std::uint32_t sent = 0; sent < count; ++sent) {
+    const auto expected = ExpectedError(file, static_cast<std::size_t>(offset));
+    auto read = image.ReadFrameAt(offset);
+    Check(!std::holds_alternative<tavrin::transfer::ReadFailed>(read));
+    if (const auto* error = std::get_if<FrameError>(&read)) {
+      Check(expected == *error);
+      return;
+    }
+    Check(!expected);
+    const auto& frame = std::get<std::vector<std::uint8_t>>(read);
+    Check(frame.size() <= kMaxFrameSize && frame.size() >= kFrameOverhead);
+    Check(frame.front() == kHeaderStart && frame.back() == kHeaderEnd);
+    Check(frame.size() == ReadBigEndian(std::span(frame).subspan(1, 3)) + kFrameOverhead);
+    Check(
+        std::equal(frame.begin(), frame.end(), file.begin() + static_cast<std::ptrdiff_t>(offset)));
+    offset += frame.size();  // every frame is at least 9 bytes: the walk ends with the file
+  }
+}
+
+void CheckHeaders(ImageFile& image, std::span<const std::uint8_t> file) {
+  const auto lead = image.ReadAt(0, kUrtHeaderSize);
+  Check(lead && lead->size() == std::min(file.size(), kUrtHeaderSize));
+  if (const auto urt = tavrin::transfer::ParseUrtHeader(*lead)) {
+    Check(file[0] == 'B' && file[1] == 'U');
+    WalkFrames(image, file, kUrtHeaderSize, urt->packetCount);
+  }
+  const auto commandLead = image.ReadAt(0, kCommandImageHeaderSize);
+  Check(commandLead.has_value());
+  if (const auto count = tavrin::transfer::ParseCommandImageHeader(*commandLead)) {
+    Check(file[0] == 'M' && file[1] == 'Z');
+    WalkFrames(image, file, kCommandImageHeaderSize, *count);
+  }
+  // The frame reader on its own, from the very first byte.
+  WalkFrames(image, file, 0, UINT32_MAX);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "urt_fuzz_XXXXXX").string();
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return 0;
+  const std::filesystem::path path(pattern);
+  const std::span<const std::uint8_t> file(data, size);
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t n = ::write(fd, data + written, size - written);
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (written == size) {
+    const auto image = ImageFile::Open(path);
+    Check(image != nullptr);
+    CheckHeaders(*image, file);
+  }
+  std::filesystem::remove(path);
+  return 0;
+}
