@@ -6,6 +6,9 @@
 //
 // The Download command also keeps the HeaderData of every record, in order, in the
 // header-data table; the download transfer labels each returned region with its entry.
+//
+// Threads: PrepareDownload runs on the user-interface thread before the transfer starts;
+// the transfer thread then owns the table and reads the image (ReadCommandImageHeader).
 #pragma once
 
 #include <array>

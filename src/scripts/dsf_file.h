@@ -50,7 +50,8 @@ class DsfReader {
   // How many records ReadNext gives: min(header count, whole records present).
   std::uint32_t RecordCount() const { return recordCount_; }
 
-  // The next record; kShortFile when the file has shrunk since it was opened.
+  // The next record; call it at most RecordCount() times. kShortFile when the file has
+  // shrunk since it was opened.
   Result<ScriptRecord> ReadNext();
 
  private:

@@ -1,5 +1,8 @@
 #include "scripts/script_store.h"
 
+#include <cerrno>
+#include <system_error>
+
 #include "scripts/dsf_file.h"
 #include "scripts/script_file_io.h"
 
@@ -99,6 +102,11 @@ Status ScriptStore::CopyAllBut(std::uint32_t k) {
 
 Status ScriptStore::SaveDsf(const std::filesystem::path& path) const {
   constexpr std::string_view kStep = "save DSF file";
+  // Saving onto the store itself would empty it before its records are copied.
+  std::error_code ignored;
+  if (std::filesystem::equivalent(path, paths_.scriptStore, ignored)) {
+    return FileError{FileFault::kSystemCall, kStep, EINVAL};
+  }
   Result<UniqueFd> dsf = CreateChosenFile(path, kStep);
   if (!dsf) return dsf.Error();
   if (Status header = WriteFully(dsf->Get(), EncodeDsfHeader(recordCount_), kStep); !header) {

@@ -256,6 +256,12 @@ TEST_F(ScriptStoreTest, SavingOntoADirectoryFails) {
   EXPECT_EQ(StoreFile(), StoreBytes({r1_}));
 }
 
+TEST_F(ScriptStoreTest, SavingOntoTheStoreItselfIsRefused) {
+  Append({r1_});
+  EXPECT_FALSE(store_.SaveDsf(dir_ / "zvqScript.tvr"));
+  EXPECT_EQ(StoreFile(), StoreBytes({r1_}));
+}
+
 // A link planted in the temporary directory never redirects a write.
 TEST_F(ScriptStoreTest, PlantedStoreLinkIsNotWrittenThrough) {
   const Bytes victim{'k', 'e', 'e', 'p'};
