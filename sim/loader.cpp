@@ -82,7 +82,7 @@ void Loader::OnBytes(std::span<const std::uint8_t> bytes) {
         break;
       case Phase::kExchange:
       case Phase::kPackets:
-        used = TakeFramed(bytes);
+        used = TakeFramed(bytes[0]);
         break;
       case Phase::kOffering:
         used = TakeOffering(bytes[0]);
@@ -104,6 +104,7 @@ void Loader::OnTick() {
     scheduled_.pop_front();
     Write(bytes);
   }
+  if (testCandidate_ && now - lastByteAt_ >= config_.testFrameQuiet) EchoTestFrame();
   for (FrameReader* reader : {&packetReader_, &testReader_}) {
     if (reader->InFrame() && now - lastByteAt_ >= config_.frameTimeout) {
       Problem("a frame broke off: nothing more came for " +
@@ -121,6 +122,7 @@ Loader::TimePoint Loader::NextWake() const {
   if (packetReader_.InFrame() || testReader_.InFrame()) {
     wake = std::min(wake, lastByteAt_ + config_.frameTimeout);
   }
+  if (testCandidate_) wake = std::min(wake, lastByteAt_ + config_.testFrameQuiet);
   if (phase_ == Phase::kOffering) wake = std::min(wake, region_.nextOfferAt);
   if (phase_ == Phase::kServing && region_.frameSent && region_.nudges < config_.nudgeTries) {
     auto quietSince = std::max({region_.lastFrameAt, region_.lastNudgeAt, lastByteAt_});
@@ -141,22 +143,50 @@ std::size_t Loader::TakeIdle(std::span<const std::uint8_t> bytes) {
   return 1;  // anything else is typed text; the loader takes no notice of it
 }
 
-std::size_t Loader::TakeFramed(std::span<const std::uint8_t> bytes) {
-  if (!packetReader_.InFrame() && bytes[0] != kHeaderStart) {
-    LooseByteBetweenFrames(bytes[0]);
+// A 0x02 between frames starts a packet frame, or a COM test frame when the PC has left
+// a transfer behind (the loader cannot know that an upload has ended). Both readers take
+// the bytes; a complete packet frame wins, and a complete test frame counts only when
+// the packet reader has refused the bytes or the line has gone quiet after it.
+std::size_t Loader::TakeFramed(std::uint8_t b) {
+  using Status = FrameReader::Status;
+  const bool inFrame = packetReader_.InFrame() || testReader_.InFrame();
+  if (!inFrame && b != kHeaderStart) {
+    LooseByteBetweenFrames(b);
     return 1;
   }
-  auto step = packetReader_.Feed(bytes);
-  if (step.status == FrameReader::Status::kFrame) {
+  testCandidate_ = false;  // a byte after the test frame: it was the start of a packet frame
+  const std::array<std::uint8_t, 1> one{b};
+  std::optional<Status> packet;
+  std::optional<Status> test;
+  if (packetReader_.InFrame() || !inFrame) packet = packetReader_.Feed(one).status;
+  if (testReader_.InFrame() || !inFrame) test = testReader_.Feed(one).status;
+  if (packet == Status::kFrame) {
+    testReader_.Reset();
     if (phase_ == Phase::kExchange) {
       OnExchangeFrame(packetReader_);
     } else {
       OnPacketFrame(packetReader_);
     }
-  }
-  if (step.status == FrameReader::Status::kError)
+  } else if (test == Status::kFrame) {
+    if (packetReader_.InFrame()) {
+      testCandidate_ = true;
+    } else {
+      EchoTestFrame();
+    }
+  } else if ((packet == Status::kError || test == Status::kError) && !packetReader_.InFrame() &&
+             !testReader_.InFrame()) {
     Problem("frame refused: " + packetReader_.Error());
-  return step.consumed;
+  }
+  return 1;
+}
+
+void Loader::EchoTestFrame() {
+  Write(testReader_.Frame());
+  testReader_.Reset();
+  packetReader_.Reset();
+  testCandidate_ = false;
+  scheduled_.clear();
+  phase_ = Phase::kIdle;  // a COM test: no transfer is running on the PC
 }
 
 void Loader::LooseByteBetweenFrames(std::uint8_t b) {
@@ -173,6 +203,8 @@ void Loader::Attention() {
   session_ = Session{};
   session_.answeredAt = Now();
   packetReader_.Reset();
+  testReader_.Reset();
+  testCandidate_ = false;
   scheduled_.clear();
   phase_ = Phase::kExchange;
   const Scenario scenario = config_.scenario;

@@ -89,7 +89,8 @@ class Loader {
 
   // Bytes, by phase; each returns how many bytes it took (at least 1).
   std::size_t TakeIdle(std::span<const std::uint8_t> bytes);
-  std::size_t TakeFramed(std::span<const std::uint8_t> bytes);
+  std::size_t TakeFramed(std::uint8_t b);
+  void EchoTestFrame();
   std::size_t TakeOffering(std::uint8_t b);
   std::size_t TakeServing(std::uint8_t b);
   void LooseByteBetweenFrames(std::uint8_t b);
@@ -131,6 +132,7 @@ class Loader {
   Region region_;
   FrameReader packetReader_{kPacketFrameLayout};
   FrameReader testReader_{kTestFrameLayout};
+  bool testCandidate_ = false;  // a complete test frame the packet reader has not refused
   TimePoint lastByteAt_{};
   std::deque<Scheduled> scheduled_;
   std::deque<Fault> dataFaults_;  // still to be put into data packets

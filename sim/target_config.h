@@ -81,7 +81,10 @@ struct TargetConfig {
   // An ENQ this long after the last frame asks for that frame again (the PC repeats its
   // request after 15 s without a frame).
   std::chrono::milliseconds repeatThreshold{10'000};
-  std::chrono::milliseconds frameTimeout{5000};   // silence that abandons a partial frame
+  std::chrono::milliseconds frameTimeout{5000};  // silence that abandons a partial frame
+  // Silence after bytes that form a whole COM test frame but could begin a packet frame:
+  // it was a test frame.
+  std::chrono::milliseconds testFrameQuiet{200};
   std::chrono::milliseconds attentionEcho{1000};  // 0x17s this soon after an answer are old
 };
 

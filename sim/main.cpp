@@ -1,0 +1,233 @@
+// tavrin-target-sim: plays the set-top box's loader on a pseudo-terminal or a device.
+//
+//   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
+//                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
+//                     [--noise-in RATE]
+//
+// Prints the path it serves on the first line of stdout (flushed), then serves until
+// SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/fd_stream.h"
+#include "sim/noisy_stream.h"
+#include "sim/paced_stream.h"
+#include "sim/target.h"
+
+namespace {
+
+using namespace tavrin::sim;
+
+struct Options {
+  std::string device;  // empty: a pseudo-terminal
+  TargetConfig config;
+  unsigned baud = 0;  // 0: no pacing
+  double noiseOut = 0.0;
+  double noiseIn = 0.0;
+};
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage: tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N]\n"
+               "                         [--seed N] [--identity HEX] [--packet-size N]\n"
+               "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
+               "  --noise damages what the target sends, --noise-in what it receives\n"
+               "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n  scenarios:");
+  for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
+  std::fprintf(stderr, "\n  faults:");
+  for (auto name : FaultNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
+  std::fprintf(stderr, "\n");
+}
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size();
+}
+
+bool ParseRate(const std::string& text, double& rate) {
+  char* end = nullptr;
+  rate = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && *end == '\0' && rate >= 0.0 && rate <= 1.0;
+}
+
+// One option with its value; false (after a message) when it is not understood.
+bool ApplyOption(std::string_view name, const std::string& value, Options& options) {
+  TargetConfig& config = options.config;
+  if (name == "--device") {
+    options.device = value;
+  } else if (name == "--scenario") {
+    auto scenario = ParseScenario(value);
+    if (!scenario) return false;
+    config.scenario = *scenario;
+  } else if (name == "--baud") {
+    return ParseNumber(value, options.baud) && options.baud > 0;
+  } else if (name == "--seed") {
+    return ParseNumber(value, config.memorySeed);
+  } else if (name == "--identity") {
+    auto identity = ParseIdentity(value);
+    if (!identity) return false;
+    config.identity = *identity;
+  } else if (name == "--packet-size") {
+    return ParseNumber(value, config.packetSize) && config.packetSize > 0 &&
+           config.packetSize <= kMaxPacketData;
+  } else if (name == "--fault") {
+    auto fault = ParseFault(value);
+    if (!fault) return false;
+    config.faults.push_back(*fault);
+  } else if (name == "--noise") {
+    return ParseRate(value, options.noiseOut);
+  } else if (name == "--noise-in") {
+    return ParseRate(value, options.noiseIn);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::optional<Options> ParseArguments(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view name = argv[i];
+    if (name == "--pty") {
+      options.device.clear();
+      continue;
+    }
+    if (i + 1 >= argc || !ApplyOption(name, argv[i + 1], options)) {
+      std::fprintf(stderr, "tavrin-target-sim: bad option %s%s%s\n", argv[i],
+                   i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "");
+      return std::nullopt;
+    }
+    ++i;
+  }
+  return options;
+}
+
+// Raw bytes both ways: no echo, no line editing, no translation.
+void MakeRaw(int fd) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return;  // not a terminal: nothing to set
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tcsetattr(fd, TCSANOW, &tio);
+}
+
+struct Line {
+  int fd = -1;      // what the loader reads and writes
+  int keeper = -1;  // pseudo-terminal: the slave side held open by the simulator
+  std::string path;
+};
+
+std::optional<Line> OpenPty() {
+  Line line;
+  line.fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (line.fd < 0 || grantpt(line.fd) != 0 || unlockpt(line.fd) != 0) return std::nullopt;
+  const char* name = ptsname(line.fd);
+  if (name == nullptr) return std::nullopt;
+  line.path = name;
+  // Holding the slave open keeps the master from hanging up when the PC closes its side
+  // and opens it again. It also carries the raw settings until the PC applies its own.
+  line.keeper = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line.keeper < 0) return std::nullopt;
+  MakeRaw(line.keeper);
+  return line;
+}
+
+std::optional<Line> OpenDevice(const std::string& path) {
+  Line line;
+  line.path = path;
+  line.fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (line.fd < 0) return std::nullopt;
+  MakeRaw(line.fd);
+  return line;
+}
+
+// Waits for SIGTERM or SIGINT while printing the loader's problems as they come.
+void ServeUntilSignal(int signals, const Target& target) {
+  std::size_t shown = 0;
+  while (target.Running()) {
+    pollfd fd{signals, POLLIN, 0};
+    int ready = poll(&fd, 1, 200);
+    auto problems = target.Problems();
+    for (; shown < problems.size(); ++shown) {
+      std::fprintf(stderr, "tavrin-target-sim: %s\n", problems[shown].c_str());
+    }
+    if (ready > 0) return;
+  }
+}
+
+int Serve(const Options& options, int signals) {
+  auto line = options.device.empty() ? OpenPty() : OpenDevice(options.device);
+  if (!line) {
+    std::fprintf(stderr, "tavrin-target-sim: cannot open %s: %s\n",
+                 options.device.empty() ? "a pseudo-terminal" : options.device.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  std::printf("%s\n", line->path.c_str());
+  std::fflush(stdout);
+
+  int stop = eventfd(0, EFD_CLOEXEC);
+  FdStream fdStream(line->fd, stop);
+  Stream* stream = &fdStream;
+  std::unique_ptr<NoisyStream> noisy;
+  if (options.noiseOut > 0 || options.noiseIn > 0) {
+    NoiseRates out{options.noiseOut, options.noiseOut, options.noiseOut};
+    NoiseRates in{options.noiseIn, options.noiseIn, options.noiseIn};
+    noisy = std::make_unique<NoisyStream>(*stream, out, in, options.config.memorySeed);
+    stream = noisy.get();
+  }
+  SteadyPaceClock clock;
+  std::unique_ptr<PacedStream> paced;
+  if (options.baud > 0) {
+    paced = std::make_unique<PacedStream>(*stream, options.baud, clock);
+    stream = paced.get();
+  }
+
+  Target target(*stream, options.config);
+  target.Start();
+  ServeUntilSignal(signals, target);
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress
+  target.Stop();
+  close(stop);
+  if (line->keeper >= 0) close(line->keeper);
+  close(line->fd);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto options = ParseArguments(argc, argv);
+  if (!options) {
+    PrintUsage();
+    return 2;
+  }
+  // Blocked in every thread, taken through a signalfd: the end is an orderly one.
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGINT);
+  sigprocmask(SIG_BLOCK, &mask, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  int signals = signalfd(-1, &mask, SFD_CLOEXEC);
+  int status = Serve(*options, signals);
+  close(signals);
+  return status;
+}
