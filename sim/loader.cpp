@@ -105,12 +105,15 @@ void Loader::OnTick() {
     Write(bytes);
   }
   if (testCandidate_ && now - lastByteAt_ >= config_.testFrameQuiet) EchoTestFrame();
-  for (FrameReader* reader : {&packetReader_, &testReader_}) {
-    if (reader->InFrame() && now - lastByteAt_ >= config_.frameTimeout) {
+  if ((packetReader_.InFrame() || testReader_.InFrame()) &&
+      now - lastByteAt_ >= config_.frameTimeout) {
+    if (packetError_.empty()) {
       Problem("a frame broke off: nothing more came for " +
               std::to_string(config_.frameTimeout.count()) + " ms");
-      reader->Reset();
     }
+    ReportPacketError();
+    packetReader_.Reset();
+    testReader_.Reset();
   }
   if (phase_ == Phase::kOffering) TickOffering(now);
   if (phase_ == Phase::kServing) TickServing(now);
@@ -173,11 +176,18 @@ std::size_t Loader::TakeFramed(std::uint8_t b) {
     } else {
       EchoTestFrame();
     }
-  } else if ((packet == Status::kError || test == Status::kError) && !packetReader_.InFrame() &&
-             !testReader_.InFrame()) {
-    Problem("frame refused: " + packetReader_.Error());
+  } else if (packet == Status::kError || test == Status::kError) {
+    // The packet reader's verdict stands once the test reader has given up too.
+    if (packet == Status::kError) packetError_ = packetReader_.Error();
+    if (!packetReader_.InFrame() && !testReader_.InFrame()) ReportPacketError();
   }
   return 1;
+}
+
+void Loader::ReportPacketError() {
+  if (packetError_.empty()) return;
+  Problem("frame refused: " + packetError_);
+  packetError_.clear();
 }
 
 void Loader::EchoTestFrame() {
@@ -185,6 +195,7 @@ void Loader::EchoTestFrame() {
   testReader_.Reset();
   packetReader_.Reset();
   testCandidate_ = false;
+  packetError_.clear();
   scheduled_.clear();
   phase_ = Phase::kIdle;  // a COM test: no transfer is running on the PC
 }

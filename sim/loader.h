@@ -91,6 +91,7 @@ class Loader {
   std::size_t TakeIdle(std::span<const std::uint8_t> bytes);
   std::size_t TakeFramed(std::uint8_t b);
   void EchoTestFrame();
+  void ReportPacketError();
   std::size_t TakeOffering(std::uint8_t b);
   std::size_t TakeServing(std::uint8_t b);
   void LooseByteBetweenFrames(std::uint8_t b);
@@ -133,6 +134,7 @@ class Loader {
   FrameReader packetReader_{kPacketFrameLayout};
   FrameReader testReader_{kTestFrameLayout};
   bool testCandidate_ = false;  // a complete test frame the packet reader has not refused
+  std::string packetError_;     // the packet reader's refusal, while the test reader goes on
   TimePoint lastByteAt_{};
   std::deque<Scheduled> scheduled_;
   std::deque<Fault> dataFaults_;  // still to be put into data packets
