@@ -22,5 +22,11 @@ test-asan: deps
 test-tsan: deps
 	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DTAVRIN_SANITIZE=thread"
 
+# Every libFuzzer target for FUZZ_SECONDS each (clang, build-fuzz); fails on any finding.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz: deps
+	bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
+
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -31,9 +31,9 @@ void EndOpenFrame(tavrin::transfer::Transfer& transfer) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const FuzzInput input = SplitInput({data, size});
-  const ScratchDirectory scratch;
   const std::filesystem::path frameFile = "pckurt.bin";
   const std::filesystem::path dumpFile = "DumpBin.dbi";
+  const ScratchDirectory scratch({frameFile, dumpFile});
   { std::ofstream create(dumpFile, std::ios::binary); }
 
   Bench bench;

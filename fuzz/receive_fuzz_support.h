@@ -353,29 +353,37 @@ inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A fresh directory that is the current directory while it lives: the receive processor
-// keeps pckurt.bin and DumpBin.dbi in the download's directory, which is the current one
-// when no download has set it. The previous current directory comes back at the end.
+// The process's own directory, the current directory while a ScratchDirectory lives: the
+// receive processor keeps pckurt.bin and DumpBin.dbi in the download's directory, which
+// is the current one when no download has set it. The directory is made once per process
+// (one name per process id) and emptied of `files` on entry and exit, which is much
+// cheaper than a directory per input; the previous current directory comes back at the
+// end.
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
+  explicit ScratchDirectory(std::vector<std::filesystem::path> files) : files_(std::move(files)) {
     previous_ = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "receive_fuzz_XXXXXX").string();
-    Check(::mkdtemp(pattern.data()) != nullptr);
-    path_ = pattern;
-    std::filesystem::current_path(path_);
+    const auto path =
+        std::filesystem::temp_directory_path() / ("receive_fuzz_" + std::to_string(::getpid()));
+    std::filesystem::create_directory(path);
+    std::filesystem::current_path(path);
+    RemoveFiles();
   }
   ~ScratchDirectory() {
+    RemoveFiles();
     std::filesystem::current_path(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
   }
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
  private:
+  void RemoveFiles() {
+    std::error_code ignored;
+    for (const auto& file : files_) std::filesystem::remove(file, ignored);
+  }
+
   std::filesystem::path previous_;
-  std::filesystem::path path_;
+  std::vector<std::filesystem::path> files_;
 };
 
 }  // namespace tavrin::fuzz
