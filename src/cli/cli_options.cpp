@@ -18,10 +18,11 @@ std::optional<std::uint32_t> ParseUnsigned(const std::string& text) {
 }
 
 std::optional<std::uint8_t> ParseParity(const std::string& text) {
-  static const std::map<std::string, std::uint8_t> kNames = {
-      {"none", serial::kParityNone}, {"odd", serial::kParityOdd},
-      {"even", serial::kParityEven}, {"mark", serial::kParityMark},
-      {"space", serial::kParitySpace}};
+  static const std::map<std::string, std::uint8_t> kNames = {{"none", serial::kParityNone},
+                                                             {"odd", serial::kParityOdd},
+                                                             {"even", serial::kParityEven},
+                                                             {"mark", serial::kParityMark},
+                                                             {"space", serial::kParitySpace}};
   const auto it = kNames.find(text);
   if (it == kNames.end()) return std::nullopt;
   return it->second;

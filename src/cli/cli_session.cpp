@@ -31,9 +31,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kCancelGrace = 5s;           // a cancelled transfer must end within this
-constexpr auto kComTestDefaultWait = 5s;    // comtest without --timeout
-constexpr auto kMainPollPeriod = 100ms;     // the main thread looks at signals this often
+constexpr auto kCancelGrace = 5s;         // a cancelled transfer must end within this
+constexpr auto kComTestDefaultWait = 5s;  // comtest without --timeout
+constexpr auto kMainPollPeriod = 100ms;   // the main thread looks at signals this often
 constexpr const char* kCommandImageName = "CmdUrtFile.urt";
 
 // Ctrl+C and SIGTERM reach the run as a readable file descriptor rather than as a
@@ -234,8 +234,8 @@ int Connect(Session& session, const CliOptions& options) {
 bool WaitForTransfer(Session& session, const CliOptions& options, SignalWatch& signals) {
   const auto started = Clock::now();
   std::optional<Clock::time_point> cancelledAt;
-  while (!session.transfer.WaitUntilFinished(std::chrono::duration_cast<std::chrono::milliseconds>(
-      kMainPollPeriod))) {
+  while (!session.transfer.WaitUntilFinished(
+      std::chrono::duration_cast<std::chrono::milliseconds>(kMainPollPeriod))) {
     const bool timedOut =
         options.timeoutSeconds &&
         Clock::now() - started > std::chrono::duration<double>(*options.timeoutSeconds);
@@ -309,9 +309,8 @@ int RunComTest(const CliOptions& options) {
   Session session(options);
   if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
   session.comTest.SetActive(true);
-  const auto sent = serial::SendTestFrame(options.argument, [&](std::span<const std::uint8_t> b) {
-    return session.port.Write(b);
-  });
+  const auto sent = serial::SendTestFrame(
+      options.argument, [&](std::span<const std::uint8_t> b) { return session.port.Write(b); });
   std::optional<std::string> payload;
   if (sent == serial::TestSendResult::kTooLong) {
     std::fprintf(stderr, "%s: %s\n", std::string(serial::kTestTooLongCaption).c_str(),
@@ -340,9 +339,8 @@ int ShowScript(const CliOptions& options) {
     return exit_status::kBadFile;
   }
   const auto& c = scripts::kScriptListColumns;
-  std::printf("%-14s %-14s %-12s %-16s %s\n", std::string(c[0]).c_str(),
-              std::string(c[1]).c_str(), std::string(c[2]).c_str(), std::string(c[3]).c_str(),
-              std::string(c[4]).c_str());
+  std::printf("%-14s %-14s %-12s %-16s %s\n", std::string(c[0]).c_str(), std::string(c[1]).c_str(),
+              std::string(c[2]).c_str(), std::string(c[3]).c_str(), std::string(c[4]).c_str());
   for (const auto& row : *rows) {
     std::printf("%-14s %-14s %-12s %-16s %s\n", row.startAddress.c_str(), row.endAddress.c_str(),
                 row.memoryType.c_str(), row.imageType.c_str(), row.deviceId.c_str());
@@ -376,6 +374,8 @@ int RunCli(const CliOptions& options) {
   return exit_status::kUsage;
 }
 
-std::string VersionText() { return "tavrin-cli 1.1.0 TVR-STB-001 " + BuildDate(); }
+std::string VersionText() {
+  return "tavrin-cli 1.1.0 TVR-STB-001 " + BuildDate();
+}
 
 }  // namespace tavrin::cli

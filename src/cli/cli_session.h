@@ -10,11 +10,11 @@ namespace tavrin::cli {
 namespace exit_status {
 constexpr int kSuccess = 0;
 constexpr int kUsage = 1;
-constexpr int kBadFile = 2;          // file cannot be opened, or is not a URT file
+constexpr int kBadFile = 2;  // file cannot be opened, or is not a URT file
 constexpr int kPortNotAvailable = 3;
-constexpr int kTransferFailed = 4;   // any other end: a refusal, -1..-3, 23, time-out, Ctrl+C
-constexpr int kCrcMismatch = 5;      // download saved, but a region failed its CRC check
-constexpr int kLinkFailed = 6;       // the serial link failed fatally (device lost)
+constexpr int kTransferFailed = 4;  // any other end: a refusal, -1..-3, 23, time-out, Ctrl+C
+constexpr int kCrcMismatch = 5;     // download saved, but a region failed its CRC check
+constexpr int kLinkFailed = 6;      // the serial link failed fatally (device lost)
 }  // namespace exit_status
 
 // Runs the command of `options`; returns the exit status.

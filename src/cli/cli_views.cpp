@@ -83,7 +83,9 @@ void CliTransferView::ResultReported(int code) {
   EndProgressLine();
 }
 
-void CliTransferView::RegionCrcMismatch(int) { crcMismatch_ = true; }
+void CliTransferView::RegionCrcMismatch(int) {
+  crcMismatch_ = true;
+}
 
 void CliTransferView::DrawProgress(const std::string& line) {
   std::fprintf(stderr, "\r%-70s", line.c_str());

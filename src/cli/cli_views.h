@@ -5,9 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
-#include <functional>
 #include <string>
 
 #include "serial/error_reporter.h"

@@ -192,8 +192,9 @@ Transfer::Outcome Transfer::FrameLoop() {
 // than the region leaves zeros in the rest of the block.
 void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
   const std::uint32_t size = regionSize_;
-  const HeaderDataBytes entry =
-      regionIndex <= plan_.headerData.size() ? plan_.headerData[regionIndex - 1] : HeaderDataBytes{};
+  const HeaderDataBytes entry = regionIndex <= plan_.headerData.size()
+                                    ? plan_.headerData[regionIndex - 1]
+                                    : HeaderDataBytes{};
   const int out = ::open(TempFile(kResultFile).c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
   const int in = ::open(TempFile(kDumpFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   bool crcMatches = !regionHasCrc_;
@@ -211,7 +212,8 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
     std::vector<std::uint8_t> chunk(kCopyChunk);
     std::uint64_t copied = 0;
     while (copied < size) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, size - copied));
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, size - copied));
       const ssize_t n = ::read(in, chunk.data(), want);
       if (n <= 0) break;
       const auto got = std::span<const std::uint8_t>(chunk).first(static_cast<std::size_t>(n));

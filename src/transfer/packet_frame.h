@@ -16,14 +16,15 @@ namespace tavrin::transfer {
 constexpr std::uint8_t kHeaderStart = 0x02;  // first byte of a frame
 constexpr std::uint8_t kHeaderEnd = 0x03;    // last byte of a frame
 constexpr std::uint8_t kEot = 0x04;          // target: same software version present
-constexpr std::uint8_t kEnq = 0x05;          // target: ready for the next frame; PC: send the next dump frame
-constexpr std::uint8_t kAck = 0x06;          // target: PC noticed; PC: accept the region
-constexpr std::uint8_t kDc3 = 0x13;          // target: waits for other control or data
-constexpr std::uint8_t kNak = 0x15;          // target: ends attention; PC: send that dump frame again
-constexpr std::uint8_t kEtb = 0x17;          // PC: attention; target: terminated / region ready
+constexpr std::uint8_t kEnq =
+    0x05;  // target: ready for the next frame; PC: send the next dump frame
+constexpr std::uint8_t kAck = 0x06;  // target: PC noticed; PC: accept the region
+constexpr std::uint8_t kDc3 = 0x13;  // target: waits for other control or data
+constexpr std::uint8_t kNak = 0x15;  // target: ends attention; PC: send that dump frame again
+constexpr std::uint8_t kEtb = 0x17;  // PC: attention; target: terminated / region ready
 
-constexpr std::size_t kFrameOverhead = 9;       // HeaderStart, LEN, sum, HeaderEnd
-constexpr std::size_t kMaxFrameSize = 3000;     // bytes, whole frame
+constexpr std::size_t kFrameOverhead = 9;    // HeaderStart, LEN, sum, HeaderEnd
+constexpr std::size_t kMaxFrameSize = 3000;  // bytes, whole frame
 constexpr std::size_t kMaxPayload = kMaxFrameSize - kFrameOverhead;  // 2991
 
 // 32-bit sum (modulo 2^32) of the bytes, each taken unsigned.

@@ -14,10 +14,10 @@ namespace {
 constexpr std::uint8_t kAnswerLead1 = 0xFE;  // the who-am-I answer follows FE 01 00
 constexpr std::uint8_t kAnswerLead2 = 0x01;
 constexpr std::uint8_t kAnswerLead3 = 0x00;
-constexpr std::uint8_t kInfoPacket = 0xF1;  // first payload byte of a region's info packet
-constexpr std::uint8_t kDataPacket = 0xF2;  // first payload byte of a data packet
-constexpr std::size_t kDataOffset = 12;     // region data starts here in a data packet
-constexpr std::size_t kSumSize = 4;         // frame sum after the payload
+constexpr std::uint8_t kInfoPacket = 0xF1;      // first payload byte of a region's info packet
+constexpr std::uint8_t kDataPacket = 0xF2;      // first payload byte of a data packet
+constexpr std::size_t kDataOffset = 12;         // region data starts here in a data packet
+constexpr std::size_t kSumSize = 4;             // frame sum after the payload
 constexpr std::size_t kInfoSizeOffset = 24;     // region size, big-endian u32
 constexpr std::size_t kInfoCountOffset = 44;    // entry count, big-endian u24
 constexpr std::size_t kInfoEntriesOffset = 47;  // entries of 14 bytes
@@ -27,15 +27,25 @@ constexpr std::size_t kInfoEntryPackets = 4;  // data packets of the entry
 // Protocol bytes never shown in the terminal or the capture file.
 bool IsBlanked(std::uint8_t b) {
   switch (b) {
-    case 0x00: case 0x04: case 0x05: case 0x06: case 0x11:
-    case 0x13: case 0x15: case 0x17: case 0x91: case 0x99:
+    case 0x00:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+    case 0x11:
+    case 0x13:
+    case 0x15:
+    case 0x17:
+    case 0x91:
+    case 0x99:
       return true;
     default:
       return false;
   }
 }
 
-bool IsTargetCode(std::uint8_t b) { return b == kDc3 || b == kNak || b == kEot || b == kEtb; }
+bool IsTargetCode(std::uint8_t b) {
+  return b == kDc3 || b == kNak || b == kEot || b == kEtb;
+}
 
 }  // namespace
 
@@ -170,8 +180,8 @@ void Transfer::JudgeDumpFrame() {
   std::rewind(frameFile_);
   const bool readBack = std::fread(bytes.data(), 1, bytes.size(), frameFile_) == bytes.size();
   const auto payload = std::span<const std::uint8_t>(bytes).first(frameLength_);
-  const bool good = readBack &&
-                    FrameSum(payload) == ReadBigEndian(std::span(bytes).subspan(frameLength_));
+  const bool good =
+      readBack && FrameSum(payload) == ReadBigEndian(std::span(bytes).subspan(frameLength_));
   bool accepted = good;
   if (good && !payload.empty() && payload[0] == kInfoPacket) {
     accepted = AcceptInfoPacket(payload);
@@ -240,6 +250,8 @@ void Transfer::StoreRegionData(std::span<const std::uint8_t> data) {
   regionBytes_ += done;
 }
 
-std::filesystem::path Transfer::TempFile(const char* name) const { return dumpDir_ / name; }
+std::filesystem::path Transfer::TempFile(const char* name) const {
+  return dumpDir_ / name;
+}
 
 }  // namespace tavrin::transfer

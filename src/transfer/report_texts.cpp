@@ -20,7 +20,9 @@ ReportBlock Red(std::initializer_list<const char*> pieces) {
   return {Join(pieces), terminal::ColourMark::kRed};
 }
 
-ReportBlock Blue(const char* text) { return {text, terminal::ColourMark::kBlue}; }
+ReportBlock Blue(const char* text) {
+  return {text, terminal::ColourMark::kBlue};
+}
 
 }  // namespace
 

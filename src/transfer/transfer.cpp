@@ -11,9 +11,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kPollPeriod{100};   // every wait of a phase is tested this often
-constexpr int kDeadlineSeconds = 15;       // no answer within this: report -4
-constexpr int kSecondsPerHour = 3600;      // the clock is the second of the hour
+constexpr milliseconds kPollPeriod{100};  // every wait of a phase is tested this often
+constexpr int kDeadlineSeconds = 15;      // no answer within this: report -4
+constexpr int kSecondsPerHour = 3600;     // the clock is the second of the hour
 
 constexpr const char* kFileAccessError = "Error No: -3 \n File Access Error!!!";
 constexpr const char* kInvalidImage = "Unable to upload\nGiven URT file is invalid.";
@@ -45,7 +45,10 @@ bool Transfer::StartDownload(const std::filesystem::path& commandImage, Download
 
 void Transfer::Launch(TransferMode mode) {
   if (thread_.joinable()) thread_.join();
+  // Cleared here, by the start command, rather than on the transfer thread: a Cancel
+  // given right after the start must not be lost.
   state_.cancelRequest = false;
+  state_.pause = false;
   state_.mode = mode;
   {
     std::lock_guard lock(finishMutex_);
@@ -119,8 +122,6 @@ void Transfer::TransferProc() {
 void Transfer::ResetForStart() {
   state_.ackSeen = false;
   state_.targetCode = 0;
-  state_.cancelRequest = false;
-  state_.pause = false;
   state_.verified = false;
   state_.expectingAnswer = false;
   state_.answerComplete = false;
@@ -183,9 +184,8 @@ Transfer::Outcome Transfer::AttentionPhase() {
   constexpr std::uint8_t kAttention[] = {kEtb};
   do {
     WriteBytes(kAttention);
-    WaitUntil(kPollPeriod, [this] {
-      return !state_.attention || state_.cancelRequest || TargetRefused();
-    });
+    WaitUntil(kPollPeriod,
+              [this] { return !state_.attention || state_.cancelRequest || TargetRefused(); });
     TestDeadline();
     if (state_.cancelRequest) return Outcome::kCancelled;
     if (TargetRefused()) return Outcome::kTargetCode;
@@ -220,9 +220,8 @@ Transfer::Outcome Transfer::WhoAmIPhase() {
       }
       if (state_.cancelRequest) return Outcome::kCancelled;
     }
-    WaitUntil(kPollPeriod, [this] {
-      return state_.verified || state_.ready || state_.cancelRequest;
-    });
+    WaitUntil(kPollPeriod,
+              [this] { return state_.verified || state_.ready || state_.cancelRequest; });
     if (state_.cancelRequest) return Outcome::kCancelled;
   }
   return Outcome::kGoOn;

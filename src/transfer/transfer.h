@@ -42,8 +42,8 @@ using HeaderDataBytes = std::array<std::uint8_t, 16>;
 
 // What a download needs beside its command image.
 struct DownloadPlan {
-  std::filesystem::path scriptPath;  // shown in the file-name field
-  std::filesystem::path tempDir;     // pckurt.bin, DumpBin.dbi, zvqDumpBIN.fdb
+  std::filesystem::path scriptPath;         // shown in the file-name field
+  std::filesystem::path tempDir;            // pckurt.bin, DumpBin.dbi, zvqDumpBIN.fdb
   std::vector<HeaderDataBytes> headerData;  // one entry a region, in script order
 };
 
@@ -165,7 +165,7 @@ class Transfer {
   std::array<std::uint8_t, kWhoAmIAnswerSize> answer_{};
   std::size_t answerHave_ = 0;
   std::size_t answerMissing_ = 0;
-  bool enqIsNew_ = true;      // the pending ENQ asks for a new frame (counted)
+  bool enqIsNew_ = true;  // the pending ENQ asks for a new frame (counted)
   int lengthBytesNeeded_ = 0;
   std::uint32_t frameLength_ = 0;
   std::uint32_t stored_ = 0;

@@ -12,8 +12,8 @@ namespace tavrin::transfer {
 namespace {
 
 constexpr std::uint8_t kModePayload[] = {0xFE, 0x01, 0xFD, 0x02};  // switch the loader's mode
-constexpr std::uint8_t kWhoAmIPayload[] = {0xFE, 0x01, 0x00};      // who-am-I, and its answer's lead
-constexpr std::size_t kFrameLeadSize = 4;  // HeaderStart + LEN
+constexpr std::uint8_t kWhoAmIPayload[] = {0xFE, 0x01, 0x00};  // who-am-I, and its answer's lead
+constexpr std::size_t kFrameLeadSize = 4;                      // HeaderStart + LEN
 
 template <std::size_t N>
 std::array<std::uint8_t, N> Slice(std::span<const std::uint8_t> bytes, std::size_t offset) {
@@ -31,10 +31,9 @@ std::optional<UrtHeader> ParseUrtHeader(std::span<const std::uint8_t> bytes) {
   header.identity.id1 = Slice<4>(bytes, 12);
   header.identity.id2 = Slice<3>(bytes, 16);
   header.identity.id3 = Slice<4>(bytes, 20);
-  header.packetCount = static_cast<std::uint32_t>(bytes[24]) |
-                       static_cast<std::uint32_t>(bytes[25]) << 8 |
-                       static_cast<std::uint32_t>(bytes[26]) << 16 |
-                       static_cast<std::uint32_t>(bytes[27]) << 24;
+  header.packetCount =
+      static_cast<std::uint32_t>(bytes[24]) | static_cast<std::uint32_t>(bytes[25]) << 8 |
+      static_cast<std::uint32_t>(bytes[26]) << 16 | static_cast<std::uint32_t>(bytes[27]) << 24;
   return header;
 }
 
@@ -51,15 +50,17 @@ std::unique_ptr<ImageFile> ImageFile::Open(const std::filesystem::path& path) {
   return std::unique_ptr<ImageFile>(new ImageFile(fd));
 }
 
-ImageFile::~ImageFile() { ::close(fd_); }
+ImageFile::~ImageFile() {
+  ::close(fd_);
+}
 
 std::optional<std::vector<std::uint8_t>> ImageFile::ReadAt(std::uint64_t offset,
                                                            std::size_t count) {
   std::vector<std::uint8_t> bytes(count);
   std::size_t got = 0;
   while (got < count) {
-    const ssize_t n = ::pread(fd_, bytes.data() + got, count - got,
-                              static_cast<off_t>(offset + got));
+    const ssize_t n =
+        ::pread(fd_, bytes.data() + got, count - got, static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;

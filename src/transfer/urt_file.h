@@ -15,9 +15,9 @@
 
 namespace tavrin::transfer {
 
-constexpr std::size_t kUrtHeaderSize = 28;       // bytes before the first frame
+constexpr std::size_t kUrtHeaderSize = 28;          // bytes before the first frame
 constexpr std::size_t kCommandImageHeaderSize = 6;  // "MZ" + big-endian count
-constexpr std::size_t kWhoAmIAnswerSize = 11;    // bytes after FE 01 00
+constexpr std::size_t kWhoAmIAnswerSize = 11;       // bytes after FE 01 00
 
 // Identity bytes of the who-am-I exchange, each in file order.
 struct Identity {

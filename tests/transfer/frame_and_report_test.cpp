@@ -70,7 +70,9 @@ struct FrameCase {
 
 class FrameRead : public testing::TestWithParam<FrameCase> {};
 
-Bytes FrameOfSize(std::size_t size) { return BuildFrame(Bytes(size - kFrameOverhead, 0x41)); }
+Bytes FrameOfSize(std::size_t size) {
+  return BuildFrame(Bytes(size - kFrameOverhead, 0x41));
+}
 
 TEST_P(FrameRead, GivesTheFrameOrItsError) {
   const auto path = std::filesystem::temp_directory_path() /
@@ -78,7 +80,8 @@ TEST_P(FrameRead, GivesTheFrameOrItsError) {
   {
     std::ofstream out(path, std::ios::binary);
     const Bytes& tail = GetParam().fileTail;
-    out.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+    out.write(reinterpret_cast<const char*>(tail.data()),
+              static_cast<std::streamsize>(tail.size()));
   }
   auto file = ImageFile::Open(path);
   ASSERT_TRUE(file);
@@ -106,10 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"largest", FrameOfSize(3000), std::size_t{3000}},
         FrameCase{"too_large", FrameOfSize(3001), FrameError::kTooLarge},
         FrameCase{"bad_start", {0x01, 0, 0, 0, 0, 0, 0, 0, 0x03}, FrameError::kInvalidHeaderStart},
-        FrameCase{"bad_end_with_03_inside",
-                  WithLastByte(BuildFrame(Bytes{0x03, 0x03}), 0x00), FrameError::kInvalidHeaderEnd},
-        FrameCase{"wrong_sum_is_sent_unchecked",
-                  Bytes{0x02, 0, 0, 1, 0x41, 0, 0, 0, 0, 0x03}, std::size_t{10}},
+        FrameCase{"bad_end_with_03_inside", WithLastByte(BuildFrame(Bytes{0x03, 0x03}), 0x00),
+                  FrameError::kInvalidHeaderEnd},
+        FrameCase{"wrong_sum_is_sent_unchecked", Bytes{0x02, 0, 0, 1, 0x41, 0, 0, 0, 0, 0x03},
+                  std::size_t{10}},
         FrameCase{"fewer_than_four_bytes", {0x02, 0x00}, FrameError::kInvalidHeaderStart},
         FrameCase{"cut_short", Bytes{0x02, 0, 0, 10, 1, 2}, FrameError::kInvalidHeaderEnd},
         FrameCase{"empty", {}, FrameError::kInvalidHeaderStart}),
@@ -121,22 +124,26 @@ TEST(ReportBlocks, TextsAndColoursAreExact) {
   ASSERT_TRUE(block);
   EXPECT_EQ(block->text, std::string("\r\n<========== Error ( -1 ) ==========>\r\n"
                                      "   Problem : Invalid HeaderStart\n"
-                                     "   Solution: Regenerate UART File\n") + kFooter);
+                                     "   Solution: Regenerate UART File\n") +
+                             kFooter);
   EXPECT_EQ(block->colour, terminal::ColourMark::kRed);
   EXPECT_EQ(ReportBlockFor(-2)->text,
             std::string("\r\n<========== Error ( -2 ) ==========>\r\n"
                         "   Problem : Packet size greater than 3000.  Tavrin does't support it\r\n"
-                        "   Solution: Regenerate UART File\r\n") + kFooter);
+                        "   Solution: Regenerate UART File\r\n") +
+                kFooter);
   EXPECT_EQ(ReportBlockFor(-4)->text,
             std::string("\r\n<========== Error ( -4 ) ==========>\r\n"
                         "   Problem : No response from TARGET\r\n"
                         "   Solution: Make sure Target Loader is running properly\r\n"
                         "\t   Connect your Serial Cabel Properly\r\n"
                         "\t   Port Settings are not Correct \r\n"
-                        "\t   Retransmit UART File after Restarting the TARGET\r\n") + kFooter);
+                        "\t   Retransmit UART File after Restarting the TARGET\r\n") +
+                kFooter);
   EXPECT_EQ(ReportBlockFor(23)->text,
             std::string("\r\n<========== Terminated by user ==========>\r\n"
-                        "   Please Switch Off the Board and then Transmit\r\n") + kFooter);
+                        "   Please Switch Off the Board and then Transmit\r\n") +
+                kFooter);
   block = ReportBlockFor(1);
   EXPECT_EQ(block->text, "\r\n<========== Upload Success ==========>\r\n");
   EXPECT_EQ(block->colour, terminal::ColourMark::kBlue);
@@ -149,9 +156,9 @@ TEST(ReportBlocks, TextsAndColoursAreExact) {
 
 TEST(Crc32Mpeg2, KnownCheckValueAndZeroPadding) {
   const std::string check = "123456789";
-  EXPECT_EQ(Crc32Mpeg2::Of(std::span(reinterpret_cast<const std::uint8_t*>(check.data()),
-                                     check.size())),
-            0x0376E6E7u);
+  EXPECT_EQ(
+      Crc32Mpeg2::Of(std::span(reinterpret_cast<const std::uint8_t*>(check.data()), check.size())),
+      0x0376E6E7u);
   Crc32Mpeg2 padded;
   padded.Update(Bytes{1, 2});
   padded.UpdateZeros(3);

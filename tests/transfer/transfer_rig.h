@@ -1,0 +1,134 @@
+// A whole transfer against the simulated target over an in-memory line: the real
+// SerialLink (reader and writer threads), the transfer thread, the receive dispatcher,
+// and recorders in place of the output, the panel and the clock.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/error_reporter.h"
+#include "serial/serial_link.h"
+#include "serial/status_log.h"
+#include "sim/memory_link.h"
+#include "sim/target.h"
+#include "support/recorders.h"
+#include "terminal/capture_sink.h"
+#include "transfer/receive_dispatcher.h"
+#include "transfer/transfer.h"
+
+namespace tavrin::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class RecordingCapture final : public terminal::CaptureSink {
+ public:
+  struct Block {
+    std::string text;
+    terminal::ColourMark colour;
+  };
+  void WriteToCapture(std::span<const std::uint8_t> bytes, terminal::ColourMark colour) override;
+  std::vector<Block> Blocks() const;
+  std::string Text() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Block> blocks_;
+};
+
+class FakeClock final : public transfer::Clock {
+ public:
+  int SecondOfHour() override { return now_.load(); }
+  void Set(int secondOfHour) { now_ = secondOfHour; }
+
+ private:
+  std::atomic<int> now_{100};
+};
+
+class RecordingView final : public transfer::TransferView {
+ public:
+  void ShowMessage(const std::string& caption, const std::string& text,
+                   transfer::MessageIcon icon) override;
+  void ResultReported(int code) override;
+  void RegionCrcMismatch(int region) override;
+  void RefreshTransferState() override;
+  std::optional<std::filesystem::path> AskDownloadSavePath() override { return savePath; }
+
+  std::vector<int> Results() const;
+  std::vector<std::string> Messages() const;
+  std::vector<int> CrcMismatches() const;
+  // Waits (bounded) until `count` results have been reported.
+  bool WaitForResults(std::size_t count, std::chrono::milliseconds timeout) const;
+  // Waits (bounded) until the transfer-state refresh has been called `count` times (the
+  // first comes when the transfer is running and has noted its first deadline).
+  bool WaitForRefreshes(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  std::optional<std::filesystem::path> savePath;
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<int> results_;
+  std::vector<std::string> messages_;
+  std::vector<int> crcMismatches_;
+  std::size_t refreshes_ = 0;
+};
+
+// The transfer's port: WriterGeneric of the link, optionally cut short on one write.
+class RigPort final : public transfer::TransferPort {
+ public:
+  std::size_t Write(std::span<const std::uint8_t> bytes) override;
+  void PurgeReceive() override;
+
+  serial::SerialLink* link = nullptr;
+  std::atomic<std::size_t> frameToCut{0};  // the n-th write longer than 1 byte is cut (0: none)
+
+ private:
+  std::atomic<std::size_t> frameWrites_{0};
+};
+
+class TransferRig {
+ public:
+  explicit TransferRig(sim::TargetConfig config = {});
+  ~TransferRig();
+
+  // Runs an upload to its end (bounded); returns the results reported.
+  std::vector<int> Upload(const std::filesystem::path& urt);
+  // Waits for the transfer started by hand to end (bounded).
+  bool WaitForEnd();
+  // Waits (bounded) until the target has taken `count` frames of the packet phase: the
+  // PC reports success once the last frame is written, before the target has read it.
+  bool WaitForTargetFrames(std::size_t count);
+
+  std::filesystem::path Dir() const { return dir_; }
+
+  sim::MemoryLink line;
+  sim::Target target;
+  RecordingErrorSink errors;
+  serial::ErrorReporter reporter{errors};
+  serial::StatusLog status;
+  RecordingCapture capture;
+  RecordingView view;
+  FakeClock clock;
+  RigPort port;
+  transfer::Transfer transfer{{port, view, capture, clock, errors, status}};
+  transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
+  std::unique_ptr<serial::SerialLink> link;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// A URT file with the default identity of the simulated target and `frames`.
+void WriteUrt(const std::filesystem::path& path, const std::vector<Bytes>& frames,
+              std::uint32_t packetCount);
+inline void WriteUrt(const std::filesystem::path& path, const std::vector<Bytes>& frames) {
+  WriteUrt(path, frames, static_cast<std::uint32_t>(frames.size()));
+}
+// A frame whose payload is `size` bytes derived from `seed`.
+Bytes DataFrame(std::size_t payloadSize, std::uint8_t seed);
+
+}  // namespace tavrin::test
