@@ -19,8 +19,16 @@ void Journal::Requests(std::vector<RegionRequest> requests) {
 }
 
 void Journal::RegionServed() {
-  std::lock_guard lock(mutex_);
-  ++regionsServed_;
+  {
+    std::lock_guard lock(mutex_);
+    ++regionsServed_;
+  }
+  regionServed_.notify_all();
+}
+
+bool Journal::WaitForRegionsServed(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return regionServed_.wait_for(lock, timeout, [&] { return regionsServed_ >= count; });
 }
 
 std::vector<std::string> Journal::Problems() const {

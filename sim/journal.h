@@ -2,6 +2,8 @@
 // bytes, as texts. Written by the loader's thread, read by tests from any thread.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -26,9 +28,12 @@ class Journal {
   std::vector<Bytes> PacketPhaseFrames() const;
   std::vector<RegionRequest> Requests() const;
   std::size_t RegionsServed() const;
+  // Waits (at most `timeout`) until `count` regions have been served.
+  bool WaitForRegionsServed(std::size_t count, std::chrono::milliseconds timeout) const;
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable regionServed_;
   std::vector<std::string> problems_;
   std::vector<Bytes> frames_;
   std::vector<Bytes> packetFrames_;

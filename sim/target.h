@@ -42,6 +42,9 @@ class Target {
   // The regions the last complete command image asked for, in order.
   std::vector<RegionRequest> Requests() const { return journal_.Requests(); }
   std::size_t RegionsServed() const { return journal_.RegionsServed(); }
+  bool WaitForRegionsServed(std::size_t count, std::chrono::milliseconds timeout) const {
+    return journal_.WaitForRegionsServed(count, timeout);
+  }
 
   const TargetConfig& Config() const { return config_; }
   // The memory the target serves, and one region's data as its data packets carry it.
