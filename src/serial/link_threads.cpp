@@ -23,8 +23,15 @@ bool SerialLink::StartLinkThreads() {
   // A thread that closed the port itself after a fatal error may still be finishing.
   JoinLinkThreads(Self::kNone);
   ResetStop();
-  return StartLinkThread(reader_, &SerialLink::ReaderAndStatusProc, kStepCreateReader) &&
-         StartLinkThread(writer_, &SerialLink::WriterProc, kStepCreateWriter);
+  if (!StartLinkThread(reader_, &SerialLink::ReaderAndStatusProc, kStepCreateReader)) {
+    return false;
+  }
+  // The queue is made before the writer thread runs, so that a character typed just
+  // after Connect waits for it rather than being dropped.
+  queue_.Open();
+  if (StartLinkThread(writer_, &SerialLink::WriterProc, kStepCreateWriter)) return true;
+  queue_.Close();
+  return false;
 }
 
 bool SerialLink::StartLinkThread(LinkThread& link, int (SerialLink::*proc)(),
@@ -139,10 +146,9 @@ int SerialLink::ReaderAndStatusProc() {
   return 1;
 }
 
-// Sends the typed characters queued by QueueCharWrite; the queue exists exactly as long
-// as this thread runs, and what is still queued when the link stops is dropped.
+// Sends the typed characters queued by QueueCharWrite. The queue ends with this thread:
+// what is still queued when the link stops is dropped, and later characters refused.
 int SerialLink::WriterProc() {
-  queue_.Open();
   const auto write = [this](std::span<const std::uint8_t> bytes) { return WriterGeneric(bytes); };
   for (;;) {
     const WriteQueue::Wake wake = queue_.WaitForWork(kWriterIdleWait);

@@ -122,8 +122,9 @@ bool FrameIsPossible(const PortSettings& settings) {
   return settings.stopBits == kStopBitsOne;
 }
 
-// Raw bytes both ways, no flow control, parity checked, the frame from `settings`.
-std::optional<termios> LineSettings(termios tio, const PortSettings& settings) {
+}  // namespace
+
+std::optional<termios> TermiosFor(termios tio, const PortSettings& settings) {
   const auto parity = ParityFlags(settings.parity);
   if (!parity || !FrameIsPossible(settings) || settings.baudRate == 0) return std::nullopt;
   ::cfmakeraw(&tio);
@@ -142,8 +143,6 @@ std::optional<termios> LineSettings(termios tio, const PortSettings& settings) {
   }
   return tio;
 }
-
-}  // namespace
 
 PosixSerialDevice::OpenResult PosixSerialDevice::Open(std::string_view portName,
                                                       std::chrono::milliseconds quietGap) {
@@ -296,7 +295,7 @@ std::vector<DeviceResult> PosixSerialDevice::ApplySettings(const PortSettings& s
     failures.push_back(DeviceResult::Fail(errno, std::string(kStepGetState)));
     current = original_;
   }
-  const auto wanted = LineSettings(current, settings);
+  const auto wanted = TermiosFor(current, settings);
   if (!wanted) {
     failures.push_back(DeviceResult::Fail(EINVAL, std::string(kStepSetState)));
     return failures;

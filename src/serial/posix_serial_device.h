@@ -71,6 +71,12 @@ class PosixSerialDevice final : public SerialDevice {
   bool restored_ = false;
 };
 
+// `current` made raw (no echo, no line editing, no flow control, parity checked) with
+// the speed and frame of `settings`; nullopt for a frame the UART cannot make exactly
+// (1.5 stop bits, 5 data bits with 2 stop bits, unknown codes, speed 0). A speed that
+// <termios.h> does not name keeps `current`'s; SetCustomLineSpeed sets it afterwards.
+std::optional<termios> TermiosFor(termios current, const PortSettings& settings);
+
 // Line speed through termios2, for rates the classic B-constants do not name. Kept in a
 // unit of its own: the kernel's termios2 header cannot share a unit with <termios.h>.
 // Returns 0 on success, else the errno.

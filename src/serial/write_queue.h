@@ -1,10 +1,11 @@
 // The writer thread's request queue: single characters typed into the terminal screen
 // window wait here until the writer thread sends them, so that the UI thread never
-// waits on the port. The queue exists only while the writer thread runs (it opens the
-// queue when it starts and closes it when it ends); pushes are refused outside that.
+// waits on the port. The queue exists only while the writer thread does (SerialLink
+// opens it just before starting the thread, the thread closes it when it ends); pushes
+// are refused outside that.
 //
-// Threads: the UI thread pushes; the writer thread opens, waits, takes and closes;
-// SerialLink interrupts (thread-exit signal) from whichever thread stops the link.
+// Threads: the UI thread pushes; the writer thread waits, takes and closes; SerialLink
+// opens it and interrupts it (thread-exit signal) from whichever thread stops the link.
 #pragma once
 
 #include <chrono>
@@ -38,7 +39,7 @@ class WriteQueue {
   enum class PushResult { kQueued, kNoQueue, kFull };
   enum class Wake { kWork, kStop, kTimeout };
 
-  void Open();   // the writer thread has started: pushes are taken
+  void Open();   // the writer thread is starting: pushes are taken
   void Close();  // the writer thread ends: what is still queued is dropped unsent
 
   PushResult Push(WriterPacket packet);
