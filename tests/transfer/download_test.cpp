@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "scripts/command_image.h"
+#include "scripts/script_store.h"
+#include "transfer/report_texts.h"
+#include "transfer_rig.h"
+
+namespace tavrin::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Region {
+  std::uint32_t start;
+  std::uint32_t end;
+  std::uint8_t partitionId;
+};
+
+sim::TargetConfig QuickDownload(std::vector<sim::Fault> faults = {}) {
+  sim::TargetConfig config;
+  config.enqDelay = 20ms;
+  config.packetSize = 300;
+  config.packetsPerEntry = 2;
+  config.regionReadyDelay = 10ms;
+  config.regionReadyRepeat = 100ms;
+  config.resendTimeout = 300ms;
+  config.faults = std::move(faults);
+  return config;
+}
+
+Bytes ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class DownloadTest : public testing::Test {
+ protected:
+  void Make(const std::vector<Region>& regions, sim::TargetConfig config = QuickDownload()) {
+    rig_ = std::make_unique<TransferRig>(std::move(config));
+    regions_ = regions;
+    scripts::ScriptStore store(rig_->Dir());
+    for (const auto& region : regions) {
+      scripts::ScriptRecord record;
+      record.command = {region.start, region.end, 1, 0, 0, 0x12};
+      record.header.partitionId = region.partitionId;
+      record.header.partitionType = 1;
+      record.header.size = region.end - region.start;
+      ASSERT_TRUE(store.AppendRecord(record));
+    }
+    ASSERT_TRUE(store.SaveDsf(rig_->Dir() / "script.dsf"));
+    const auto table = scripts::PrepareDownload(rig_->Dir() / "script.dsf", rig_->Dir());
+    ASSERT_TRUE(table);
+    plan_ = {rig_->Dir() / "script.dsf", rig_->Dir(), {}};
+    for (const auto& header : *table) plan_.headerData.push_back(scripts::EncodeHeaderData(header));
+    rig_->view.savePath = Saved();
+  }
+
+  void Start() { rig_->transfer.StartDownload(rig_->Dir() / "CmdUrtFile.urt", plan_); }
+
+  std::vector<int> Run() {
+    Start();
+    EXPECT_TRUE(rig_->WaitForEnd());
+    return rig_->view.Results();
+  }
+
+  std::filesystem::path Saved() const { return rig_->Dir() / "saved.dbf"; }
+
+  // The DBF the regions must give: the first block and every block whose PartitionId is
+  // not 0 have a header; bytes 12-15 hold the end offset of the block's data.
+  Bytes ExpectedDbf() const {
+    Bytes dbf;
+    for (std::size_t i = 0; i < regions_.size(); ++i) {
+      const Region& region = regions_[i];
+      const std::uint32_t size = region.end - region.start;
+      if (size == 0) continue;
+      if (i == 0 || region.partitionId != 0) {
+        const std::uint32_t end = static_cast<std::uint32_t>(dbf.size()) + 16 + size;
+        Bytes header{region.partitionId, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF};
+        for (int b = 0; b < 4; ++b) header.push_back(static_cast<std::uint8_t>(end >> (8 * b)));
+        dbf.insert(dbf.end(), header.begin(), header.end());
+      }
+      const Bytes data = rig_->target.RegionData(
+          {static_cast<std::uint32_t>(regions_.size()), 1, region.start, region.end});
+      dbf.insert(dbf.end(), data.begin(), data.end());
+    }
+    return dbf;
+  }
+
+  std::unique_ptr<TransferRig> rig_;
+  std::vector<Region> regions_;
+  transfer::DownloadPlan plan_;
+};
+
+TEST_F(DownloadTest, RegionsAssembleIntoTheDbfFile) {
+  Make({{0x10000, 0x10000 + 1000, 1}, {0x20000, 0x20000 + 700, 0}, {0x30000, 0x30000 + 2500, 3}});
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  const Bytes dbf = ReadAll(Saved());
+  EXPECT_EQ(dbf, ExpectedDbf());
+  ASSERT_GE(dbf.size(), 16u);
+  EXPECT_EQ(Bytes(dbf.begin() + 12, dbf.begin() + 16), (Bytes{0xF8, 0x03, 0x00, 0x00}));
+  for (const auto& problem : rig_->target.Problems()) ADD_FAILURE() << problem;
+  EXPECT_EQ(
+      rig_->view.Messages().back(),
+      "Tavrin 1.1|Downloading process successfully completed.\n And saved as " + Saved().string());
+  EXPECT_TRUE(rig_->view.CrcMismatches().empty());
+  // The command image went out as the upload's packet phase.
+  EXPECT_EQ(rig_->target.Requests().size(), 3u);
+}
+
+struct FaultCase {
+  const char* name;
+  sim::Fault fault;
+};
+
+class DownloadRecovers : public DownloadTest, public testing::WithParamInterface<FaultCase> {};
+
+// A bad frame is answered with NAK and its good resend is stored once.
+TEST_P(DownloadRecovers, FromAFaultyFrame) {
+  Make({{0, 2000, 1}}, QuickDownload({GetParam().fault}));
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
+  EXPECT_TRUE(rig_->view.CrcMismatches().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DownloadRecovers,
+                         testing::Values(FaultCase{"BadSum", sim::Fault::kBadSum},
+                                         FaultCase{"Oversize", sim::Fault::kOversize},
+                                         FaultCase{"DroppedByte", sim::Fault::kDropByte}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(DownloadTest, WrongCrcGivesTheWarningAndStillSaves) {
+  Make({{0, 900, 1}, {900, 1200, 2}}, QuickDownload({sim::Fault::kWrongCrc}));
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(rig_->view.CrcMismatches(), std::vector<int>{1});
+  EXPECT_NE(rig_->capture.Text().find(transfer::CrcWarningBlock(1).text), std::string::npos);
+  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
+}
+
+TEST_F(DownloadTest, CancelWhileWaitingForARegionSavesNothing) {
+  auto config = QuickDownload();
+  config.regionReadyDelay = 30s;  // the target never offers its region in time
+  Make({{0, 100, 1}}, config);
+  Start();
+  ASSERT_TRUE(rig_->view.WaitForResults(1, 10s));  // the command image is out
+  rig_->transfer.Cancel();
+  ASSERT_TRUE(rig_->WaitForEnd());
+  EXPECT_EQ(rig_->view.Results(), (std::vector<int>{2, 23}));
+  EXPECT_FALSE(std::filesystem::exists(Saved()));
+  EXPECT_EQ(rig_->transfer.State().mode, transfer::TransferMode::kUpload);
+}
+
+TEST_F(DownloadTest, ScriptWithoutRecordsGivesAnEmptyFile) {
+  Make({});
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  ASSERT_TRUE(std::filesystem::exists(Saved()));
+  EXPECT_EQ(std::filesystem::file_size(Saved()), 0u);
+}
+
+TEST_F(DownloadTest, EmptyRegionAddsNothing) {
+  Make({{0x100, 0x100, 1}, {0x200, 0x300, 0}});
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
+}
+
+}  // namespace
+}  // namespace tavrin::test
