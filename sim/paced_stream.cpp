@@ -26,7 +26,7 @@ PacedStream::PacedStream(Stream& inner, unsigned baud, PaceClock& clock)
       clock_(clock),
       sliceBytes_(std::max<std::size_t>(1, baud / kBitsPerByte / kSlicesPerSecond)),
       sendLineFree_(clock.Now()),
-      receiveLineFree_(clock.Now()) {}
+      receiveAnchor_(clock.Now()) {}
 
 bool PacedStream::Write(std::span<const std::uint8_t> bytes) {
   const auto start = std::max(clock_.Now(), sendLineFree_);
@@ -54,9 +54,14 @@ PacedStream::PullResult PacedStream::Pull(std::chrono::milliseconds wait) {
   }
   if (n == 0 && waits) return PullResult::kTimedOut;
   const auto now = clock_.Now();
+  if (now >= receiveAnchor_ + LineTime(receiveCount_, baud_)) {
+    // The line has been idle: a new run of bytes starts now.
+    receiveAnchor_ = now;
+    receiveCount_ = 0;
+  }
   for (long i = 0; i < n; ++i) {
-    receiveLineFree_ = std::max(receiveLineFree_, now) + LineTime(1, baud_);
-    pending_.push_back({buffer[static_cast<std::size_t>(i)], receiveLineFree_});
+    pending_.push_back(
+        {buffer[static_cast<std::size_t>(i)], receiveAnchor_ + LineTime(++receiveCount_, baud_)});
   }
   return PullResult::kPulled;
 }

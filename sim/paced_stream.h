@@ -58,10 +58,11 @@ class PacedStream final : public Stream {
   Stream& inner_;
   unsigned baud_;
   PaceClock& clock_;
-  std::size_t sliceBytes_;             // bytes written to the inner stream at a time
-  PaceClock::TimePoint sendLineFree_;  // end of the line time of the last written byte
-  PaceClock::TimePoint receiveLineFree_;
-  std::deque<Pending> pending_;  // received, line time not yet over
+  std::size_t sliceBytes_;              // bytes written to the inner stream at a time
+  PaceClock::TimePoint sendLineFree_;   // end of the line time of the last written byte
+  PaceClock::TimePoint receiveAnchor_;  // start of the current run of received bytes
+  std::uint64_t receiveCount_ = 0;      // bytes of that run (their line time from the anchor)
+  std::deque<Pending> pending_;         // received, line time not yet over
   bool innerGone_ = false;
 };
 

@@ -31,10 +31,10 @@ Bytes ScriptedPc::Receive(std::size_t count, std::chrono::milliseconds timeout) 
   std::uint8_t buffer[4096];
   while (pending_.size() < count) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) break;
-    auto result = device_.Read(buffer, left, -1);
+    auto result = device_.Read(buffer, std::max(left, 0ms), -1);
     if (result.status == serial::IoStatus::kFailed) break;
     pending_.insert(pending_.end(), buffer, buffer + result.count);
+    if (result.count == 0 && left.count() <= 0) break;
   }
   std::size_t take = std::min(count, pending_.size());
   Bytes out(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));

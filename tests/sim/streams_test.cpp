@@ -1,0 +1,227 @@
+// The lines the simulated target runs on: the in-memory link, UART pacing and noise.
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "scripted_pc.h"
+#include "sim/frame_reader.h"
+#include "sim/memory_link.h"
+#include "sim/noisy_stream.h"
+#include "sim/paced_stream.h"
+#include "transfer/packet_frame.h"
+
+namespace tavrin::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(MemoryLink, BytesCrossBothWaysAndQueuesCountThem) {
+  MemoryLink link;
+  auto& pc = link.PcEnd();
+  auto& target = link.TargetEnd();
+  ASSERT_EQ(pc.Write(Bytes{1, 2, 3}, 1s, -1).count, 3u);
+  EXPECT_EQ(pc.OutputQueued(), 3u);
+  std::uint8_t buffer[8];
+  EXPECT_EQ(target.Read(buffer, 1s), 3);
+  EXPECT_EQ(pc.OutputQueued(), 0u);
+  ASSERT_TRUE(target.Write(Bytes{4, 5}));
+  EXPECT_EQ(pc.InputQueued(), 2u);
+  auto result = pc.Read(std::span(buffer).first(1), 1s, -1);
+  EXPECT_EQ(result.status, serial::IoStatus::kOk);
+  EXPECT_EQ(buffer[0], 4);
+  EXPECT_EQ(pc.InputQueued(), 1u);
+  ASSERT_TRUE(pc.PurgeReceive().ok);
+  EXPECT_EQ(pc.InputQueued(), 0u);
+  EXPECT_EQ(pc.Read(buffer, 10ms, -1).status, serial::IoStatus::kTimeout);
+  EXPECT_EQ(target.Read(buffer, 10ms), 0);
+  EXPECT_FALSE(pc.GetModemLines().has_value());
+  EXPECT_FALSE(pc.GetLineCounters().has_value());
+}
+
+TEST(MemoryLink, PcReadWakesForBytesWrittenWhileItWaits) {
+  MemoryLink link;
+  std::jthread writer([&] { link.TargetEnd().Write(Bytes{9}); });
+  std::uint8_t byte = 0;
+  auto result = link.PcEnd().Read(std::span(&byte, 1), 5s, -1);
+  EXPECT_EQ(result.status, serial::IoStatus::kOk);
+  EXPECT_EQ(byte, 9);
+}
+
+TEST(MemoryLink, StopSignalEndsAPcRead) {
+  MemoryLink link;
+  int stop = eventfd(1, EFD_CLOEXEC);  // raised already
+  std::uint8_t byte = 0;
+  EXPECT_EQ(link.PcEnd().Read(std::span(&byte, 1), 5s, stop).status, serial::IoStatus::kStopped);
+  close(stop);
+}
+
+TEST(MemoryLink, CloseIsSeenOnBothSides) {
+  MemoryLink link;
+  std::jthread closer([&] { link.Close(); });
+  std::uint8_t byte = 0;
+  auto result = link.PcEnd().Read(std::span(&byte, 1), 5s, -1);
+  EXPECT_EQ(result.status, serial::IoStatus::kFailed);
+  EXPECT_EQ(result.error, EIO);
+  EXPECT_EQ(link.PcEnd().Write(Bytes{1}, 1s, -1).status, serial::IoStatus::kFailed);
+  EXPECT_EQ(link.TargetEnd().Read(std::span(&byte, 1), 5s), -1);
+  EXPECT_FALSE(link.TargetEnd().Write(Bytes{1}));
+}
+
+// A clock that moves only when slept on.
+class FakePaceClock final : public PaceClock {
+ public:
+  TimePoint Now() override { return now_; }
+  void SleepUntil(TimePoint when) override { now_ = std::max(now_, when); }
+  std::chrono::nanoseconds Elapsed() const { return now_ - TimePoint{}; }
+
+ private:
+  TimePoint now_{};
+};
+
+struct PaceRow {
+  unsigned baud;
+  std::size_t bytes;
+  std::chrono::nanoseconds lineTime;
+};
+
+class Pacing : public ::testing::TestWithParam<PaceRow> {};
+
+TEST_P(Pacing, WriteTakesTenBitsAByte) {
+  const PaceRow row = GetParam();
+  EXPECT_EQ(LineTime(row.bytes, row.baud), row.lineTime);
+  MemoryLink link;
+  FakePaceClock clock;
+  PacedStream paced(link.TargetEnd(), row.baud, clock);
+  ASSERT_TRUE(paced.Write(Bytes(row.bytes, 0x55)));
+  EXPECT_EQ(clock.Elapsed(), row.lineTime);
+  EXPECT_EQ(link.PcEnd().InputQueued(), row.bytes);
+  // A second write starts where the line is free, not earlier.
+  ASSERT_TRUE(paced.Write(Bytes(row.bytes, 0x55)));
+  EXPECT_EQ(clock.Elapsed(), 2 * row.lineTime);
+}
+
+TEST_P(Pacing, ReadDeliversBytesOnlyOnceTheirLineTimeHasPassed) {
+  const PaceRow row = GetParam();
+  MemoryLink link;
+  FakePaceClock clock;
+  PacedStream paced(link.TargetEnd(), row.baud, clock);
+  link.PcEnd().Write(Bytes(row.bytes, 0x11), 1s, -1);
+  std::vector<std::uint8_t> buffer(row.bytes);
+  std::size_t got = 0;
+  long n = paced.Read(buffer, 0ms);
+  EXPECT_EQ(n, 0);  // nothing has crossed the line yet
+  while (got < row.bytes) {
+    n = paced.Read(std::span(buffer).subspan(got), 10s);
+    ASSERT_GT(n, 0);
+    got += static_cast<std::size_t>(n);
+    EXPECT_GE(clock.Elapsed(), LineTime(got, row.baud));
+  }
+  EXPECT_EQ(clock.Elapsed(), row.lineTime);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Pacing,
+                         ::testing::Values(PaceRow{9600, 96, 100ms},
+                                           PaceRow{115200, 3000, 260'416'666ns},
+                                           PaceRow{1000, 1, 10ms}, PaceRow{300, 45, 1500ms}));
+
+TEST(PacedStream, ReadGivesUpAtItsTimeout) {
+  MemoryLink link;
+  FakePaceClock clock;
+  PacedStream paced(link.TargetEnd(), 100, clock);  // 100 ms a byte
+  link.PcEnd().Write(Bytes{1}, 1s, -1);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(paced.Read(std::span(&byte, 1), 40ms), 0);
+  EXPECT_EQ(clock.Elapsed(), 40ms);
+  EXPECT_EQ(paced.Read(std::span(&byte, 1), 1s), 1);
+  EXPECT_EQ(clock.Elapsed(), 100ms);
+}
+
+// The bytes that cross a noisy line from the target to the PC.
+Bytes ThroughNoise(NoiseRates rates, std::uint64_t seed, const Bytes& sent,
+                   NoiseCounts* counts = nullptr) {
+  MemoryLink link;
+  NoisyStream noisy(link.TargetEnd(), rates, NoiseRates{}, seed);
+  noisy.Write(sent);
+  if (counts != nullptr) *counts = noisy.WriteCounts();
+  ScriptedPc pc(link.PcEnd());
+  return pc.Drain(0ms);
+}
+
+Bytes Ramp(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+  return bytes;
+}
+
+TEST(NoisyStream, SameSeedSameDamageOtherSeedOtherDamage) {
+  const NoiseRates rates{0.05, 0.05, 0.05};
+  const Bytes sent = Ramp(4000);
+  NoiseCounts counts;
+  Bytes first = ThroughNoise(rates, 42, sent, &counts);
+  EXPECT_EQ(ThroughNoise(rates, 42, sent), first);
+  EXPECT_NE(ThroughNoise(rates, 43, sent), first);
+  EXPECT_NE(first, sent);
+  EXPECT_EQ(first.size(), sent.size() - counts.dropped + counts.duplicated);
+  // About 5% each: far from none and far from all.
+  for (auto count : {counts.corrupted, counts.dropped, counts.duplicated}) {
+    EXPECT_GT(count, 100u);
+    EXPECT_LT(count, 400u);
+  }
+}
+
+TEST(NoisyStream, RatesAtTheEnds) {
+  const Bytes sent = Ramp(300);
+  EXPECT_EQ(ThroughNoise({}, 1, sent), sent);
+  EXPECT_TRUE(ThroughNoise({0, 1.0, 0}, 1, sent).empty());
+  Bytes doubled = ThroughNoise({0, 0, 1.0}, 1, sent);
+  ASSERT_EQ(doubled.size(), 600u);
+  EXPECT_EQ(doubled[0], doubled[1]);
+  Bytes corrupted = ThroughNoise({1.0, 0, 0}, 1, sent);
+  ASSERT_EQ(corrupted.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_NE(corrupted[i], sent[i]);
+}
+
+TEST(NoisyStream, ReadSideHasItsOwnRatesAndKeepsWhatDoesNotFit) {
+  MemoryLink link;
+  NoisyStream noisy(link.TargetEnd(), NoiseRates{}, NoiseRates{0, 0, 1.0}, 7);
+  link.PcEnd().Write(Bytes{1, 2, 3}, 1s, -1);
+  std::uint8_t buffer[4];
+  ASSERT_EQ(noisy.Read(buffer, 1s), 4);
+  EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{1, 1, 2, 2}));
+  ASSERT_EQ(noisy.Read(buffer, 1s), 2);
+  EXPECT_EQ(Bytes(buffer, buffer + 2), (Bytes{3, 3}));
+}
+
+TEST(FrameReader, PacketFrameAcrossReadsAndItsRefusals) {
+  FrameReader reader(kPacketFrameLayout);
+  Bytes frame = transfer::BuildFrame(Bytes{0x03, 0x02, 0x17});
+  EXPECT_EQ(reader.Feed(Bytes{0x41}).consumed, 0u);  // not a start byte: left to the caller
+  EXPECT_EQ(reader.Feed(std::span(frame).first(2)).status, FrameReader::Status::kNeedMore);
+  auto step = reader.Feed(std::span(frame).subspan(2));
+  EXPECT_EQ(step.status, FrameReader::Status::kFrame);
+  EXPECT_EQ(reader.Frame(), frame);
+  EXPECT_TRUE(reader.SumMatches());
+
+  Bytes badEnd = frame;
+  badEnd.back() = 0x04;
+  EXPECT_EQ(reader.Feed(badEnd).status, FrameReader::Status::kError);
+  EXPECT_EQ(reader.Error(), "frame does not end with 0x03");
+  step = reader.Feed(Bytes{0x02, 0x00, 0x0B, 0xB0, 0x00});
+  EXPECT_EQ(step.status, FrameReader::Status::kError);
+  EXPECT_EQ(step.consumed, 4u);  // refused as soon as the length is known
+  EXPECT_FALSE(reader.InFrame());
+}
+
+TEST(FrameReader, LargestPacketFrameAndTestFrames) {
+  FrameReader packets(kPacketFrameLayout);
+  Bytes largest = transfer::BuildFrame(Bytes(2991, 0x03));
+  EXPECT_EQ(packets.Feed(largest).status, FrameReader::Status::kFrame);
+  FrameReader tests(kTestFrameLayout);
+  EXPECT_EQ(tests.Feed(Bytes{0x02, 0x00, 0x00, 0x03}).status, FrameReader::Status::kFrame);
+  EXPECT_EQ(tests.Feed(Bytes{0x02, 0x0B, 0xB9}).status, FrameReader::Status::kError);  // 3001
+}
+
+}  // namespace
+}  // namespace tavrin::sim::test
