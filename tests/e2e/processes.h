@@ -1,0 +1,47 @@
+// Running tavrin-cli and tavrin-target-sim as separate processes, as an operator would.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tavrin::test {
+
+std::string CliPath();
+std::string SimPath();
+
+// The simulated target on a pseudo-terminal of its own, for the test's lifetime.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args);
+  ~SimProcess();
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  // The slave path the target serves ("" when it did not start).
+  const std::string& Device() const { return device_; }
+  // Ends the target (SIGTERM) and returns what it wrote to stderr.
+  std::string Stop();
+
+ private:
+  pid_t pid_ = -1;
+  int stdoutFd_ = -1;
+  int stderrFd_ = -1;
+  std::string device_;
+};
+
+struct CliRun {
+  int status = -1;  // exit status; -1 when it did not end in time
+  std::string out;
+  std::string err;
+};
+
+// Runs tavrin-cli with `args`; SIGINT is sent after `interruptAfter` when that is not zero;
+// the run is killed after `limit`.
+CliRun RunCli(const std::vector<std::string>& args,
+              std::chrono::milliseconds limit = std::chrono::seconds(30),
+              std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
+
+}  // namespace tavrin::test
