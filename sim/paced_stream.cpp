@@ -11,6 +11,8 @@ namespace {
 // Received bytes held back at most; beyond it the inner stream is left to buffer (as a
 // UART's FIFO would overflow, the line would have had to be faster than `baud`).
 constexpr std::size_t kMaxPending = 64 * 1024;
+// Received bytes are handed over in groups that arrived within this time of each other.
+constexpr auto kReceiveLatency = std::chrono::milliseconds{2};
 // Written bytes go out in slices of about 10 ms of line time.
 constexpr unsigned kSlicesPerSecond = 100;
 
@@ -89,7 +91,12 @@ long PacedStream::Read(std::span<std::uint8_t> into, std::chrono::milliseconds t
       continue;
     }
     if (clock_.Now() >= deadline) return 0;
-    clock_.SleepUntil(std::min(pending_.front().readyAt, deadline));
+    // Wait for the first byte, and for those that follow it closely, as a UART's receive
+    // FIFO hands bytes over in small groups rather than one by one.
+    const auto first = pending_.front().readyAt;
+    const auto wanted = pending_[std::min(pending_.size(), into.size()) - 1].readyAt;
+    clock_.SleepUntil(
+        std::min({std::max(first, std::min(wanted, first + kReceiveLatency)), deadline}));
   }
 }
 
