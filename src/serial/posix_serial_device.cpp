@@ -124,19 +124,28 @@ bool FrameIsPossible(const PortSettings& settings) {
 
 }  // namespace
 
-std::optional<termios> TermiosFor(termios tio, const PortSettings& settings) {
-  const auto parity = ParityFlags(settings.parity);
-  if (!parity || !FrameIsPossible(settings) || settings.baudRate == 0) return std::nullopt;
+termios RawLine(termios tio) {
+  constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  const tcflag_t frame = tio.c_cflag & kFrame;
   ::cfmakeraw(&tio);
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   tio.c_iflag |= INPCK;
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-  tio.c_cflag |= CREAD | CLOCAL | DataBitsFlag(settings.dataBits) | *parity;
+  tio.c_cflag &= ~(kFrame | CRTSCTS);
+  tio.c_cflag |= CREAD | CLOCAL | frame;
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  return tio;
+}
+
+std::optional<termios> TermiosFor(termios current, const PortSettings& settings) {
+  const auto parity = ParityFlags(settings.parity);
+  if (!parity || !FrameIsPossible(settings) || settings.baudRate == 0) return std::nullopt;
+  termios tio = RawLine(current);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+  tio.c_cflag |= DataBitsFlag(settings.dataBits) | *parity;
   if (settings.stopBits == kStopBitsTwo) tio.c_cflag |= CSTOPB;
   tio.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
   tio.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
   if (const auto code = StandardSpeedCode(settings.baudRate)) {
     ::cfsetispeed(&tio, *code);
     ::cfsetospeed(&tio, *code);
@@ -297,6 +306,10 @@ std::vector<DeviceResult> PosixSerialDevice::ApplySettings(const PortSettings& s
   }
   const auto wanted = TermiosFor(current, settings);
   if (!wanted) {
+    // The frame stays as the device had it, but the line still carries raw bytes: a
+    // tty left in its cooked defaults would echo the target's bytes back to it.
+    const termios raw = RawLine(current);
+    ::tcsetattr(fd_, TCSANOW, &raw);
     failures.push_back(DeviceResult::Fail(EINVAL, std::string(kStepSetState)));
     return failures;
   }

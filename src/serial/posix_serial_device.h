@@ -71,10 +71,13 @@ class PosixSerialDevice final : public SerialDevice {
   bool restored_ = false;
 };
 
-// `current` made raw (no echo, no line editing, no flow control, parity checked) with
-// the speed and frame of `settings`; nullopt for a frame the UART cannot make exactly
-// (1.5 stop bits, 5 data bits with 2 stop bits, unknown codes, speed 0). A speed that
-// <termios.h> does not name keeps `current`'s; SetCustomLineSpeed sets it afterwards.
+// `tio` made raw: no echo, no line editing, no character translation, no flow control,
+// parity checked, receiver on, modem lines ignored; frame and speed kept.
+termios RawLine(termios tio);
+// RawLine(current) with the speed and frame of `settings`; nullopt for a frame the UART
+// cannot make exactly (1.5 stop bits, 5 data bits with 2 stop bits, unknown codes,
+// speed 0). A speed that <termios.h> does not name keeps `current`'s; SetCustomLineSpeed
+// sets it afterwards.
 std::optional<termios> TermiosFor(termios current, const PortSettings& settings);
 
 // Line speed through termios2, for rates the classic B-constants do not name. Kept in a

@@ -2,6 +2,7 @@
 #include "serial/serial_link.h"
 
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <future>
 #include <thread>
@@ -64,6 +65,19 @@ TEST_F(SerialLinkTest, ASecondConnectionToTheSamePortIsRefused) {
   EXPECT_TRUE(link_.Connected());
 }
 
+TEST_F(SerialLinkTest, AFrameTheDeviceRefusesIsReportedAndTheConnectionStillMade) {
+  settings_.dataBits = 5;
+  settings_.stopBits = kStopBitsTwo;
+  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
+  ASSERT_EQ(sink_.Errors().size(), 1u);
+  EXPECT_EQ(sink_.Errors()[0].rfind("Error 22: SetCommState.\n\r", 0), 0u);
+  EXPECT_EQ(sink_.EndProcessCalls(), 0);
+  termios line{};
+  ASSERT_EQ(::tcgetattr(pty_.Master(), &line), 0);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO), 0u);  // raw all the same: nothing is echoed
+  EXPECT_EQ(line.c_cflag & CSTOPB, 0u);           // the previous frame is kept
+}
+
 TEST_F(SerialLinkTest, AMissingPortIsNotAvailable) {
   settings_.portName = "/dev/tavrin-no-such-port";
   EXPECT_EQ(link_.OpenPort(settings_), OpenOutcome::kNotAvailable);
@@ -119,11 +133,17 @@ TEST_F(SerialLinkTest, TypedKeysNeverLandInsideAFrame) {
 }
 
 TEST_F(SerialLinkTest, DisconnectDuringAPendingReadEndsQuietlyAndConnectWorksAgain) {
+  termios found{};
+  ASSERT_EQ(::tcgetattr(pty_.Master(), &found), 0);  // the master shows the slave's settings
   ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
   ExpectReceives("first");
   EXPECT_TRUE(link_.ClosePort());
   EXPECT_FALSE(link_.Connected());
   EXPECT_FALSE(link_.ClosePort());
+  termios restored{};
+  ASSERT_EQ(::tcgetattr(pty_.Master(), &restored), 0);
+  EXPECT_EQ(restored.c_lflag, found.c_lflag);
+  EXPECT_EQ(restored.c_iflag, found.c_iflag);
 
   ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
   ExpectReceives("second");
