@@ -165,7 +165,7 @@ void ServeUntilSignal(int signals, const Target& target) {
     int ready = poll(&fd, 1, 200);
     auto problems = target.Problems();
     for (; shown < problems.size(); ++shown) {
-      std::fprintf(stderr, "tavrin-target-sim: %s\n", problems[shown].c_str());
+      std::fprintf(stderr, "tavrin-target-sim: problem: %s\n", problems[shown].c_str());
     }
     if (ready > 0) return;
   }
