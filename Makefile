@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test test-asan test-tsan clean
+.PHONY: deps build test test-asan test-tsan demo run clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -27,6 +27,16 @@ FUZZ_SECONDS ?= 60
 .PHONY: fuzz
 fuzz: deps
 	bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
+
+# Headless: the simulated target and an upload and a download through tavrin-cli.
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+# The simulated target and the program connected to it. Until the GUI lands this runs
+# the command-line upload and download against the simulated target (the demo).
+run: build
+	@echo "The GUI is not built yet: running tavrin-cli against the simulated target."
+	@bash scripts/demo.sh $(BUILD)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -42,8 +42,8 @@ bool WriteScript(const std::filesystem::path& dir) {
     std::uint32_t start, end;
     std::uint8_t partitionId;
   };
-  for (const Region& region : {Region{0x10000, 0x12000, 1}, Region{0x40000, 0x40800, 0},
-                               Region{0x80000, 0x81000, 8}}) {
+  for (const Region& region :
+       {Region{0x10000, 0x12000, 1}, Region{0x40000, 0x40800, 0}, Region{0x80000, 0x81000, 8}}) {
     tavrin::scripts::ScriptRecord record;
     record.command = {region.start, region.end, 1, 0, 0, 0x1234};
     record.header.partitionId = region.partitionId;
@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir, error);
   const Bytes image = UploadImage();
   std::ofstream(dir / "sample.urt", std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
   if (!WriteScript(dir)) {
     std::fprintf(stderr, "tavrin-sample-files: cannot write %s\n", (dir / "sample.dsf").c_str());
     return 1;
