@@ -1,0 +1,249 @@
+// tavrin_line_bench: how much of the line an upload or a download keeps busy, and how much
+// CPU tavrin-cli takes meanwhile, against tavrin-target-sim paced like a real UART.
+//
+//   tavrin_line_bench [--case NAME]... [--trace] [--work DIR] [--bin DIR]
+//
+// For every case the simulated target is started on a pseudo-terminal at the case's
+// speed, tavrin-cli runs the transfer as a child process, and its wall time and CPU time
+// (user + system, from wait4) give:
+//   line efficiency = payload bytes / (elapsed s x baud / 10)
+//   CPU share       = CPU s / elapsed s
+// where the payload is the URT frame bytes of an upload and the region data bytes of a
+// download. Exits 1 when any target is missed or a transfer fails, 2 on a usage error.
+#include <stdlib.h>
+
+#include <array>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench/bench_files.h"
+#include "bench/child_process.h"
+
+namespace tavrin::bench {
+namespace {
+
+constexpr unsigned kBitsPerByte = 10;           // start bit, 8 data bits, stop bit
+constexpr const char* kLargestPacket = "2979";  // region data bytes in a data packet
+constexpr std::uint32_t kKiB = 1024;
+
+enum class Direction { kUpload, kDownload };
+
+struct BenchCase {
+  std::string_view name;
+  Direction direction;
+  std::uint32_t bytes;  // URT frame bytes, or region data bytes
+  unsigned baud;
+};
+
+constexpr std::array kCases{
+    BenchCase{"upload-256KiB-115200", Direction::kUpload, 256 * kKiB, 115200},
+    BenchCase{"upload-1MiB-921600", Direction::kUpload, 1024 * kKiB, 921600},
+    BenchCase{"download-256KiB-115200", Direction::kDownload, 256 * kKiB, 115200},
+    BenchCase{"download-1MiB-921600", Direction::kDownload, 1024 * kKiB, 921600},
+};
+
+struct Targets {
+  double minEfficiency;
+  double maxCpuShare;
+};
+
+constexpr Targets TargetsFor(Direction direction) {
+  return direction == Direction::kUpload ? Targets{0.97, 0.02} : Targets{0.95, 0.05};
+}
+
+struct Options {
+  std::vector<std::string> cases;  // empty: all
+  bool trace = false;
+  std::string workDir;  // empty: a temporary one, removed at the end
+  std::string binaryDir = TAVRIN_BINARY_DIR;
+};
+
+struct Measurement {
+  ChildRun run;
+  std::string problem;  // empty when the transfer did what it should
+};
+
+// The time the case's bytes take on the line, in seconds.
+double LineSeconds(const BenchCase& c) {
+  return static_cast<double>(c.bytes) * kBitsPerByte / c.baud;
+}
+
+std::chrono::milliseconds RunLimit(const BenchCase& c) {
+  return std::chrono::milliseconds{static_cast<long>(LineSeconds(c) * 3000) + 30'000};
+}
+
+std::string CliPath(const Options& options) {
+  return options.binaryDir + "/src/cli/tavrin-cli";
+}
+
+std::string SimPath(const Options& options) {
+  return options.binaryDir + "/sim/tavrin-target-sim";
+}
+
+// The CLI's arguments for the case, after its input file has been written; nullopt when
+// it could not be.
+std::optional<std::vector<std::string>> PrepareCase(const BenchCase& c,
+                                                    const std::filesystem::path& dir,
+                                                    const std::string& device) {
+  const std::string baud = std::to_string(c.baud);
+  if (c.direction == Direction::kUpload) {
+    const auto image = dir / "bench.urt";
+    if (!WriteUploadImage(image, c.bytes)) return std::nullopt;
+    return std::vector<std::string>{"upload", "--port", device, "--baud", baud, image.string()};
+  }
+  const auto script = dir / "bench.dsf";
+  if (!WriteRegionScript(dir, script, c.bytes)) return std::nullopt;
+  return std::vector<std::string>{
+      "download",     "--port", device, "--baud", baud, "--output", (dir / "bench.dbf").string(),
+      script.string()};
+}
+
+std::string CheckResult(const BenchCase& c, const ChildRun& run, const std::filesystem::path& dir) {
+  if (!run.started) return "tavrin-cli did not start";
+  if (run.timedOut) return "tavrin-cli did not end in time";
+  if (run.exitStatus != 0) return "tavrin-cli exit status " + std::to_string(run.exitStatus);
+  if (c.direction == Direction::kDownload) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(dir / "bench.dbf", error);
+    if (error || size != DownloadedFileSize(c.bytes)) return "downloaded file has the wrong size";
+  }
+  return {};
+}
+
+Measurement Measure(const BenchCase& c, const Options& options, const std::filesystem::path& dir) {
+  std::vector<std::string> simArgs{"--baud", std::to_string(c.baud)};
+  if (c.direction == Direction::kDownload) {
+    simArgs.insert(simArgs.end(), {"--packet-size", kLargestPacket});
+  }
+  SimTarget sim(SimPath(options), simArgs, dir / (std::string(c.name) + ".sim.log"));
+  if (sim.Device().empty()) return {{}, "tavrin-target-sim did not start"};
+  auto args = PrepareCase(c, dir, sim.Device());
+  if (!args) return {{}, "cannot write the input file"};
+  if (options.trace) args->push_back("--trace");
+  Measurement m;
+  m.run = RunToEnd(CliPath(options), *args, dir / (std::string(c.name) + ".cli.log"), RunLimit(c));
+  sim.Stop();
+  m.problem = CheckResult(c, m.run, dir);
+  return m;
+}
+
+const char* Verdict(bool pass) {
+  return pass ? "PASS" : "FAIL";
+}
+
+void PrintHeading() {
+  std::printf("%-24s %8s %7s %9s %9s %-17s %7s %-16s\n", "case", "bytes", "baud", "line s",
+              "elapsed s", "efficiency", "CPU s", "CPU share");
+}
+
+// One row; false when the case missed a target or failed.
+bool Report(const BenchCase& c, const Measurement& m) {
+  if (!m.problem.empty()) {
+    std::printf("%-24s %8u %7u  FAIL: %s\n", std::string(c.name).c_str(), c.bytes, c.baud,
+                m.problem.c_str());
+    return false;
+  }
+  const Targets targets = TargetsFor(c.direction);
+  const double elapsed = m.run.elapsedSeconds;
+  const double efficiency = static_cast<double>(c.bytes) / (elapsed * c.baud / kBitsPerByte);
+  const double cpuShare = m.run.cpuSeconds / elapsed;
+  const bool efficient = efficiency >= targets.minEfficiency;
+  const bool frugal = cpuShare <= targets.maxCpuShare;
+  std::printf("%-24s %8u %7u %9.3f %9.3f %.4f>=%.2f %s %7.3f %.4f<=%.2f %s\n",
+              std::string(c.name).c_str(), c.bytes, c.baud, LineSeconds(c), elapsed, efficiency,
+              targets.minEfficiency, Verdict(efficient), m.run.cpuSeconds, cpuShare,
+              targets.maxCpuShare, Verdict(frugal));
+  std::fflush(stdout);
+  return efficient && frugal;
+}
+
+bool Selected(const BenchCase& c, const Options& options) {
+  if (options.cases.empty()) return true;
+  for (const auto& name : options.cases) {
+    if (name == c.name) return true;
+  }
+  return false;
+}
+
+std::optional<Options> ParseArguments(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--trace") {
+      options.trace = true;
+      continue;
+    }
+    if (i + 1 >= argc) return std::nullopt;
+    const std::string value = argv[++i];
+    if (arg == "--case") {
+      options.cases.push_back(value);
+    } else if (arg == "--work") {
+      options.workDir = value;
+    } else if (arg == "--bin") {
+      options.binaryDir = value;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage: tavrin_line_bench [--case NAME]... [--trace] [--work DIR] [--bin DIR]\n"
+               "  --trace   run tavrin-cli with --trace (its log is kept in the work directory)\n"
+               "  --work    keep inputs and logs in DIR\n"
+               "  --bin     build directory holding src/cli/tavrin-cli and sim/tavrin-target-sim\n"
+               "  cases:");
+  for (const auto& c : kCases) std::fprintf(stderr, " %s", std::string(c.name).c_str());
+  std::fprintf(stderr, "\n");
+}
+
+std::filesystem::path MakeWorkDir(const Options& options) {
+  if (!options.workDir.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(options.workDir, ignored);
+    return options.workDir;
+  }
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavrin-bench.XXXXXX";
+  return ::mkdtemp(pattern.data()) ? pattern : std::string{};
+}
+
+int Run(const Options& options) {
+  const auto dir = MakeWorkDir(options);
+  if (dir.empty()) {
+    std::fprintf(stderr, "tavrin_line_bench: cannot create a work directory\n");
+    return 1;
+  }
+  PrintHeading();
+  bool allPass = true;
+  for (const auto& c : kCases) {
+    if (!Selected(c, options)) continue;
+    allPass = Report(c, Measure(c, options, dir)) && allPass;
+  }
+  const bool keep = !options.workDir.empty() || options.trace || !allPass;
+  if (keep) {
+    std::printf("inputs and logs: %s\n", dir.c_str());
+  } else {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  std::printf("%s\n", allPass ? "all targets met" : "some targets missed");
+  return allPass ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace tavrin::bench
+
+int main(int argc, char** argv) {
+  const auto options = tavrin::bench::ParseArguments(argc, argv);
+  if (!options) {
+    tavrin::bench::PrintUsage();
+    return 2;
+  }
+  return tavrin::bench::Run(*options);
+}
