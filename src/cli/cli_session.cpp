@@ -73,12 +73,15 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty() && !keep_) std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& Path() const { return path_; }
+  // After a fatal link failure the capture stays on disk, as the window's would.
+  void Keep() { keep_ = true; }
 
  private:
   std::filesystem::path path_;
+  bool keep_ = false;
 };
 
 // --trace: every byte on the line, hex, with the time since the start.
@@ -255,6 +258,14 @@ void SaveLog(Session& session, const CliOptions& options) {
   std::fprintf(stderr, "%s: %s\n", result.caption.c_str(), result.text.c_str());
 }
 
+// After a fatal link failure the capture file is left where it is and named.
+void KeepCaptureIfFatal(Session& session) {
+  if (!session.errors.Fatal()) return;
+  session.temp.Keep();
+  std::fprintf(stderr, "tavrin-cli: the capture is kept in %s\n",
+               session.capture.Path().c_str());
+}
+
 int TransferStatus(Session& session, const CliOptions& options) {
   if (session.errors.Fatal()) return exit_status::kLinkFailed;
   const int result = session.view.FinalResult();
@@ -301,6 +312,7 @@ int RunTransfer(const CliOptions& options) {
   }
   session.link.ClosePort();
   SaveLog(session, options);
+  KeepCaptureIfFatal(session);
   return TransferStatus(session, options);
 }
 
