@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "processes.h"
 #include "scripts/script_store.h"
@@ -227,6 +228,36 @@ TEST_F(CliEndToEnd, ScriptShowListsTheColumns) {
   EXPECT_NE(run.out.find("10000"), std::string::npos);
   EXPECT_NE(run.out.find("1FFFF"), std::string::npos);
   EXPECT_NE(run.out.find("FLASH"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavrin::test
+
+namespace tavrin::test {
+namespace {
+
+// The device goes away in the middle of a transfer: the run ends at once with the
+// system's description and status 6, and the capture so far stays on disk.
+TEST_F(CliEndToEnd, LostDeviceExits6AndKeepsTheCapture) {
+  SimProcess sim({"--scenario", "silent"});
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(700ms);
+    sim.Stop();
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const auto run = RunCli({"upload", "--port", sim.Device(), WriteImage(3).string()}, 20s);
+  unplug.join();
+  EXPECT_EQ(run.status, 6) << run.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+  EXPECT_NE(run.err.find("Input/output error"), std::string::npos) << run.err;
+  const auto kept = run.err.find("the capture is kept in ");
+  ASSERT_NE(kept, std::string::npos) << run.err;
+  const auto begin = kept + std::string("the capture is kept in ").size();
+  const std::filesystem::path capture = run.err.substr(begin, run.err.find('\n', begin) - begin);
+  std::ifstream in(capture, std::ios::binary);
+  const std::string onDisk{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(onDisk, run.out);
+  std::filesystem::remove_all(capture.parent_path());
 }
 
 }  // namespace
