@@ -159,8 +159,9 @@ void SimTarget::Stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
   if (!WaitForExit(pidFd_, Clock::now() + kSimStopLimit)) ::kill(pid_, SIGKILL);
-  rusage ignored{};
-  Reap(pid_, ignored);
+  rusage usage{};
+  Reap(pid_, usage);
+  cpuSeconds_ = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   if (pidFd_ >= 0) ::close(pidFd_);
   pid_ = -1;
   pidFd_ = -1;

@@ -39,11 +39,14 @@ class SimTarget {
   const std::string& Device() const { return device_; }
   // Ends the target (SIGTERM, SIGKILL when it does not end in time).
   void Stop();
+  // User + system time the target took, known once it has been stopped.
+  double CpuSeconds() const { return cpuSeconds_; }
 
  private:
   pid_t pid_ = -1;
   int pidFd_ = -1;
   std::string device_;
+  double cpuSeconds_ = 0;
 };
 
 }  // namespace tavrin::bench
