@@ -155,6 +155,9 @@ class ReceiveModel {
 
   bool AskAgainDue() const { return running && !download && !verified && ready; }
 
+  // A frame has begun and its three length bytes have all come.
+  bool FrameLengthKnown() const { return inFrame && lengthMissing_ == 0; }
+
  private:
   static constexpr std::uint8_t kAck = 0x06;
   static constexpr std::uint8_t kEnq = 0x05;
