@@ -93,7 +93,7 @@ void Loader::OnBytes(std::span<const std::uint8_t> bytes) {
       case Phase::kSilent:
         break;
     }
-    bytes = bytes.subspan(std::max<std::size_t>(used, 1));
+    bytes = bytes.subspan(used);  // 0 only when the phase changed and the byte is its
   }
 }
 

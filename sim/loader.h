@@ -87,7 +87,8 @@ class Loader {
     Bytes bytes;
   };
 
-  // Bytes, by phase; each returns how many bytes it took (at least 1).
+  // Bytes, by phase; each returns how many bytes it took: at least 1, or 0 after changing
+  // the phase so that the new phase takes the byte.
   std::size_t TakeIdle(std::span<const std::uint8_t> bytes);
   std::size_t TakeFramed(std::uint8_t b);
   void EchoTestFrame();
@@ -110,6 +111,7 @@ class Loader {
   void StartRegion(std::size_t index);
   void TickOffering(TimePoint now);
   void OnRegionAccepted();
+  std::size_t LeaveDownload();
   void OnEnq();
   void OnNak();
   void SendFrame(std::uint32_t index);

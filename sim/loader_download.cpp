@@ -50,6 +50,8 @@ std::size_t Loader::TakeOffering(std::uint8_t b) {
     OnEnq();
   } else if (b == kEtb) {
     Attention();  // the PC has given up the download and starts a new transfer
+  } else if (b == kHeaderStart) {
+    return LeaveDownload();
   } else {
     Problem("unexpected byte " + HexByte(b) + " while offering a region");
   }
@@ -72,11 +74,21 @@ std::size_t Loader::TakeServing(std::uint8_t b) {
     case kEtb:
       Attention();
       break;
+    case kHeaderStart:
+      return LeaveDownload();
     default:
       Problem("unexpected byte " + HexByte(b) + " while sending a region");
       break;
   }
   return 1;
+}
+
+std::size_t Loader::LeaveDownload() {
+  // The PC never sends a frame during a download: it has given it up, and this is a COM
+  // test frame. The byte is taken again outside the transfer.
+  Problem("download of region " + std::to_string(region_.index + 1) + " given up by the PC");
+  phase_ = Phase::kIdle;
+  return 0;
 }
 
 void Loader::OnEnq() {

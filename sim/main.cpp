@@ -202,13 +202,16 @@ int Serve(const Options& options, int signals) {
   Target target(*stream, options.config);
   target.Start();
   ServeUntilSignal(signals, target);
+  const bool lineLost = !target.Running();
   std::uint64_t one = 1;
   [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress
   target.Stop();
   close(stop);
   if (line->keeper >= 0) close(line->keeper);
   close(line->fd);
-  return 0;
+  if (lineLost)
+    std::fprintf(stderr, "tavrin-target-sim: the line to %s is gone\n", line->path.c_str());
+  return lineLost ? 1 : 0;
 }
 
 }  // namespace

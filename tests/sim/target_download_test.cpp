@@ -80,6 +80,9 @@ TargetConfig DownloadConfig() {
   config.packetSize = 1000;
   config.packetsPerEntry = 2;
   config.memorySeed = 77;
+  // Far beyond the test's own pace: no repeated offer or nudge comes unasked.
+  config.regionReadyRepeat = 5s;
+  config.resendTimeout = 5s;
   return config;
 }
 
@@ -135,11 +138,15 @@ TEST(TargetDownload, NakBringsTheLastFrameAgain) {
 }
 
 TEST(TargetDownload, OfferIsRepeatedUntilAccepted) {
-  SimRig rig(DownloadConfig());
+  TargetConfig config = DownloadConfig();
+  config.regionReadyRepeat = 20ms;
+  SimRig rig(config);
   ASSERT_NO_FATAL_FAILURE(SendCommandImage(rig, {{1, 1, 0, 10}}));
-  EXPECT_EQ(rig.pc.Receive(2), (Bytes{0x17, 0x17}));
+  EXPECT_EQ(rig.pc.Receive(3), (Bytes{0x17, 0x17, 0x17}));
   rig.pc.Send({0x06, 0x05});
-  EXPECT_EQ(rig.pc.ReceiveFrame().at(4), 0xF1);
+  Bytes next = rig.pc.Receive(1);
+  for (int i = 0; i < 100 && next == Bytes{0x17}; ++i) next = rig.pc.Receive(1);  // in flight
+  EXPECT_EQ(next, Bytes{0x02});
 }
 
 TEST(TargetDownload, EnqLongAfterAFrameAsksForItAgain) {
@@ -177,6 +184,7 @@ TEST_P(TargetFault, FaultyFrameOnceThenTheGoodOneOnNak) {
   const FaultRow row = GetParam();
   TargetConfig config = DownloadConfig();
   config.faults = {row.fault};
+  if (row.nudged) config.resendTimeout = 300ms;
   SimRig rig(config);
   const RegionRequest region{1, 1, 0x2000, 0x2000 + 100};
   ASSERT_NO_FATAL_FAILURE(SendCommandImage(rig, {region}));
@@ -242,6 +250,25 @@ TEST(RegionPlan, HugeRegionIsCutToWhatOneInfoPacketDescribes) {
   EXPECT_EQ(plan.DataPackets(), kMaxInfoEntries * 255);
   EXPECT_EQ(plan.Size(), kMaxInfoEntries * 255);
   EXPECT_LE(plan.InfoPayload().size(), transfer::kMaxPayload);
+}
+
+}  // namespace
+}  // namespace tavrin::sim::test
+
+namespace tavrin::sim::test {
+namespace {
+
+TEST(TargetDownload, ComTestFrameAfterAnAbandonedDownloadIsEchoed) {
+  SimRig rig(DownloadConfig());
+  ASSERT_NO_FATAL_FAILURE(SendCommandImage(rig, {{1, 1, 0, 5000}}));
+  ASSERT_EQ(rig.pc.Receive(1), Bytes{0x17});
+  rig.pc.Send({0x06, 0x05});
+  ASSERT_EQ(rig.pc.ReceiveFrame().at(4), 0xF1);
+  const Bytes ping{0x02, 0x00, 0x01, 'p', 0x03};
+  rig.pc.Send(ping);
+  EXPECT_EQ(rig.pc.Receive(ping.size()), ping);
+  EXPECT_EQ(rig.target.Problems(),
+            std::vector<std::string>{"download of region 1 given up by the PC"});
 }
 
 }  // namespace

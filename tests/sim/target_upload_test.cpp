@@ -87,13 +87,16 @@ TEST(TargetUpload, NakAtAttentionThenAckEnq) {
 }
 
 TEST(TargetUpload, SplitAnswerComesInTwoWrites) {
-  SimRig rig(QuickConfig(Scenario::kSplitAnswer));
+  TargetConfig config = QuickConfig(Scenario::kSplitAnswer);
+  config.splitAnswerGap = 300ms;
+  SimRig rig(config);
   rig.pc.Send({0x17});
   ASSERT_EQ(rig.pc.Receive(2), (Bytes{0x06, 0x05}));
   rig.pc.Send(WhoAmICommand());
   Bytes answer = WhoAmIAnswer(kDefaultIdentity);
-  // The first write is there at once; the rest only after the gap.
-  EXPECT_EQ(rig.pc.Receive(8, 10ms), Bytes(answer.begin(), answer.begin() + 8));
+  // The first write comes alone; the rest only after the gap.
+  EXPECT_EQ(rig.pc.Receive(8), Bytes(answer.begin(), answer.begin() + 8));
+  EXPECT_EQ(rig.link.PcEnd().InputQueued(), 0u);
   EXPECT_EQ(rig.pc.Receive(7), (Bytes{0x33, 0x44, 0x88, 0x99, 0xAA, 0xBB, 0x05}));
 }
 
