@@ -1,5 +1,6 @@
 // The target's side of a real line: a file descriptor (pseudo-terminal master or a serial
-// device) opened non-blocking by the caller, who keeps ownership of it.
+// device) opened non-blocking by the caller, who keeps ownership of it. One reader and
+// one writer thread at most.
 #pragma once
 
 #include <chrono>

@@ -1,5 +1,8 @@
 // The simulated target: the loader (see loader.h) run on a thread of its own over a
 // stream, with what it saw readable from any thread while it runs.
+//
+// Threads: Start and Stop from the owner's thread; the accessors from any thread. The
+// target's thread alone reads and writes the stream while it runs.
 #pragma once
 
 #include <atomic>
