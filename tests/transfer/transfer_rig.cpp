@@ -130,8 +130,22 @@ std::filesystem::path MakeTempDir() {
 
 }  // namespace
 
-TransferRig::TransferRig(sim::TargetConfig config)
-    : target(line.TargetEnd(), std::move(config)), dir_(MakeTempDir()) {
+int FakeClock::SecondOfHour() {
+  const int speed = speed_;
+  if (speed == 0) return now_;
+  const auto elapsed = std::chrono::steady_clock::now() - since_;
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() * speed / 1000;
+  return static_cast<int>((now_ + seconds) % 3600);
+}
+
+void FakeClock::RunFaster(int speed) {
+  since_ = std::chrono::steady_clock::now();
+  speed_ = speed;
+}
+
+TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise)
+    : target(TargetStream(noise), std::move(config)), dir_(MakeTempDir()) {
   link = std::make_unique<serial::SerialLink>(
       dispatcher, status, reporter,
       [this](std::string_view) { return std::make_unique<BorrowedDevice>(line.PcEnd()); });
@@ -149,6 +163,13 @@ TransferRig::~TransferRig() {
   target.Stop();
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
+}
+
+sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise) {
+  if (!noise) return line.TargetEnd();
+  noisy =
+      std::make_unique<sim::NoisyStream>(line.TargetEnd(), noise->rates, noise->rates, noise->seed);
+  return *noisy;
 }
 
 std::vector<int> TransferRig::Upload(const std::filesystem::path& urt) {

@@ -14,6 +14,7 @@
 #include "serial/serial_link.h"
 #include "serial/status_log.h"
 #include "sim/memory_link.h"
+#include "sim/noisy_stream.h"
 #include "sim/target.h"
 #include "support/recorders.h"
 #include "terminal/capture_sink.h"
@@ -39,13 +40,24 @@ class RecordingCapture final : public terminal::CaptureSink {
   std::vector<Block> blocks_;
 };
 
+// A clock the test sets by hand, or one that runs `speed` times faster than real time
+// (so that 15-second deadlines pass in a fraction of a second).
 class FakeClock final : public transfer::Clock {
  public:
-  int SecondOfHour() override { return now_.load(); }
+  int SecondOfHour() override;
   void Set(int secondOfHour) { now_ = secondOfHour; }
+  void RunFaster(int speed);
 
  private:
   std::atomic<int> now_{100};
+  std::atomic<int> speed_{0};
+  std::chrono::steady_clock::time_point since_{};
+};
+
+// Damage on the line, in both directions, from one seed.
+struct LineNoise {
+  sim::NoiseRates rates;
+  std::uint64_t seed = 1;
 };
 
 class RecordingView final : public transfer::TransferView {
@@ -92,7 +104,7 @@ class RigPort final : public transfer::TransferPort {
 
 class TransferRig {
  public:
-  explicit TransferRig(sim::TargetConfig config = {});
+  explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {});
   ~TransferRig();
 
   // Runs an upload to its end (bounded); returns the results reported.
@@ -106,6 +118,7 @@ class TransferRig {
   std::filesystem::path Dir() const { return dir_; }
 
   sim::MemoryLink line;
+  std::unique_ptr<sim::NoisyStream> noisy;
   sim::Target target;
   RecordingErrorSink errors;
   serial::ErrorReporter reporter{errors};
@@ -119,6 +132,8 @@ class TransferRig {
   std::unique_ptr<serial::SerialLink> link;
 
  private:
+  sim::Stream& TargetStream(const std::optional<LineNoise>& noise);
+
   std::filesystem::path dir_;
 };
 
