@@ -117,7 +117,7 @@ TEST(NoisyLine, DownloadsEndAndAreRightOrFlagged) {
     }
   }
   // Noise at this rate slows a download down; it must not stop most of them.
-  EXPECT_GE(complete, 40);
+  EXPECT_GE(complete, 25);
 }
 
 TEST(NoisyLine, UploadsEndWithSuccessOrAReport) {
