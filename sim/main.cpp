@@ -2,7 +2,7 @@
 //
 //   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
-//                     [--noise-in RATE]
+//                     [--noise-in RATE] [--region-delay MS] [--record FILE]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -39,6 +39,7 @@ struct Options {
   unsigned baud = 0;  // 0: no pacing
   double noiseOut = 0.0;
   double noiseIn = 0.0;
+  std::string record;  // where the frames of the packet phase are written at the end
 };
 
 void PrintUsage() {
@@ -46,7 +47,10 @@ void PrintUsage() {
                "usage: tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N]\n"
                "                         [--seed N] [--identity HEX] [--packet-size N]\n"
                "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
+               "                         [--region-delay MS] [--record FILE]\n"
                "  --noise damages what the target sends, --noise-in what it receives\n"
+               "  --region-delay: wait this long before offering a download's first region\n"
+               "  --record: at the end, write the frames received after the who-am-I reply\n"
                "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n  scenarios:");
   for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
   std::fprintf(stderr, "\n  faults:");
@@ -94,6 +98,12 @@ bool ApplyOption(std::string_view name, const std::string& value, Options& optio
     return ParseRate(value, options.noiseOut);
   } else if (name == "--noise-in") {
     return ParseRate(value, options.noiseIn);
+  } else if (name == "--region-delay") {
+    unsigned milliseconds = 0;
+    if (!ParseNumber(value, milliseconds)) return false;
+    config.regionReadyDelay = std::chrono::milliseconds(milliseconds);
+  } else if (name == "--record") {
+    options.record = value;
   } else {
     return false;
   }
@@ -171,6 +181,19 @@ void ServeUntilSignal(int signals, const Target& target) {
   }
 }
 
+// The frames of the packet phase, back to back, as they arrived.
+void RecordFrames(const std::string& path, const Target& target) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "tavrin-target-sim: cannot write %s\n", path.c_str());
+    return;
+  }
+  for (const auto& frame : target.PacketPhaseFrames()) {
+    std::fwrite(frame.data(), 1, frame.size(), file);
+  }
+  std::fclose(file);
+}
+
 int Serve(const Options& options, int signals) {
   auto line = options.device.empty() ? OpenPty() : OpenDevice(options.device);
   if (!line) {
@@ -206,6 +229,7 @@ int Serve(const Options& options, int signals) {
   std::uint64_t one = 1;
   [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress
   target.Stop();
+  if (!options.record.empty()) RecordFrames(options.record, target);
   close(stop);
   if (line->keeper >= 0) close(line->keeper);
   close(line->fd);

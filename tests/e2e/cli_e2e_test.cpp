@@ -262,3 +262,35 @@ TEST_F(CliEndToEnd, LostDeviceExits6AndKeepsTheCapture) {
 
 }  // namespace
 }  // namespace tavrin::test
+
+namespace tavrin::test {
+namespace {
+
+TEST_F(CliEndToEnd, FramesArriveAtTheTargetByteForByte) {
+  const auto record = dir_ / "received.bin";
+  const auto image = WriteImage(9, 2991);
+  {
+    SimProcess sim({"--record", record.string()});
+    const auto run = RunCli({"upload", "--port", sim.Device(), image.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    sim.Stop();
+  }
+  std::ifstream in(image, std::ios::binary);
+  const std::string file{std::istreambuf_iterator<char>(in), {}};
+  std::ifstream got(record, std::ios::binary);
+  const std::string received{std::istreambuf_iterator<char>(got), {}};
+  EXPECT_EQ(received, file.substr(28));
+}
+
+TEST_F(CliEndToEnd, CancelWhileWaitingForARegionSavesNothing) {
+  SimProcess sim({"--region-delay", "60000"});
+  const auto out = dir_ / "out.dbf";
+  const auto run = RunCli({"download", "--port", sim.Device(), "--timeout", "1.5", "--output",
+                           out.string(), WriteScript(dir_, {{0, 100, 1}}).string()});
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.out, Block(2) + Block(23));
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+}  // namespace
+}  // namespace tavrin::test
