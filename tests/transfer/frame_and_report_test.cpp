@@ -115,7 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
                   std::size_t{10}},
         FrameCase{"fewer_than_four_bytes", {0x02, 0x00}, FrameError::kInvalidHeaderStart},
         FrameCase{"cut_short", Bytes{0x02, 0, 0, 10, 1, 2}, FrameError::kInvalidHeaderEnd},
-        FrameCase{"empty", {}, FrameError::kInvalidHeaderStart}),
+        FrameCase{"empty", {}, FrameError::kInvalidHeaderStart},
+        FrameCase{
+            "largest_length_claimed", {0x02, 0xFF, 0xFF, 0xFF, 1, 2, 3}, FrameError::kTooLarge}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReportBlocks, TextsAndColoursAreExact) {

@@ -177,6 +177,17 @@ TEST(Upload, CountBeyondTheFramesInTheFile) {
   EXPECT_EQ(again.Upload(urt), std::vector<int>{-3});
 }
 
+// A count of 0xFFFFFFFF claims more frames than any file holds: the frames there are
+// sent, then the end of the file ends the upload; nothing is sized by the count.
+TEST(Upload, HugeCountEndsAtTheEndOfTheFile) {
+  TransferRig rig(Quick(Scenario::kNormal));
+  const auto urt = rig.Dir() / "huge.urt";
+  WriteUrt(urt, {DataFrame(10, 1), DataFrame(20, 2)}, 0xFFFFFFFF);
+  EXPECT_EQ(rig.Upload(urt), std::vector<int>{-1});
+  rig.WaitForTargetFrames(2);
+  EXPECT_EQ(rig.target.PacketPhaseFrames().size(), 2u);
+}
+
 TEST(Upload, ShortWriteEndsWithoutReportAndIsLogged) {
   TransferRig rig(Quick(Scenario::kAckThenEnqLater));  // no mode command
   const auto urt = rig.Dir() / "image.urt";
