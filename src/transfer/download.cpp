@@ -239,15 +239,7 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
 
 void Transfer::EndDownload() {
   ReportResult(result::kDownloadSuccess);
-  std::error_code ignored;
-  std::filesystem::remove(TempFile(kFrameFile), ignored);
-  ctx_.view.ShowProgressBar(false);
-  state_.receiving = false;
-  state_.mode = TransferMode::kUpload;
-  ctx_.view.TransferControlsIdle();
-  ctx_.view.RefreshTransferState();
-  ctx_.view.SetFileName({});
-  std::filesystem::remove(TempFile(kDumpFile), ignored);
+  CloseDownload();
   SaveDownload();
 }
 
@@ -258,8 +250,7 @@ void Transfer::SaveDownload() {
     std::filesystem::copy_file(TempFile(kResultFile), *target,
                                std::filesystem::copy_options::overwrite_existing, error);
     if (error) {
-      ctx_.view.ShowMessage(kProgramCaption, "Error No: -3 \n File Access Error!!!",
-                            MessageIcon::kStop);
+      ctx_.view.ShowMessage(kProgramCaption, kFileAccessError, MessageIcon::kStop);
     } else {
       ctx_.view.ShowMessage(
           kProgramCaption,
@@ -279,7 +270,14 @@ void Transfer::EndDownloadCancelled() {
   ctx_.view.RefreshTransferState();
 }
 
+// DumpBin.dbi could not be made: the clean-up of the end, without report or saving.
 void Transfer::EndDownloadFailed() {
+  CloseDownload();
+  ctx_.view.HideProgressLabel();
+}
+
+// The working files of the last frame and region go; zvqDumpBIN.fdb stays for the save.
+void Transfer::CloseDownload() {
   std::error_code ignored;
   std::filesystem::remove(TempFile(kFrameFile), ignored);
   ctx_.view.ShowProgressBar(false);
@@ -289,7 +287,6 @@ void Transfer::EndDownloadFailed() {
   ctx_.view.RefreshTransferState();
   ctx_.view.SetFileName({});
   std::filesystem::remove(TempFile(kDumpFile), ignored);
-  ctx_.view.HideProgressLabel();
 }
 
 }  // namespace tavrin::transfer

@@ -15,7 +15,6 @@ constexpr milliseconds kPollPeriod{100};  // every wait of a phase is tested thi
 constexpr int kDeadlineSeconds = 15;      // no answer within this: report -4
 constexpr int kSecondsPerHour = 3600;     // the clock is the second of the hour
 
-constexpr const char* kFileAccessError = "Error No: -3 \n File Access Error!!!";
 constexpr const char* kInvalidImage = "Unable to upload\nGiven URT file is invalid.";
 
 }  // namespace

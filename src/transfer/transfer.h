@@ -35,6 +35,8 @@
 namespace tavrin::transfer {
 
 inline constexpr const char* kProgramCaption = "Tavrin 1.1";
+// The box of a file that cannot be opened or written.
+inline constexpr const char* kFileAccessError = "Error No: -3 \n File Access Error!!!";
 
 // The 16-byte HeaderData of one script record, byte for byte: it labels a region in the
 // downloaded file.
@@ -132,6 +134,7 @@ class Transfer {
   void EndDownload();
   void EndDownloadCancelled();
   void EndDownloadFailed();
+  void CloseDownload();
   void SaveDownload();
   std::filesystem::path TempFile(const char* name) const;
 
