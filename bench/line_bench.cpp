@@ -11,8 +11,8 @@
 // where the payload is the URT frame bytes of an upload and the region data bytes of a
 // download. With --repeat the fastest run of each case is judged: other load on the
 // machine only ever adds time, so the fastest run is the closest to what the programs
-// themselves cost; the slowest is shown beside it. Exits 1 when any target is missed or a transfer
-// fails, 2 on a usage error.
+// themselves cost; the slowest is shown beside it. Exits 1 when any target is missed or
+// a transfer fails, 2 on a usage error.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -102,11 +102,15 @@ std::optional<std::vector<std::string>> PrepareCase(const BenchCase& c,
   }
   const auto script = dir / "bench.dsf";
   if (!WriteRegionScript(dir, script, c.bytes)) return std::nullopt;
+  std::error_code ignored;
+  std::filesystem::remove(dir / "bench.dbf", ignored);  // only this run's file is judged
   return std::vector<std::string>{
       "download",     "--port", device, "--baud", baud, "--output", (dir / "bench.dbf").string(),
       script.string()};
 }
 
+// Empty when the transfer succeeded. Exit status 0 of a download also means that the
+// region's data matched the CRC the target sent with it.
 std::string CheckResult(const BenchCase& c, const ChildRun& run, const std::filesystem::path& dir) {
   if (!run.started) return "tavrin-cli did not start";
   if (run.timedOut) return "tavrin-cli did not end in time";
@@ -201,6 +205,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     if (i + 1 >= argc) return std::nullopt;
     const std::string value = argv[++i];
     if (arg == "--case") {
+      const bool known =
+          std::ranges::any_of(kCases, [&](const BenchCase& c) { return c.name == value; });
+      if (!known) return std::nullopt;
       options.cases.push_back(value);
     } else if (arg == "--repeat") {
       options.repeat = std::atoi(value.c_str());
