@@ -198,8 +198,8 @@ IoResult PosixSerialDevice::Read(std::span<std::uint8_t> into, std::chrono::mill
   return ReadWhileBusy(into, stop);
 }
 
-// Takes what has arrived, then keeps taking while more comes within the quiet gap, up
-// to the buffer's size: a burst from the target is delivered in few blocks.
+// Takes what has arrived, then keeps taking while more comes within the quiet gap (if
+// any), up to the buffer's size.
 IoResult PosixSerialDevice::ReadWhileBusy(std::span<std::uint8_t> into, StopFd stop) {
   std::size_t count = 0;
   while (count < into.size()) {
@@ -214,6 +214,7 @@ IoResult PosixSerialDevice::ReadWhileBusy(std::span<std::uint8_t> into, StopFd s
       if (count > 0) break;
       return {IoStatus::kFailed, 0, got == 0 ? EIO : errno};
     }
+    if (quietGap_.count() == 0) break;
     std::array<pollfd, 2> storage{};
     const auto fds = PollSet(storage, fd_, POLLIN, stop);
     if (PollUntil(fds, Clock::now() + quietGap_) <= 0 || StopRaised(fds)) break;
