@@ -83,20 +83,25 @@ long PacedStream::Read(std::span<std::uint8_t> into, std::chrono::milliseconds t
   while (true) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock_.Now());
     PullResult pulled = Pull(std::max(left, std::chrono::milliseconds{0}));
-    if (std::size_t count = DeliverReady(into); count > 0) return static_cast<long>(count);
     if (pending_.empty()) {
       if (pulled == PullResult::kGone) return -1;
       // The inner stream has waited out the time itself.
       if (pulled == PullResult::kTimedOut || clock_.Now() >= deadline) return 0;
       continue;
     }
-    if (clock_.Now() >= deadline) return 0;
-    // Wait for the first byte, and for those that follow it closely, as a UART's receive
-    // FIFO hands bytes over in small groups rather than one by one.
+    // Bytes are handed over in groups, as a UART's receive FIFO does: the first byte's
+    // group ends with the last byte wanted or kReceiveLatency after the first, whichever
+    // comes first. Delivering each byte as soon as it is due would turn a fast line into
+    // a poll per byte.
     const auto first = pending_.front().readyAt;
     const auto wanted = pending_[std::min(pending_.size(), into.size()) - 1].readyAt;
-    clock_.SleepUntil(
-        std::min({std::max(first, std::min(wanted, first + kReceiveLatency)), deadline}));
+    const auto groupEnd = std::max(first, std::min(wanted, first + kReceiveLatency));
+    const auto now = clock_.Now();
+    if (now >= groupEnd || now >= deadline) {
+      if (std::size_t count = DeliverReady(into); count > 0) return static_cast<long>(count);
+      if (now >= deadline) return 0;
+    }
+    clock_.SleepUntil(std::min(groupEnd, deadline));
   }
 }
 
