@@ -109,18 +109,26 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
                           MessageIcon::kStop);
     return Outcome::kFailed;
   }
-  ::close(dump);
+  {
+    // Kept open for the region: the receive processor appends each data packet to it.
+    std::lock_guard lock(receiveMutex_);
+    dumpFd_ = dump;
+  }
 
   while (!WaitUntil(kRegionPollPeriod,
                     [this] { return state_.regionReady || state_.cancelRequest; })) {
   }
-  if (state_.cancelRequest) return Outcome::kCancelled;
+  if (state_.cancelRequest) {
+    CloseDumpFile();
+    return Outcome::kCancelled;
+  }
 
   constexpr std::uint8_t kAccept[] = {kAck};
   WriteBytes(kAccept);
   ctx_.port.PurgeReceive();
   NoteDeadline();
   const Outcome outcome = FrameLoop();
+  CloseDumpFile();
   if (outcome != Outcome::kGoOn) return outcome;
 
   ctx_.view.SetProgressPosition(100);
@@ -132,6 +140,12 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
   }
   if (regionSize_ > 0) AppendRegionToDbf(regionIndex);
   return Outcome::kGoOn;
+}
+
+void Transfer::CloseDumpFile() {
+  std::lock_guard lock(receiveMutex_);
+  if (dumpFd_ >= 0) ::close(dumpFd_);
+  dumpFd_ = -1;
 }
 
 // Asks for frames (ENQ for the next, NAK for the same again) until the ENQ after the

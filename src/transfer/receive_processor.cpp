@@ -236,17 +236,15 @@ bool Transfer::AcceptInfoPacket(std::span<const std::uint8_t> payload) {
   return true;
 }
 
+// Appends to DumpBin.dbi, which the transfer thread keeps open for the region.
 void Transfer::StoreRegionData(std::span<const std::uint8_t> data) {
-  const auto path = TempFile("DumpBin.dbi");
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
+  if (dumpFd_ < 0) return;
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n = ::write(dumpFd_, data.data() + done, data.size() - done);
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
   regionBytes_ += done;
 }
 

@@ -135,6 +135,7 @@ class Transfer {
   void EndDownloadCancelled();
   void EndDownloadFailed();
   void CloseDownload();
+  void CloseDumpFile();
   void SaveDownload();
   std::filesystem::path TempFile(const char* name) const;
 
@@ -174,6 +175,7 @@ class Transfer {
   std::uint32_t stored_ = 0;
   std::FILE* frameFile_ = nullptr;  // pckurt.bin while a frame is received
   std::filesystem::path dumpDir_;   // where pckurt.bin and DumpBin.dbi live
+  int dumpFd_ = -1;                 // DumpBin.dbi while a region is received
 
   // Set by the receive processor from the info packet, read by the transfer thread.
   std::atomic<int> expectedPackets_{0};
