@@ -68,9 +68,9 @@ for name in $targets; do
     cp "$root/fuzz/corpus/$name"/* "$dir/corpus/" 2>/dev/null || true
   fi
 
-  status="ok"
+  status=""
   if ! replay_regressions "$name" "$dir/regressions.log"; then
-    status="REGRESSION (see $dir/regressions.log)"
+    status="REGRESSION (see $dir/regressions.log) "
   fi
 
   echo "== $name: fuzzing for ${seconds}s" >&2
@@ -80,9 +80,13 @@ for name in $targets; do
     >"$dir/fuzz.log" 2>&1 || rc=$?
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/fuzz.log" | tail -n 1)"
   if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$dir/artifacts")" ]; then
-    status="FINDING (exit $rc; see $dir/fuzz.log and $dir/artifacts/)"
+    status+="FINDING (exit $rc; see $dir/fuzz.log and $dir/artifacts/)"
   fi
-  [ "$status" = "ok" ] || failed+=("$name")
+  if [ -n "$status" ]; then
+    failed+=("$name")
+  else
+    status="ok"
+  fi
   summary+=("$(printf '%-26s %12s executions  %s' "$name" "${execs:-?}" "$status")")
 done
 
