@@ -315,6 +315,27 @@ inline void ApplyFlags(const ReceiveModel& model, transfer::TransferState& state
   state.nakPending = model.nakPending;
 }
 
+// A model that starts where the Transfer's shared flags stand.
+inline ReceiveModel ModelFromState(const transfer::TransferState& state) {
+  ReceiveModel model;
+  model.download = state.mode == transfer::TransferMode::kDownload;
+  model.running = state.running;
+  model.cancelRequest = state.cancelRequest;
+  model.ackSeen = state.ackSeen;
+  model.attention = state.attention;
+  model.ready = state.ready;
+  model.targetCode = state.targetCode;
+  model.expectingAnswer = state.expectingAnswer;
+  model.verified = state.verified;
+  model.answerComplete = state.answerComplete;
+  model.receiving = state.receiving;
+  model.regionReady = state.regionReady;
+  model.inFrame = state.inFrame;
+  model.enqPending = state.enqPending;
+  model.nakPending = state.nakPending;
+  return model;
+}
+
 inline void CheckFlags(const ReceiveModel& model, const transfer::TransferState& state) {
   Check(state.running == model.running);
   Check(state.ackSeen == model.ackSeen);
@@ -333,13 +354,13 @@ inline void CheckFlags(const ReceiveModel& model, const transfer::TransferState&
 
 // Feeds every block to both and compares the blanked blocks and the flags after each.
 // With `askAgain`, the transfer thread's who-am-I step runs between blocks.
-inline void FeedBoth(Bench& bench, ReceiveModel& model, const FuzzInput& input, bool askAgain,
-                     const auto& afterBlock) {
-  auto& state = bench.transfer.State();
+inline void FeedBoth(transfer::Transfer& transfer, ReceiveModel& model, const FuzzInput& input,
+                     bool askAgain, const auto& afterBlock) {
+  auto& state = transfer.State();
   for (const auto& received : input.blocks) {
     std::vector<std::uint8_t> actual = received;
     std::vector<std::uint8_t> expected = received;
-    bench.transfer.ProcessReceivedBytes(actual);
+    transfer.ProcessReceivedBytes(actual);
     model.Process(expected);
     Check(actual == expected);
     CheckFlags(model, state);
@@ -356,37 +377,31 @@ inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The process's own directory, the current directory while a ScratchDirectory lives: the
-// receive processor keeps pckurt.bin and DumpBin.dbi in the download's directory, which
-// is the current one when no download has set it. The directory is made once per process
-// (one name per process id) and emptied of `files` on entry and exit, which is much
-// cheaper than a directory per input; the previous current directory comes back at the
-// end.
+// The process's own scratch directory, made once per process (one name per process id)
+// and emptied of `files` on entry and exit, which is much cheaper than a directory per
+// input.
 class ScratchDirectory {
  public:
-  explicit ScratchDirectory(std::vector<std::filesystem::path> files) : files_(std::move(files)) {
-    previous_ = std::filesystem::current_path();
-    const auto path =
-        std::filesystem::temp_directory_path() / ("receive_fuzz_" + std::to_string(::getpid()));
-    std::filesystem::create_directory(path);
-    std::filesystem::current_path(path);
+  explicit ScratchDirectory(std::vector<std::string> files) : files_(std::move(files)) {
+    path_ = std::filesystem::temp_directory_path() / ("receive_fuzz_" + std::to_string(::getpid()));
+    std::filesystem::create_directory(path_);
     RemoveFiles();
   }
-  ~ScratchDirectory() {
-    RemoveFiles();
-    std::filesystem::current_path(previous_);
-  }
+  ~ScratchDirectory() { RemoveFiles(); }
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path File(const std::string& name) const { return path_ / name; }
 
  private:
   void RemoveFiles() {
     std::error_code ignored;
-    for (const auto& file : files_) std::filesystem::remove(file, ignored);
+    for (const auto& file : files_) std::filesystem::remove(path_ / file, ignored);
   }
 
-  std::filesystem::path previous_;
-  std::vector<std::filesystem::path> files_;
+  std::filesystem::path path_;
+  std::vector<std::string> files_;
 };
 
 }  // namespace tavrin::fuzz

@@ -14,6 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   model.attention = false;
   model.cancelRequest = (input.setup & 1) != 0;
   ApplyFlags(model, bench.transfer.State());
-  FeedBoth(bench, model, input, false, [] {});
+  FeedBoth(bench.transfer, model, input, false, [] {});
   return 0;
 }

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Bench bench;
   ReceiveModel model = UploadWaitingForAnswer(input.setup);
   ApplyFlags(model, bench.transfer.State());
-  FeedBoth(bench, model, input, askAgain, [] {});
+  FeedBoth(bench.transfer, model, input, askAgain, [] {});
   if (askAgain) return 0;
 
   // A model fed the same blocks gives the blanked stream to compare with.
