@@ -63,8 +63,15 @@ class CliEndToEnd : public testing::Test {
 TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
   SimProcess sim({});
   ASSERT_FALSE(sim.Device().empty());
-  const auto run = RunCli({"upload", "--port", sim.Device(), WriteImage(12).string()});
+  const auto log = dir_ / "session.log";
+  const auto run =
+      RunCli({"upload", "--port", sim.Device(), "--log", log.string(), WriteImage(12).string()});
   EXPECT_EQ(run.status, 0) << run.err;
+  // --log saves the capture: what stdout showed, up to the moment of saving.
+  std::ifstream saved(log, std::ios::binary);
+  const std::string logged{std::istreambuf_iterator<char>(saved), {}};
+  EXPECT_EQ(logged, run.out);
+  EXPECT_NE(run.err.find("Log file created successfully. "), std::string::npos) << run.err;
   // The target's control bytes show as blanks around the success block (its last ENQ may
   // come in just after the report).
   const auto block = run.out.find(Block(1));
