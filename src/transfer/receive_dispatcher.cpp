@@ -11,10 +11,14 @@ void ReceiveDispatcher::OutputABuffer(std::span<std::uint8_t> block) {
     comTest_->ComTestReceive(block);
     return;
   }
-  transfer_.ProcessReceivedBytes(block);
+  // Received text is neither captured nor shown while a download runs. The mode is taken
+  // before the block is processed: the block that completes a download's last frame lets
+  // the transfer end (and leave download mode) before this call returns, and that block
+  // must not then be shown as text.
   TransferState& state = transfer_.State();
-  // Received text is neither captured nor shown while a download runs.
-  if (state.mode == TransferMode::kDownload) return;
+  const bool downloading = state.mode == TransferMode::kDownload;
+  transfer_.ProcessReceivedBytes(block);
+  if (downloading) return;
   if (state.captureHold) return;
   capture_.WriteToCapture(block, terminal::ColourMark::kNone);
 }
