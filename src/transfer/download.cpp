@@ -87,12 +87,11 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
   {
     std::lock_guard lock(receiveMutex_);
     enqIsNew_ = true;
-    lengthBytesNeeded_ = 0;
     state_.enqPending = true;
     state_.receiving = true;
     state_.nakPending = false;
     state_.regionReady = false;
-    state_.inFrame = false;
+    DropDumpFrame();
   }
   acknowledged_ = -1;
   expectedPackets_ = 0;
@@ -136,7 +135,7 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
     std::lock_guard lock(receiveMutex_);
     state_.receiving = false;
     state_.regionReady = false;
-    state_.inFrame = false;
+    DropDumpFrame();  // a frame begun after the region's last ENQ is not the region's
   }
   if (regionSize_ > 0) AppendRegionToDbf(regionIndex);
   return Outcome::kGoOn;
@@ -279,7 +278,11 @@ void Transfer::SaveDownload() {
 void Transfer::EndDownloadCancelled() {
   ReportResult(result::kTerminated);
   state_.mode = TransferMode::kUpload;
-  state_.receiving = false;
+  {
+    std::lock_guard lock(receiveMutex_);
+    state_.receiving = false;
+    DropDumpFrame();
+  }
   ctx_.view.SetFileName({});
   ctx_.view.RefreshTransferState();
 }

@@ -158,6 +158,7 @@ bool Transfer::DumpByte(std::uint8_t b) {
 }
 
 void Transfer::BeginDumpFrame() {
+  DropDumpFrameFile();
   const auto path = TempFile("pckurt.bin");
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   frameFile_ = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
@@ -209,6 +210,13 @@ void Transfer::RejectDumpFrame() {
   state_.inFrame = false;
   state_.enqPending = false;
   state_.nakPending = true;
+}
+
+// Forgets a frame being received, with its file. The receive lock is held.
+void Transfer::DropDumpFrame() {
+  DropDumpFrameFile();
+  lengthBytesNeeded_ = 0;
+  state_.inFrame = false;
 }
 
 void Transfer::DropDumpFrameFile() {

@@ -24,6 +24,8 @@ Transfer::Transfer(TransferContext context) : ctx_(context) {}
 Transfer::~Transfer() {
   Cancel();
   if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(receiveMutex_);
+  if (frameFile_) std::fclose(frameFile_);
 }
 
 bool Transfer::StartUpload(const std::filesystem::path& urtFile) {

@@ -122,6 +122,7 @@ class Transfer {
   void BeginDumpFrame();
   void JudgeDumpFrame();
   void RejectDumpFrame();
+  void DropDumpFrame();
   void DropDumpFrameFile();
   bool AcceptInfoPacket(std::span<const std::uint8_t> payload);
   void StoreRegionData(std::span<const std::uint8_t> data);
