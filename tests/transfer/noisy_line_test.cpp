@@ -89,13 +89,22 @@ DownloadOutcome NoisyDownload(std::uint64_t seed) {
   return outcome;
 }
 
-// The data of region `r` (1-based) in a DBF of two regions with headers.
+// The data of region `r` (1-based) in a DBF whose blocks all have headers: each header
+// ends with the little-endian offset just past its block's data.
 Bytes RegionInDbf(const Bytes& dbf, int r) {
-  const auto index = static_cast<std::size_t>(r);
-  const std::size_t start = index * 16 + (index - 1) * kRegionSize;
-  if (dbf.size() < start + kRegionSize) return {};
-  return Bytes(dbf.begin() + static_cast<std::ptrdiff_t>(start),
-               dbf.begin() + static_cast<std::ptrdiff_t>(start + kRegionSize));
+  std::size_t at = 0;
+  for (int block = 1; at + 16 <= dbf.size(); ++block) {
+    std::size_t end = 0;
+    for (std::size_t b = 0; b < 4; ++b)
+      end |= static_cast<std::size_t>(dbf[at + 12 + b]) << (8 * b);
+    if (end < at + 16 || end > dbf.size()) return {};
+    if (block == r) {
+      return Bytes(dbf.begin() + static_cast<std::ptrdiff_t>(at + 16),
+                   dbf.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    at = end;
+  }
+  return {};
 }
 
 TEST(NoisyLine, DownloadsEndAndAreRightOrFlagged) {
