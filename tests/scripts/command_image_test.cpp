@@ -11,6 +11,7 @@ namespace {
 
 using test::Bytes;
 using test::DsfBytes;
+using test::DsfOfSampleRecords;
 using test::ReadFileBytes;
 using test::SampleRecord;
 using test::WriteFileBytes;
@@ -104,11 +105,7 @@ class CommandImageCountTest : public CommandImageTest,
 
 TEST_P(CommandImageCountTest, UsesTheRecordsTheDsfReallyHolds) {
   const CountCase& c = GetParam();
-  Bytes dsf = DsfBytes(c.headerCount, {});
-  for (int i = 0; i < c.records; ++i) {
-    const ScriptRecordBytes record = EncodeScriptRecord(SampleRecord(static_cast<std::uint8_t>(i)));
-    dsf.insert(dsf.end(), record.begin(), record.end());
-  }
+  Bytes dsf = DsfOfSampleRecords(c.headerCount, c.records);
   Result<HeaderDataTable> table = Prepare(dsf);
   ASSERT_TRUE(table);
   EXPECT_EQ(table->size(), c.used);

@@ -13,6 +13,7 @@ namespace {
 
 using test::Bytes;
 using test::DsfBytes;
+using test::DsfOfSampleRecords;
 using test::ReadFileBytes;
 using test::SampleRecord;
 using test::StoreBytes;
@@ -183,11 +184,7 @@ class OverCountTest : public ScriptStoreTest,
 // the count are not part of the script.
 TEST_P(OverCountTest, LoadsTheWholeRecordsPresent) {
   const OverCountCase& c = GetParam();
-  Bytes bytes = DsfBytes(c.headerCount, {});
-  for (int i = 0; i < c.records; ++i) {
-    const ScriptRecordBytes record = EncodeScriptRecord(SampleRecord(static_cast<std::uint8_t>(i)));
-    bytes.insert(bytes.end(), record.begin(), record.end());
-  }
+  Bytes bytes = DsfOfSampleRecords(c.headerCount, c.records);
   bytes.insert(bytes.end(), static_cast<std::size_t>(c.trailingBytes), std::uint8_t{0x5A});
   WriteFileBytes(dir_ / "over.dsf", bytes);
 

@@ -59,6 +59,15 @@ Bytes DsfBytes(std::uint32_t headerCount, std::initializer_list<ScriptRecord> re
   return bytes;
 }
 
+Bytes DsfOfSampleRecords(std::uint32_t headerCount, int records) {
+  Bytes bytes = DsfBytes(headerCount, {});
+  for (int i = 0; i < records; ++i) {
+    const ScriptRecordBytes record = EncodeScriptRecord(SampleRecord(static_cast<std::uint8_t>(i)));
+    bytes.insert(bytes.end(), record.begin(), record.end());
+  }
+  return bytes;
+}
+
 Bytes StoreBytes(std::initializer_list<ScriptRecord> records) {
   Bytes bytes;
   for (const ScriptRecord& record : records) {

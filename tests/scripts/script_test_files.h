@@ -35,6 +35,8 @@ void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
 ScriptRecord SampleRecord(std::uint8_t seed);
 // The bytes of a DSF file: the header with `headerCount`, then `records` encoded.
 Bytes DsfBytes(std::uint32_t headerCount, std::initializer_list<ScriptRecord> records);
+// A DSF file claiming `headerCount` records and holding SampleRecord(0..records-1).
+Bytes DsfOfSampleRecords(std::uint32_t headerCount, int records);
 // The store file content for `records`, back to back.
 Bytes StoreBytes(std::initializer_list<ScriptRecord> records);
 
