@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
   clang-format
+  libudev-dev
 )
 
 missing=()

@@ -23,7 +23,7 @@ esac
 
 # The engine gets its instrumentation from fuzz/CMakeLists.txt; the tests are not built.
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_TESTS=OFF >/dev/null
+  -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target fuzz_targets
 
 targets="${FUZZ_TARGETS:-}"
