@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <sstream>
 
 #include "cli/cli_views.h"
+#include "core/product_identity.h"
 #include "scripts/command_image.h"
 #include "scripts/script_list_rows.h"
 #include "scripts/script_record.h"
@@ -369,14 +369,6 @@ int ShowScript(const CliOptions& options) {
   return exit_status::kSuccess;
 }
 
-// "Dec  5 2026" from the compiler becomes "Dec 5 2026": single blanks, no leading zero.
-std::string BuildDate() {
-  std::istringstream in(__DATE__);
-  std::string month, day, year;
-  in >> month >> day >> year;
-  return month + " " + std::to_string(std::stoi(day)) + " " + year;
-}
-
 }  // namespace
 
 int RunCli(const CliOptions& options) {
@@ -396,7 +388,9 @@ int RunCli(const CliOptions& options) {
 }
 
 std::string VersionText() {
-  return "tavrin-cli 1.1.0 TVR-STB-001 " + BuildDate();
+  const auto& id = core::kProductIdentity;
+  return "tavrin-cli " + std::to_string(id.major) + "." + std::to_string(id.minor) + "." +
+         std::to_string(id.build) + " " + id.projectId + " " + core::BuildDate();
 }
 
 }  // namespace tavrin::cli
