@@ -109,9 +109,11 @@ int TerminalScreen::Scroll(ScrollBar bar, ScrollCode code, int thumbPosition) {
   return step;
 }
 
-int TerminalScreen::PressKey(TerminalKey key) {
+Point TerminalScreen::PressKey(TerminalKey key) {
   const auto command = KeyScrollCommand(key);
-  return command ? Scroll(command->bar, command->code) : 0;
+  if (!command) return {0, 0};
+  const int step = Scroll(command->bar, command->code);
+  return command->bar == ScrollBar::kVertical ? Point{0, step} : Point{step, 0};
 }
 
 bool TerminalScreen::FocusIn(bool connected) {

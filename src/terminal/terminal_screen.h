@@ -92,8 +92,9 @@ class TerminalScreen {
   // the step applied to the offset (0 when the code is ignored or the offset is already at
   // its limit).
   int Scroll(ScrollBar bar, ScrollCode code, int thumbPosition = 0);
-  // The key table: the scroll the key sends, applied. Returns the step (0 for other keys).
-  int PressKey(TerminalKey key);
+  // The key table: the scroll the key sends, applied. Returns the steps taken (x, y);
+  // nothing moves for other keys.
+  Point PressKey(TerminalKey key);
 
   // Focus gained: the caret is created when connected and not yet there. Returns whether
   // the caret is shown afterwards.

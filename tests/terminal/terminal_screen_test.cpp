@@ -88,7 +88,7 @@ TEST_P(KeyTableTest, KeysSendScrollRequests) {
   const KeyRow& row = GetParam();
   EXPECT_EQ(KeyScrollCommand(row.key), row.command);
   TerminalScreen screen = SizedScreen(100, 1000);
-  screen.PressKey(row.key);
+  EXPECT_EQ(screen.PressKey(row.key), (Point{row.horizontal - 100, row.vertical - 1000}));
   EXPECT_EQ(screen.HorizontalOffset(), row.horizontal);
   EXPECT_EQ(screen.VerticalOffset(), row.vertical);
 }
