@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <algorithm>
 #include <utility>
 
 namespace tavrin::app {

@@ -5,6 +5,11 @@
 namespace tavrin::terminal {
 namespace {
 
+struct ScrollCommand {
+  ScrollBar bar;
+  ScrollCode code;
+};
+
 struct KeyRow {
   TerminalKey key;
   ScrollCommand command;
@@ -24,14 +29,15 @@ constexpr KeyRow kKeyTable[] = {
 
 constexpr char32_t kLastEightBitCharacter = 0xFF;
 
-}  // namespace
-
+// The scroll a key sends; nullopt for keys outside the table.
 std::optional<ScrollCommand> KeyScrollCommand(TerminalKey key) {
   for (const KeyRow& row : kKeyTable) {
     if (row.key == key) return row.command;
   }
   return std::nullopt;
 }
+
+}  // namespace
 
 std::optional<std::uint8_t> TypedByte(char32_t character, bool connected) {
   if (!connected || character > kLastEightBitCharacter) return std::nullopt;

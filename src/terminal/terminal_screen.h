@@ -38,16 +38,6 @@ enum class ScrollCode : int {
 // character).
 enum class TerminalKey { kPageUp, kPageDown, kEnd, kHome, kLeft, kUp, kRight, kDown, kOther };
 
-struct ScrollCommand {
-  ScrollBar bar;
-  ScrollCode code;
-
-  bool operator==(const ScrollCommand&) const = default;
-};
-
-// The scroll a key sends; nullopt for keys outside the table.
-std::optional<ScrollCommand> KeyScrollCommand(TerminalKey key);
-
 // The byte a typed character puts in the writer queue: its 8-bit code, only while
 // connected. A character beyond U+00FF has no 8-bit code and sends nothing.
 std::optional<std::uint8_t> TypedByte(char32_t character, bool connected);

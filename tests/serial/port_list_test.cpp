@@ -2,24 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 namespace tavrin::serial {
-
-void PrintTo(const PortInfo& port, std::ostream* out) {
-  *out << "{" << port.name << " " << port.devicePath << " by-id=" << port.byIdName
-       << " vid=" << (port.vendorId ? std::to_string(*port.vendorId) : "-")
-       << " pid=" << (port.productId ? std::to_string(*port.productId) : "-") << " '"
-       << port.manufacturer << "' '" << port.product << "' serial=" << port.serialNumber << " "
-       << port.sysfsPath << "}";
-}
 
 namespace {
 
 class FakeTtySource final : public TtyDeviceSource {
  public:
-  explicit FakeTtySource(std::vector<TtyDeviceRecord> devices, std::string error = {})
-      : list_{std::move(devices), std::move(error)} {}
+  explicit FakeTtySource(std::vector<TtyDeviceRecord> devices) : list_{std::move(devices), {}} {}
   TtyDeviceList TtyDevices() override { return list_; }
 
  private:
@@ -60,99 +49,53 @@ std::vector<std::string> Names(const std::vector<PortInfo>& ports) {
 }
 
 TEST(PortList, LeavesOutConsolesAndEmptyUartsAndSortsNaturally) {
+  TtyDeviceRecord printk = VirtualTty("ttyprintk");
+  printk.parentSubsystem = "tty";  // a parent, but still a virtual device
   FakeTtySource source({UsbTty("ttyUSB10"), VirtualTty("tty0"), Uart("ttyS1", "0"),
                         UsbTty("ttyUSB2"), VirtualTty("console"), Uart("ttyS10", "4"),
                         Uart("ttyS0", "4"), VirtualTty("ptmx"), UsbTty("ttyUSB0"),
-                        Uart("ttyS2", "0"), UsbTty("ttyACM0"), VirtualTty("tty63")});
+                        Uart("ttyS2", "0"), UsbTty("ttyACM0"), VirtualTty("tty63"), printk});
   const PortList list = ListPorts(source);
   EXPECT_EQ(list.error, "");
   EXPECT_EQ(Names(list.ports), (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS10", "ttyUSB0",
                                                          "ttyUSB2", "ttyUSB10"}));
 }
 
-TEST(PortList, ATtyWithAParentButUnderVirtualDevicesIsLeftOut) {
-  TtyDeviceRecord record = VirtualTty("ttyprintk");
-  record.parentSubsystem = "tty";
-  FakeTtySource source({record});
-  EXPECT_TRUE(ListPorts(source).ports.empty());
-}
-
-TEST(PortList, TheSourcesErrorIsPassedOn) {
-  FakeTtySource source({}, "udev_new: Cannot allocate memory");
-  const PortList list = ListPorts(source);
-  EXPECT_TRUE(list.ports.empty());
-  EXPECT_EQ(list.error, "udev_new: Cannot allocate memory");
-}
-
-struct FieldRow {
-  const char* name;
-  TtyDeviceRecord record;
-  PortInfo expected;
-};
-
-class PortFieldsTest : public ::testing::TestWithParam<FieldRow> {};
-
-TEST_P(PortFieldsTest, FillsWhatTheDeviceHas) {
-  FakeTtySource source({GetParam().record});
-  const PortList list = ListPorts(source);
-  ASSERT_EQ(list.ports.size(), 1u);
-  EXPECT_EQ(list.ports[0], GetParam().expected);
-}
-
-FieldRow UsbWithLinks() {
-  TtyDeviceRecord record = UsbTty("ttyUSB0", "A50285BI");
-  record.properties["DEVLINKS"] =
+TEST(PortList, FillsWhatEachDeviceHas) {
+  TtyDeviceRecord ftdi = UsbTty("ttyUSB0", "A50285BI");
+  ftdi.properties["DEVLINKS"] =
       "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0 "
-      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-  return {"UsbAdapterWithById",
-          record,
-          {"ttyUSB0", "/dev/ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", 0x0403,
-           0x6001, "FTDI", "FT232R USB UART", "A50285BI", record.syspath}};
-}
-
-FieldRow TwoByIdLinksTakeTheFirstByName() {
-  TtyDeviceRecord record = UsbTty("ttyACM0");
-  record.properties["DEVLINKS"] = "/dev/serial/by-id/usb-b-if00 /dev/serial/by-id/usb-a-if00";
-  return {"TwoByIdLinksTakeTheFirstByName",
-          record,
-          {"ttyACM0", "/dev/ttyACM0", "usb-a-if00", 0x0403, 0x6001, "FTDI", "FT232R USB UART", "",
-           record.syspath}};
-}
-
-FieldRow UartWithoutNode() {
-  TtyDeviceRecord record = Uart("ttyS4", "4");
-  record.devnode.clear();
-  return {"UartWithoutNodeGetsDevPath",
-          record,
-          {"ttyS4", "/dev/ttyS4", "", std::nullopt, std::nullopt, "", "", "", record.syspath}};
-}
-
-FieldRow IdsFromPropertiesWhenAttributesLackThem() {
-  TtyDeviceRecord record = UsbTty("ttyACM1");
-  record.usbDevice = DeviceAttributes{{"product", "Loader"}};
-  record.properties = {
+      "/dev/serial/by-id/usb-FTDI_A50285BI-if00-port0";
+  TtyDeviceRecord twoLinks = UsbTty("ttyUSB1");  // the first by-id link by name is taken
+  twoLinks.properties["DEVLINKS"] = "/dev/serial/by-id/usb-b-if00 /dev/serial/by-id/usb-a-if00";
+  TtyDeviceRecord malformed = UsbTty("ttyUSB3");
+  (*malformed.usbDevice)["idVendor"] = "04g3";
+  (*malformed.usbDevice)["idProduct"] = "123456";
+  malformed.properties["DEVLINKS"] = "/dev/serial/by-id/";
+  TtyDeviceRecord noNode = Uart("ttyS4", "4");
+  noNode.devnode.clear();
+  TtyDeviceRecord fromProperties = UsbTty("ttyACM1");  // what the attributes lack
+  fromProperties.usbDevice = DeviceAttributes{{"product", "Loader"}};
+  fromProperties.properties = {
       {"ID_VENDOR_ID", "2e8a"}, {"ID_MODEL_ID", "000a"}, {"ID_SERIAL_SHORT", "E66138"}};
-  return {"IdsFromPropertiesWhenAttributesLackThem",
-          record,
-          {"ttyACM1", "/dev/ttyACM1", "", 0x2e8a, 0x000a, "", "Loader", "E66138", record.syspath}};
-}
+  FakeTtySource source({ftdi, twoLinks, malformed, noNode, fromProperties});
 
-FieldRow MalformedIds() {
-  TtyDeviceRecord record = UsbTty("ttyUSB3");
-  (*record.usbDevice)["idVendor"] = "04g3";
-  (*record.usbDevice)["idProduct"] = "123456";
-  record.properties["DEVLINKS"] = "/dev/serial/by-id/";
-  return {"MalformedIdsAndEmptyLinkAreLeftOut",
-          record,
-          {"ttyUSB3", "/dev/ttyUSB3", "", std::nullopt, std::nullopt, "FTDI", "FT232R USB UART", "",
-           record.syspath}};
+  const std::vector<PortInfo> expected{
+      {"ttyACM1", "/dev/ttyACM1", "", 0x2e8a, 0x000a, "", "Loader", "E66138",
+       fromProperties.syspath},
+      {"ttyS4", "/dev/ttyS4", "", std::nullopt, std::nullopt, "", "", "", noNode.syspath},
+      {"ttyUSB0", "/dev/ttyUSB0", "usb-FTDI_A50285BI-if00-port0", 0x0403, 0x6001, "FTDI",
+       "FT232R USB UART", "A50285BI", ftdi.syspath},
+      {"ttyUSB1", "/dev/ttyUSB1", "usb-a-if00", 0x0403, 0x6001, "FTDI", "FT232R USB UART", "",
+       twoLinks.syspath},
+      {"ttyUSB3", "/dev/ttyUSB3", "", std::nullopt, std::nullopt, "FTDI", "FT232R USB UART", "",
+       malformed.syspath}};
+  const PortList list = ListPorts(source);
+  ASSERT_EQ(list.ports.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(list.ports[i], expected[i]) << expected[i].name;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PortFieldsTest,
-    ::testing::Values(UsbWithLinks(), TwoByIdLinksTakeTheFirstByName(), UartWithoutNode(),
-                      IdsFromPropertiesWhenAttributesLackThem(), MalformedIds()),
-    [](const ::testing::TestParamInfo<FieldRow>& row) { return std::string(row.param.name); });
 
 struct OrderRow {
   const char* a;
@@ -170,11 +113,9 @@ TEST_P(NaturalOrderTest, ComparesNumbersByValue) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, NaturalOrderTest,
     ::testing::Values(OrderRow{"ttyUSB2", "ttyUSB10", true}, OrderRow{"ttyUSB10", "ttyUSB2", false},
-                      OrderRow{"ttyS9", "ttyUSB0", true}, OrderRow{"ttyACM5", "ttyS0", true},
-                      OrderRow{"ttyS1", "ttyS1", false}, OrderRow{"ttyS", "ttyS0", true},
-                      OrderRow{"ttyS0", "ttyS", false}, OrderRow{"ttyS01", "ttyS1", true},
-                      OrderRow{"ttyS1", "ttyS01", false}, OrderRow{"ttyS007", "ttyS10", true},
-                      OrderRow{"a2b10", "a2b9", false}, OrderRow{"a10b1", "a9b2", false}));
+                      OrderRow{"ttyS9", "ttyUSB0", true}, OrderRow{"ttyS1", "ttyS1", false},
+                      OrderRow{"ttyS", "ttyS0", true}, OrderRow{"ttyS01", "ttyS1", true},
+                      OrderRow{"ttyS007", "ttyS10", true}, OrderRow{"a10b1", "a9b2", false}));
 
 struct LookupRow {
   const char* name;
@@ -211,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         LookupRow{"SharedSerialIsAmbiguous", "serial:FT4DUAL", {"ttyUSB1", "ttyUSB2"}},
         LookupRow{"NameBeatsSerialNumber", "ttyS0", {"ttyS0"}},
         LookupRow{"SerialPrefixAsksForTheNumberOnly", "serial:ttyS0", {"ttyACM0"}},
-        LookupRow{"SerialNumberCaseCounts", "a50285bi", {}},
-        LookupRow{"EmptySerialNumberNamesNothing", "serial:", {}}, LookupRow{"EmptyKey", "", {}},
+        LookupRow{"EmptySerialNumberNamesNothing", "serial:", {}},
         LookupRow{"Unknown", "ttyUSB9", {}}),
     [](const ::testing::TestParamInfo<LookupRow>& row) { return std::string(row.param.name); });
 

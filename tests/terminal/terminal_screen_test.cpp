@@ -54,30 +54,24 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ScrollTest,
     ::testing::Values(
         ScrollRow{"LineDown", kV, 0, ScrollCode::kLineDown, 0, kHeight},
-        ScrollRow{"LineUpAtTop", kV, 0, ScrollCode::kLineUp, 0, 0},
         ScrollRow{"PageDown", kV, 0, ScrollCode::kPageDown, 0, 300},
         ScrollRow{"PageDownAtBottom", kV, kVExtent, ScrollCode::kPageDown, 0, kVExtent},
         ScrollRow{"PageDownNearBottomStopsThere", kV, 7600, ScrollCode::kPageDown, 0, kVExtent},
         ScrollRow{"PageUpAtTop", kV, 0, ScrollCode::kPageUp, 0, 0},
-        ScrollRow{"PageUpNearTopStopsThere", kV, 100, ScrollCode::kPageUp, 0, 0},
-        ScrollRow{"Thumb", kV, 0, ScrollCode::kThumbPosition, 5000, 5000},
         ScrollRow{"ThumbBelowZero", kV, 40, ScrollCode::kThumbPosition, -5, 0},
         ScrollRow{"ThumbBeyondExtent", kV, 0, ScrollCode::kThumbPosition, 99999, kVExtent},
         ScrollRow{"ThumbTrackingIgnored", kV, 0, ScrollCode::kThumbTrack, 5000, 0},
-        ScrollRow{"EndScrollIgnored", kV, 64, ScrollCode::kEndScroll, 0, 64},
         ScrollRow{"UnknownCodeIgnored", kV, 64, static_cast<ScrollCode>(9), 0, 64},
         ScrollRow{"Top", kV, 1234, ScrollCode::kTop, 0, 0},
         ScrollRow{"Bottom", kV, 0, ScrollCode::kBottom, 0, kVExtent},
         ScrollRow{"Right", kH, 0, ScrollCode::kLineDown, 0, kWidth},
         ScrollRow{"LeftFromTheEnd", kH, kHExtent, ScrollCode::kLineUp, 0, kHExtent - kWidth},
-        ScrollRow{"PageRightWiderThanTheExtent", kH, 0, ScrollCode::kPageDown, 0, kHExtent},
-        ScrollRow{"PageLeftAtLeftEdge", kH, 0, ScrollCode::kPageUp, 0, 0}),
+        ScrollRow{"PageRightWiderThanTheExtent", kH, 0, ScrollCode::kPageDown, 0, kHExtent}),
     [](const ::testing::TestParamInfo<ScrollRow>& row) { return std::string(row.param.name); });
 
 struct KeyRow {
   const char* name;
   TerminalKey key;
-  std::optional<ScrollCommand> command;
   int horizontal;  // offsets afterwards, from 100 and 1000
   int vertical;
 };
@@ -86,7 +80,6 @@ class KeyTableTest : public ::testing::TestWithParam<KeyRow> {};
 
 TEST_P(KeyTableTest, KeysSendScrollRequests) {
   const KeyRow& row = GetParam();
-  EXPECT_EQ(KeyScrollCommand(row.key), row.command);
   TerminalScreen screen = SizedScreen(100, 1000);
   EXPECT_EQ(screen.PressKey(row.key), (Point{row.horizontal - 100, row.vertical - 1000}));
   EXPECT_EQ(screen.HorizontalOffset(), row.horizontal);
@@ -95,17 +88,15 @@ TEST_P(KeyTableTest, KeysSendScrollRequests) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, KeyTableTest,
-    ::testing::Values(
-        KeyRow{"PageUp", TerminalKey::kPageUp, ScrollCommand{kV, ScrollCode::kPageUp}, 100, 700},
-        KeyRow{"PageDown", TerminalKey::kPageDown, ScrollCommand{kV, ScrollCode::kPageDown}, 100,
-               1300},
-        KeyRow{"End", TerminalKey::kEnd, ScrollCommand{kV, ScrollCode::kBottom}, 100, kVExtent},
-        KeyRow{"Home", TerminalKey::kHome, ScrollCommand{kV, ScrollCode::kTop}, 100, 0},
-        KeyRow{"Left", TerminalKey::kLeft, ScrollCommand{kH, ScrollCode::kLineUp}, 92, 1000},
-        KeyRow{"Up", TerminalKey::kUp, ScrollCommand{kV, ScrollCode::kLineUp}, 100, 984},
-        KeyRow{"Right", TerminalKey::kRight, ScrollCommand{kH, ScrollCode::kLineDown}, 108, 1000},
-        KeyRow{"Down", TerminalKey::kDown, ScrollCommand{kV, ScrollCode::kLineDown}, 100, 1016},
-        KeyRow{"OtherKeysAreSwallowed", TerminalKey::kOther, std::nullopt, 100, 1000}),
+    ::testing::Values(KeyRow{"PageUp", TerminalKey::kPageUp, 100, 700},
+                      KeyRow{"PageDown", TerminalKey::kPageDown, 100, 1300},
+                      KeyRow{"End", TerminalKey::kEnd, 100, kVExtent},
+                      KeyRow{"Home", TerminalKey::kHome, 100, 0},
+                      KeyRow{"Left", TerminalKey::kLeft, 92, 1000},
+                      KeyRow{"Up", TerminalKey::kUp, 100, 984},
+                      KeyRow{"Right", TerminalKey::kRight, 108, 1000},
+                      KeyRow{"Down", TerminalKey::kDown, 100, 1016},
+                      KeyRow{"OtherKeysAreSwallowed", TerminalKey::kOther, 100, 1000}),
     [](const ::testing::TestParamInfo<KeyRow>& row) { return std::string(row.param.name); });
 
 struct ResizeRow {
@@ -137,42 +128,19 @@ INSTANTIATE_TEST_SUITE_P(
                       ResizeRow{"LargerThanTheScreen", 1000, 9000, 0, 0, {-kHExtent, -kVExtent}}),
     [](const ::testing::TestParamInfo<ResizeRow>& row) { return std::string(row.param.name); });
 
-struct PaintRow {
-  const char* name;
-  int left, top, right, bottom;  // client pixels, right and bottom exclusive
-  CellRange cells;               // at offsets 16 and 160
-};
-
-class PaintTest : public ::testing::TestWithParam<PaintRow> {};
-
-TEST_P(PaintTest, CoversTheCellsOfTheRectangle) {
-  const PaintRow& row = GetParam();
-  const TerminalScreen screen = SizedScreen(16, 160);
-  EXPECT_EQ(screen.CellsToPaint(row.left, row.top, row.right, row.bottom), row.cells);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PaintTest,
-    ::testing::Values(PaintRow{"WholeClient", 0, 0, 400, 300, {10, 28, 2, 51}},
-                      PaintRow{"OnePixel", 5, 5, 6, 6, {10, 10, 2, 2}},
-                      PaintRow{"PartCellsAtBothEnds", 7, 15, 9, 17, {10, 11, 2, 3}},
-                      PaintRow{
-                          "BeyondTheScreenStopsAtItsEdge", 0, 0, 9000, 90000, {10, 499, 2, 89}}),
-    [](const ::testing::TestParamInfo<PaintRow>& row) { return std::string(row.param.name); });
-
-TEST(TerminalScreen, StartsBlankAtTheTopLeft) {
-  TerminalScreen screen;
-  screen.SetFontMetrics(kWidth, kHeight);
-  EXPECT_EQ(screen.RowText(0, 0, kScreenColumns), std::string(kScreenColumns, ' '));
-  EXPECT_EQ(screen.RowText(499, 85, 10), "     ");  // cut at the row's end
-  EXPECT_EQ(screen.VerticalOffset(), 0);
-  EXPECT_FALSE(screen.CaretShown());
+TEST(TerminalScreen, PaintCoversTheCellsOfTheRectangle) {
+  const TerminalScreen screen = SizedScreen(16, 160);  // rectangles: right, bottom exclusive
+  EXPECT_EQ(screen.CellsToPaint(0, 0, 400, 300), (CellRange{10, 28, 2, 51}));
+  EXPECT_EQ(screen.CellsToPaint(7, 15, 9, 17), (CellRange{10, 11, 2, 3}));
+  EXPECT_EQ(screen.CellsToPaint(0, 0, 9000, 90000), (CellRange{10, 499, 2, 89}));
 }
 
 TEST(TerminalScreen, ClearPutsTheCaretCellOnTheLastRow) {
   TerminalScreen screen = SizedScreen(0, 160);
   ASSERT_TRUE(screen.FocusIn(true));
+  EXPECT_EQ(screen.CaretPosition(true), (Point{0, -160}));
   screen.Clear();
+  EXPECT_EQ(screen.RowText(499, 0, kScreenColumns), std::string(kScreenColumns, ' '));
   EXPECT_EQ(screen.CursorColumn(), 0);
   EXPECT_EQ(screen.CursorRow(), 499);
   EXPECT_EQ(screen.VerticalOffset(), 160);
