@@ -18,6 +18,7 @@
 #include "scripts/script_record.h"
 #include "serial/com_test.h"
 #include "serial/error_reporter.h"
+#include "serial/latency_warning.h"
 #include "serial/serial_link.h"
 #include "serial/status_log.h"
 #include "terminal/capture_log.h"
@@ -196,7 +197,10 @@ struct Session {
         receiver(dispatcher, tracer),
         comTest(firstPayload),
         comTestAdapter(comTest),
-        link(receiver, status, reporter) {
+        link(receiver, status, reporter,
+             serial::LatencyCheckedDeviceFactory(status, [](const std::string& note) {
+               std::fprintf(stderr, "tavrin-cli: %s\n", note.c_str());
+             })) {
     port.Attach(link);
     dispatcher.SetComTest(&comTestAdapter);
   }
