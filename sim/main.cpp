@@ -254,6 +254,7 @@ int Serve(const Options& options, int signals) {
   std::uint64_t one = 1;
   [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress
   target.Stop();
+  delayed.reset();  // its delivery thread writes to the line: ended before the line closes
   if (!options.record.empty()) RecordFrames(options.record, target);
   close(stop);
   if (line->keeper >= 0) close(line->keeper);
