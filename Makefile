@@ -47,4 +47,4 @@ run: build
 	@bash scripts/demo.sh $(BUILD)
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-release
