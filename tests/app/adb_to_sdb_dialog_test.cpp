@@ -16,8 +16,8 @@
 
 #include "app/adb_to_sdb_dialog.h"
 #include "app/fake_prompts.h"
+#include "qt_test_support.h"
 #include "scripts/parser_launcher.h"
-#include "signal_wait.h"
 
 namespace tavrin::app {
 namespace {

@@ -16,8 +16,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "app/fake_prompts.h"
 #pragma GCC diagnostic pop
+#include "qt_test_support.h"
 #include "serial/serial_fakes.h"
-#include "signal_wait.h"
 #include "support/recorders.h"
 
 namespace tavrin::app {

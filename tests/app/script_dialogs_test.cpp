@@ -22,6 +22,7 @@
 #include "app/fake_prompts.h"
 #include "app/script_info_dialog.h"
 #include "app/script_list_dialog.h"
+#include "qt_test_support.h"
 #include "scripts/dsf_file.h"
 
 namespace tavrin::app {

@@ -1,12 +1,19 @@
-// Bounded, event-driven waits for the window tests: the event loop runs until a signal
-// brings the awaited state, or the limit passes.
+// Helpers of the dialog tests: QString in failure messages, and bounded, event-driven
+// waits (the event loop runs until a signal brings the awaited state, or the limit passes).
 #pragma once
 
 #include <QEventLoop>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <ostream>
+
+// GoogleTest prints a QString as its text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace tavrin::app::testing {
 
