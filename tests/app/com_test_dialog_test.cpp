@@ -10,12 +10,7 @@
 #include <string>
 
 #include "app/com_test_dialog.h"
-// GCC 12 at -O2 takes the moved-out optional<QString> of the fake's file answers for
-// uninitialised in this file (no file dialog is answered here).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "app/fake_prompts.h"
-#pragma GCC diagnostic pop
 #include "qt_test_support.h"
 #include "serial/serial_fakes.h"
 #include "support/recorders.h"

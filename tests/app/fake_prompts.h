@@ -39,14 +39,15 @@ class FakePrompts final : public UserPrompts {
   std::vector<ShownMessage> messages;
   std::vector<FileDialogSpec> dialogs;             // every file dialog shown, in order
   std::deque<bool> yesNoAnswers;                   // Yes/No answers, in order; none: No
-  std::deque<std::optional<QString>> fileAnswers;  // file dialog answers; none: cancel
+  std::deque<QString> fileAnswers;  // file dialog answers; none or a null QString: cancel
 
  private:
   std::optional<QString> Answer(const FileDialogSpec& spec) {
     dialogs.push_back(spec);
     if (fileAnswers.empty()) return std::nullopt;
-    auto answer = fileAnswers.front();
+    const QString answer = fileAnswers.front();
     fileAnswers.pop_front();
+    if (answer.isNull()) return std::nullopt;
     return answer;
   }
 };
