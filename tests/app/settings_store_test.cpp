@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace tavrin::app {
@@ -14,7 +16,7 @@ class SettingsStoreTest : public ::testing::Test {
 
   // The store file exactly as another program (or an older run) left it.
   void WriteFile(const QByteArray& text) {
-    SettingsStore(Path()).StoreRtsControl(false);  // makes the folder
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(Path()).absolutePath()));
     QFile file(Path());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text);
