@@ -45,9 +45,12 @@ class FakePrompts final : public UserPrompts {
   std::optional<QString> Answer(const FileDialogSpec& spec) {
     dialogs.push_back(spec);
     if (fileAnswers.empty()) return std::nullopt;
-    auto answer = fileAnswers.front();
+    // Taken apart rather than copied: GCC 12 warns on copying an optional<QString>.
+    const bool chosen = fileAnswers.front().has_value();
+    QString path = chosen ? *fileAnswers.front() : QString();
     fileAnswers.pop_front();
-    return answer;
+    if (!chosen) return std::nullopt;
+    return path;
   }
 };
 
