@@ -41,7 +41,7 @@ FindDialog::FindDialog(OutputView* output, UserPrompts& prompts, QWidget* parent
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(left, 1);
   layout->addLayout(buttons);
-  setSizeGripEnabled(false);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(findText_, &QLineEdit::textChanged, this,
           [this](const QString& text) { findNext_->setEnabled(!text.isEmpty()); });

@@ -13,6 +13,8 @@ constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kFirstC1 = 0x80;
 constexpr std::uint8_t kLastC1 = 0x9F;
 constexpr char16_t kBlank = u' ';
+// A line cut for length is cut after a blank found among this many bytes before the cut.
+constexpr std::size_t kCutLookBack = 64;
 
 }  // namespace
 
@@ -37,6 +39,17 @@ void OutputText::Clear() {
   lastWasCr_ = false;
 }
 
+// Where a line that has grown to kMaxLineBytes before `offset` goes on: after the last
+// blank among its final bytes, so a word is not cut in two, else at `offset`.
+std::size_t OutputText::CutPoint(std::size_t offset) const {
+  const std::size_t lineStart = lineStarts_.back();
+  const std::size_t lookFrom = std::max(lineStart + 1, offset - std::min(offset, kCutLookBack));
+  for (std::size_t i = offset; i-- > lookFrom;) {
+    if (bytes_[i] == ' ') return i + 1;
+  }
+  return offset;
+}
+
 void OutputText::Append(std::span<const std::uint8_t> bytes, ColourMark colour) {
   if (bytes.empty()) return;
   if (colour != colours_.back().colour) {
@@ -59,7 +72,7 @@ void OutputText::Append(std::span<const std::uint8_t> bytes, ColourMark colour) 
     } else if (byte == kLf || byte == kCr) {
       lineStarts_.push_back(offset + 1);
     } else if (offset - lineStarts_.back() >= kMaxLineBytes) {
-      lineStarts_.push_back(offset);  // shown on a new line; no break in the bytes
+      lineStarts_.push_back(CutPoint(offset));  // shown on a new line; no break in the bytes
     }
     ++offset;
   }

@@ -9,9 +9,10 @@
 //   - every other control byte (0x00-0x1F, 0x7F) and the C1 range 0x80-0x9F, which
 //     Latin-1 leaves without a picture, show as a blank;
 //   - 0xA0-0xFF are the Latin-1 letters and signs.
-// A run of more than kMaxLineBytes bytes without a break is shown as several lines, so
-// that a target printing without line ends never makes one line that every refresh has
-// to lay out again; nothing is inserted into the bytes.
+// A run of more than kMaxLineBytes bytes without a break is shown as several lines (cut
+// after a blank near the limit where there is one), so that a target printing without
+// line ends never makes one line that every refresh has to lay out again; nothing is
+// inserted into the bytes.
 //
 // Not thread-safe: the UI thread owns it.
 #pragma once
@@ -72,6 +73,8 @@ class OutputText {
   ColourMark ColourAt(std::size_t offset) const;
 
  private:
+  std::size_t CutPoint(std::size_t offset) const;
+
   struct ColourRun {
     std::size_t start;
     ColourMark colour;

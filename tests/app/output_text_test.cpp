@@ -40,19 +40,20 @@ TEST_P(LineBreakTest, CrLfAndCrLfEndLinesWhereverBlocksEnd) {
   EXPECT_EQ(Lines(text), GetParam().lines);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LineBreakTest,
-                         ::testing::Values(BreakRow{"Empty", {}, {""}},
-                                           BreakRow{"CrLf", {"a\r\nb"}, {"a", "b"}},
-                                           BreakRow{"CrLfSplit", {"a\r", "\nb"}, {"a", "b"}},
-                                           BreakRow{"LfCr", {"a\n\rb"}, {"a", "", "b"}},
-                                           BreakRow{"CrCrLf", {"a\r", "\r\n", "b"}, {"a", "", "b"}},
-                                           BreakRow{"EndsWithBreak", {"abc\r\n"}, {"abc", ""}},
-                                           BreakRow{"LongRunIsCut",
-                                                    {std::string(kMaxLineBytes + 3, 'x') + "\r\nz"},
-                                                    {std::string(kMaxLineBytes, 'x'), "xxx", "z"}}),
-                         [](const ::testing::TestParamInfo<BreakRow>& row) {
-                           return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LineBreakTest,
+    ::testing::Values(BreakRow{"Empty", {}, {""}}, BreakRow{"CrLf", {"a\r\nb"}, {"a", "b"}},
+                      BreakRow{"CrLfSplit", {"a\r", "\nb"}, {"a", "b"}},
+                      BreakRow{"LfCr", {"a\n\rb"}, {"a", "", "b"}},
+                      BreakRow{"CrCrLf", {"a\r", "\r\n", "b"}, {"a", "", "b"}},
+                      BreakRow{"EndsWithBreak", {"abc\r\n"}, {"abc", ""}},
+                      BreakRow{"LongRunIsCut",
+                               {std::string(kMaxLineBytes + 3, 'x') + "\r\nz"},
+                               {std::string(kMaxLineBytes, 'x'), "xxx", "z"}},
+                      BreakRow{"LongRunIsCutAfterABlank",
+                               {std::string(kMaxLineBytes - 2, 'x') + " yyy"},
+                               {std::string(kMaxLineBytes - 2, 'x') + " ", "yyy"}}),
+    [](const ::testing::TestParamInfo<BreakRow>& row) { return std::string(row.param.name); });
 
 TEST(OutputText, LineOfCountsABreakWithTheLineItEnds) {
   OutputText text;
