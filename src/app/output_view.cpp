@@ -19,6 +19,7 @@ const QColor kRed{255, 0, 0};
 const QColor kBlue{0, 0, 255};
 
 qreal LayoutHeight(const QTextLayout& layout) {
+  if (layout.lineCount() == 0) return 0;
   const QTextLine last = layout.lineAt(layout.lineCount() - 1);
   return last.y() + last.height();
 }
@@ -205,15 +206,23 @@ void OutputView::DropLayoutsFrom(std::size_t line) {
   std::erase_if(layouts_, [line](const auto& entry) { return entry.first >= line; });
 }
 
-// Keeps the lines around [first, last) and the last screenful (needed at every append).
-void OutputView::DropLayoutsOutside(std::size_t first, std::size_t last) const {
-  if (layouts_.size() <= 4 * kKeptLayouts) return;
-  const std::size_t keepFrom = first > kKeptLayouts ? first - kKeptLayouts : 0;
-  const std::size_t keepTo = last + kKeptLayouts;
-  const std::size_t tail = text_.LineCount() > kKeptLayouts ? text_.LineCount() - kKeptLayouts : 0;
+// Keeps the laid-out lines near the screen, from `first` on, and those of the last
+// screenfuls (every append needs them); drops the rest, so the cache stays small however
+// long the view runs, painted or not (a minimised window is never painted).
+void OutputView::DropLayoutsOutside(std::size_t first) const {
+  const auto keep = std::max(kKeptLayouts, 2 * static_cast<std::size_t>(VisibleRows()));
+  if (layouts_.size() <= 4 * keep) return;
+  const std::size_t keepFrom = first > keep ? first - keep : 0;
+  const std::size_t keepTo = first + 2 * keep;
+  const std::size_t tail = text_.LineCount() > keep ? text_.LineCount() - keep : 0;
   std::erase_if(layouts_, [&](const auto& entry) {
     return (entry.first < keepFrom || entry.first >= keepTo) && entry.first < tail;
   });
+}
+
+// Rows of text the view has room for (at least 1).
+int OutputView::VisibleRows() const {
+  return std::max(1, viewport()->height() / std::max(1, QFontMetrics(font_).height()));
 }
 
 int OutputView::RowsOf(std::size_t line) const {
@@ -242,12 +251,12 @@ OutputView::Position OutputView::EndPosition() const {
 void OutputView::UpdateScrollRange() {
   const Position end = EndPosition();
   if (followEnd_ || end < top_) top_ = end;
-  const QFontMetrics metrics(font_);
   QScrollBar* bar = verticalScrollBar();
   const QSignalBlocker block(bar);
   bar->setRange(0, static_cast<int>(end.line));
-  bar->setPageStep(std::max(1, viewport()->height() / std::max(1, metrics.height())));
+  bar->setPageStep(VisibleRows());
   bar->setValue(static_cast<int>(top_.line));
+  DropLayoutsOutside(top_.line);
 }
 
 void OutputView::SetTop(Position top) {
@@ -291,8 +300,7 @@ void OutputView::ScrollIntoView(std::size_t offset) {
   const QTextLine row =
       layout.lineForTextPosition(std::min(column, static_cast<int>(layout.text().size())));
   const Position target{line, row.isValid() ? row.lineNumber() : 0};
-  const int visibleRows =
-      std::max(1, viewport()->height() / std::max(1, QFontMetrics(font_).height()));
+  const int visibleRows = VisibleRows();
   if (target >= top_) {
     Position p = top_;
     for (int seen = 0; seen < visibleRows; ++seen) {
@@ -336,7 +344,7 @@ void OutputView::paintEvent(QPaintEvent*) {
     layout.draw(&painter, QPointF(kMargin, y), selections);
     y += LayoutHeight(layout);
   }
-  DropLayoutsOutside(top_.line, line);
+  DropLayoutsOutside(top_.line);
 }
 
 void OutputView::resizeEvent(QResizeEvent* event) {
@@ -377,8 +385,7 @@ void OutputView::wheelEvent(QWheelEvent* event) {
 }
 
 void OutputView::keyPressEvent(QKeyEvent* event) {
-  const int pageRows =
-      std::max(1, viewport()->height() / std::max(1, QFontMetrics(font_).height()) - 1);
+  const int pageRows = std::max(1, VisibleRows() - 1);
   if (event == QKeySequence::Copy) {
     Copy();
   } else if (event == QKeySequence::SelectAll) {

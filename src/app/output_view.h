@@ -103,7 +103,8 @@ class OutputView final : public QAbstractScrollArea {
 
   QTextLayout& LayoutOf(std::size_t line) const;
   void DropLayoutsFrom(std::size_t line);
-  void DropLayoutsOutside(std::size_t first, std::size_t last) const;
+  void DropLayoutsOutside(std::size_t first) const;
+  int VisibleRows() const;
   int TextWidth() const;
   int RowsOf(std::size_t line) const;
   Position EndPosition() const;

@@ -198,6 +198,8 @@ TEST(OutputView, FollowsTheEndOnlyWhileScrolledToTheBottom) {
   view.ClearText();
   EXPECT_EQ(view.Content().Size(), 0u);
   EXPECT_EQ(view.Selection(), (TextRange{0, 0}));
+  EXPECT_EQ(bar->maximum(), 0);
+  EXPECT_FALSE(view.viewport()->grab().isNull());  // an empty view paints
 }
 
 }  // namespace
