@@ -1,4 +1,5 @@
 #include "app/adb_to_sdb_dialog.h"
+#include "app/dialog_units.h"
 
 #include <QFile>
 #include <QGridLayout>
@@ -45,7 +46,7 @@ AdbToSdbDialog::AdbToSdbDialog(ReadParserPath readParserPath, WriteParserPath wr
 
 void AdbToSdbDialog::BuildWidgets() {
   setWindowTitle(QString::fromLatin1(kAdbToSdbTitle));
-  setFont(ProcessDialogFont());
+  setFont(DialogFont());
 
   parser_ = new QLineEdit(this);
   downloaded_ = new QLineEdit(this);
@@ -84,7 +85,7 @@ void AdbToSdbDialog::BuildWidgets() {
   connect(convert_, &QPushButton::clicked, this, &AdbToSdbDialog::Convert);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
-  resize(DialogUnitSize(font(), kSizeUnits).expandedTo(minimumSizeHint()));
+  resize(DialogUnitsToPixels(font(), kSizeUnits).expandedTo(minimumSizeHint()));
 }
 
 bool AdbToSdbDialog::Open() {

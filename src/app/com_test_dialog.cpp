@@ -1,4 +1,5 @@
 #include "app/com_test_dialog.h"
+#include "app/dialog_units.h"
 
 #include <QLabel>
 #include <QMetaObject>
@@ -47,10 +48,10 @@ ComTestDialog::~ComTestDialog() {
 
 void ComTestDialog::BuildWidgets() {
   setWindowTitle(QStringLiteral("COM Port Testing"));
-  setFont(ProcessDialogFont());
+  setFont(DialogFont());
   const QFont& dialogFont = font();
   auto place = [&](QWidget* widget, int x, int y, int width, int height) {
-    widget->setGeometry(DialogUnitRect(dialogFont, QRect(x, y, width, height)));
+    widget->setGeometry(DialogUnitsToPixels(dialogFont, QRect(x, y, width, height)));
   };
   auto button = [&](const char* text) {
     auto* pushButton = new QPushButton(QString::fromLatin1(text), this);
@@ -76,7 +77,7 @@ void ComTestDialog::BuildWidgets() {
   for (QPlainTextEdit* box : {transmitter_, receiver_}) {
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   }
-  setFixedSize(DialogUnitSize(dialogFont, kSizeUnits));
+  setFixedSize(DialogUnitsToPixels(dialogFont, kSizeUnits));
 
   connect(send_, &QPushButton::clicked, this, &ComTestDialog::Send);
   connect(clearTransmitter_, &QPushButton::clicked, transmitter_, &QPlainTextEdit::clear);

@@ -1,4 +1,5 @@
 #include "app/script_info_dialog.h"
+#include "app/dialog_units.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -201,7 +202,7 @@ ScriptInfoDialog::ScriptInfoDialog(scripts::ScriptStore& store, std::uint32_t re
 
 void ScriptInfoDialog::BuildWidgets() {
   setWindowTitle(QString::fromLatin1(kScriptInfoTitle));
-  setFont(ProcessDialogFont());
+  setFont(DialogFont());
 
   auto* groups = new QHBoxLayout;
   groups->addWidget(BuildCommandGroup());
@@ -226,7 +227,7 @@ void ScriptInfoDialog::BuildWidgets() {
   connect(partitionId_, &QComboBox::currentIndexChanged, this, &ScriptInfoDialog::ApplyEnables);
   connect(partitionType_, &QComboBox::currentIndexChanged, this, &ScriptInfoDialog::ApplyEnables);
 
-  resize(DialogUnitSize(font(), kSizeUnits).expandedTo(minimumSizeHint()));
+  resize(DialogUnitsToPixels(font(), kSizeUnits).expandedTo(minimumSizeHint()));
 }
 
 QWidget* ScriptInfoDialog::BuildCommandGroup() {

@@ -1,4 +1,5 @@
 #include "app/script_list_dialog.h"
+#include "app/dialog_units.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -10,7 +11,6 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <cmath>
 #include <vector>
 
 #include "app/script_info_dialog.h"
@@ -18,12 +18,6 @@
 
 namespace tavrin::app {
 namespace {
-
-constexpr int kDialogFontPoints = 8;
-
-int Scale(int units, double unitPixels) {
-  return static_cast<int>(std::lround(units * unitPixels));
-}
 
 QString Text(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -34,24 +28,6 @@ std::filesystem::path LocalPath(const QString& path) {
 }
 
 }  // namespace
-
-QFont ProcessDialogFont() {
-  QFont font = QApplication::font();
-  font.setPointSize(kDialogFontPoints);
-  return font;
-}
-
-QRect DialogUnitRect(const QFont& font, const QRect& units) {
-  const QFontMetrics metrics(font);
-  const double across = metrics.averageCharWidth() / 4.0;
-  const double down = metrics.height() / 8.0;
-  return {Scale(units.x(), across), Scale(units.y(), down), Scale(units.width(), across),
-          Scale(units.height(), down)};
-}
-
-QSize DialogUnitSize(const QFont& font, const QSize& units) {
-  return DialogUnitRect(font, QRect(QPoint(0, 0), units)).size();
-}
 
 QString FileFilter(const char* name, const char* pattern) {
   return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(name), QString::fromLatin1(pattern));
@@ -81,7 +57,7 @@ ScriptListDialog::ScriptListDialog(scripts::ScriptStore& store, UserPrompts& pro
 
 void ScriptListDialog::BuildWidgets() {
   setWindowTitle(QString::fromLatin1(kScriptListTitle));
-  setFont(ProcessDialogFont());
+  setFont(DialogFont());
 
   list_ = new QTableWidget(0, static_cast<int>(scripts::kScriptListColumns.size()), this);
   QStringList captions;
@@ -137,7 +113,7 @@ void ScriptListDialog::BuildWidgets() {
   connect(saveAs_, &QPushButton::clicked, this, &ScriptListDialog::SaveAs);
   connect(load_, &QPushButton::clicked, this, &ScriptListDialog::LoadFromFile);
 
-  resize(DialogUnitSize(font(), kSizeUnits).expandedTo(minimumSizeHint()));
+  resize(DialogUnitsToPixels(font(), kSizeUnits).expandedTo(minimumSizeHint()));
 }
 
 // Reopening shows what earlier openings left in the store, as loaded rows are shown.

@@ -21,13 +21,6 @@ class QTableWidget;
 
 namespace tavrin::app {
 
-// Dialog units, the grid the system's dialogs are laid out on: a quarter of the dialog
-// font's average character width across and an eighth of its height down. The Process
-// menu's dialogs use these until a window-wide helper takes their place.
-QFont ProcessDialogFont();  // the default UI face at 8 points
-QRect DialogUnitRect(const QFont& font, const QRect& units);
-QSize DialogUnitSize(const QFont& font, const QSize& units);
-
 // A file dialog filter: the name as the operator sees it, then the pattern in parentheses
 // ("Download Script File (*.DSF) (*.dsf)"); the file dialogs match it in either case.
 QString FileFilter(const char* name, const char* pattern);
