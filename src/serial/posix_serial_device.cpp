@@ -269,21 +269,28 @@ DeviceResult PosixSerialDevice::SetRts(bool on) {
   return SetModemLine(TIOCM_RTS, on);
 }
 
-std::optional<ModemLines> PosixSerialDevice::GetModemLines() {
+LineReading<ModemLines> PosixSerialDevice::GetModemLines() {
   int lines = 0;
-  if (::ioctl(fd_, TIOCMGET, &lines) != 0) return std::nullopt;
-  return ModemLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
-                    (lines & TIOCM_RI) != 0};
+  if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+    const int error = errno;
+    return IsNoSuchLine(error) ? LineReading<ModemLines>{} : LineReading<ModemLines>::Failed(error);
+  }
+  return {ModemLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
+                     (lines & TIOCM_RI) != 0}};
 }
 
-std::optional<LineCounters> PosixSerialDevice::GetLineCounters() {
+LineReading<LineCounters> PosixSerialDevice::GetLineCounters() {
   serial_icounter_struct counts{};
-  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) return std::nullopt;
+  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
+    const int error = errno;
+    return IsNoSuchLine(error) ? LineReading<LineCounters>{}
+                               : LineReading<LineCounters>::Failed(error);
+  }
   const auto widen = [](int value) {
     return static_cast<std::uint64_t>(static_cast<unsigned>(value));
   };
-  return LineCounters{widen(counts.frame), widen(counts.overrun), widen(counts.parity),
-                      widen(counts.brk), widen(counts.buf_overrun)};
+  return {LineCounters{widen(counts.frame), widen(counts.overrun), widen(counts.parity),
+                       widen(counts.brk), widen(counts.buf_overrun)}};
 }
 
 std::size_t PosixSerialDevice::InputQueued() {

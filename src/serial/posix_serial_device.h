@@ -51,8 +51,8 @@ class PosixSerialDevice final : public SerialDevice {
   DeviceResult PurgeBoth() override;
   DeviceResult SetDtr(bool on) override;
   DeviceResult SetRts(bool on) override;
-  std::optional<ModemLines> GetModemLines() override;
-  std::optional<LineCounters> GetLineCounters() override;
+  LineReading<ModemLines> GetModemLines() override;
+  LineReading<LineCounters> GetLineCounters() override;
   std::size_t InputQueued() override;
   std::size_t OutputQueued() override;
 

@@ -167,8 +167,21 @@ TEST_F(PosixSerialDeviceTest, PseudoTerminalHasNoModemLinesYetDtrSucceeds) {
   auto device = OpenSlave();
   EXPECT_TRUE(device->SetDtr(true).ok);
   EXPECT_TRUE(device->SetRts(false).ok);
-  EXPECT_FALSE(device->GetModemLines().has_value());
-  EXPECT_FALSE(device->GetLineCounters().has_value());
+  const auto lines = device->GetModemLines();
+  const auto counters = device->GetLineCounters();
+  EXPECT_FALSE(lines.value.has_value());
+  EXPECT_EQ(lines.error, 0);
+  EXPECT_FALSE(counters.value.has_value());
+  EXPECT_EQ(counters.error, 0);
+}
+
+// A port whose other end went away (a USB adapter pulled out) fails these looks with
+// EIO: that is a failure to report, not a device without lines.
+TEST_F(PosixSerialDeviceTest, AHungUpPortFailsItsModemAndCounterLooks) {
+  auto device = OpenSlave();
+  pty_.HangUp();
+  EXPECT_EQ(device->GetModemLines().error, EIO);
+  EXPECT_EQ(device->GetLineCounters().error, EIO);
 }
 
 TEST_F(PosixSerialDeviceTest, ReadGivesUpOnTheStopSignalAndOnItsTimeOut) {

@@ -41,6 +41,8 @@ struct ReportRow {
   const char* name;
   int error;
   std::string text;
+
+  friend void PrintTo(const ReportRow& row, std::ostream* os) { *os << row.name; }
 };
 
 class ErrorReportTextTest : public testing::TestWithParam<ReportRow> {};
