@@ -1,7 +1,8 @@
 // PosixSerialDevice: a serial port (or any tty, such as a pseudo-terminal) on Linux,
 // driven through termios. The port is held exclusively (TIOCEXCL and an flock), so a
 // second open of the same port fails while this one lives. The line settings found at
-// open are put back when the device is closed.
+// open are put back when the device is closed. A device whose settings cannot be read
+// is opened all the same; the failure is reported with its first ApplySettings.
 //
 // Threads: one reader (Read, GetModemLines, GetLineCounters), any number of writers
 // (Write, serialised by the caller), and the owner (everything else). The descriptor
@@ -56,20 +57,24 @@ class PosixSerialDevice final : public SerialDevice {
   std::size_t InputQueued() override;
   std::size_t OutputQueued() override;
 
+  // As SerialDevice::ApplySettings; the first call also names "GetCommTimeouts", ahead
+  // of the rest, when the settings to put back at close could not be read at open.
   std::vector<DeviceResult> ApplySettings(const PortSettings& settings) override;
+  // Ok without touching the line when nothing could be saved at open.
   DeviceResult RestoreSettings() override;
   bool DrainOutput(std::chrono::milliseconds limit) override;
 
   int Fd() const { return fd_; }
 
  private:
-  PosixSerialDevice(int fd, const termios& original, std::chrono::milliseconds quietGap);
+  PosixSerialDevice(int fd, std::optional<termios> original, std::chrono::milliseconds quietGap);
 
   IoResult ReadWhileBusy(std::span<std::uint8_t> into, StopFd stop);
   DeviceResult SetModemLine(int line, bool on);
 
   int fd_;
-  termios original_;
+  std::optional<termios> original_;  // the line found at open; none when unreadable
+  int saveError_ = 0;                // errno of that failed read, until reported
   std::chrono::milliseconds quietGap_;
   bool restored_ = false;
 };
