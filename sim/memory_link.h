@@ -45,8 +45,8 @@ class MemoryLink {
     serial::DeviceResult PurgeBoth() override;
     serial::DeviceResult SetDtr(bool) override { return serial::DeviceResult::Ok(); }
     serial::DeviceResult SetRts(bool) override { return serial::DeviceResult::Ok(); }
-    std::optional<serial::ModemLines> GetModemLines() override { return std::nullopt; }
-    std::optional<serial::LineCounters> GetLineCounters() override { return std::nullopt; }
+    serial::LineReading<serial::ModemLines> GetModemLines() override { return {}; }
+    serial::LineReading<serial::LineCounters> GetLineCounters() override { return {}; }
     std::size_t InputQueued() override;
     std::size_t OutputQueued() override;
 

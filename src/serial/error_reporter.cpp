@@ -10,14 +10,14 @@ void ErrorSink::Debug(std::string_view text) {
 }
 
 std::string FormatErrorReport(int error, std::string_view step) {
-  // strerror gives the system's description; an unknown code still gives a text
-  // ("Unknown error N"), which plays the part of an empty description.
-  char buffer[256] = {};
-  const char* description = strerror_r(error, buffer, sizeof buffer);
+  // The system's own description, in English whatever the locale; none (an empty
+  // description) for a code the system does not know, where strerror would make up
+  // "Unknown error N".
+  const char* description = ::strerrordesc_np(error);
   std::string text = "Error " + std::to_string(error) + ": ";
   text.append(step);
   text += ".\n\r";
-  text += description ? description : "";
+  if (description != nullptr) text += description;
   text += "\r\n";
   return text;
 }

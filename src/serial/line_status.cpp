@@ -3,11 +3,16 @@
 #include <array>
 #include <string_view>
 
+#include "serial/error_reporter.h"
 #include "serial/port_settings.h"
 #include "serial/status_log.h"
 
 namespace tavrin::serial {
 namespace {
+
+// Report steps of failed looks at the line state.
+constexpr std::string_view kStepModemStatus = "GetCommModemStatus";
+constexpr std::string_view kStepCommErrors = "ClearCommError";
 
 struct BitName {
   std::uint32_t bit;
@@ -80,24 +85,35 @@ std::uint32_t CommErrorsBetween(const LineCounters& before, const LineCounters& 
   return errors;
 }
 
-LineMonitor::LineMonitor(SerialDevice& device, StatusLog& statusLog, std::uint32_t eventMask)
-    : device_(device), statusLog_(statusLog), eventMask_(eventMask) {}
+LineMonitor::LineMonitor(SerialDevice& device, StatusLog& statusLog, ErrorReporter& reporter,
+                         std::uint32_t eventMask)
+    : device_(device), statusLog_(statusLog), reporter_(reporter), eventMask_(eventMask) {}
 
 void LineMonitor::PollModemLines() {
-  lines_ = device_.GetModemLines();
+  const auto now = device_.GetModemLines();
+  if (now.error != 0) {
+    reporter_.ReportError(kStepModemStatus, now.error);
+    return;
+  }
+  lines_ = now.value;
 }
 
 void LineMonitor::PollCommErrors() {
-  counters_ = device_.GetLineCounters();
+  const auto now = device_.GetLineCounters();
+  if (now.error != 0) {
+    reporter_.ReportError(kStepCommErrors, now.error);
+    return;
+  }
+  counters_ = now.value;
 }
 
 std::uint32_t LineMonitor::PendingEvents() {
   std::uint32_t events = 0;
   if (lines_) {
-    if (const auto now = device_.GetModemLines()) events |= ModemEvents(*lines_, *now);
+    if (const auto now = device_.GetModemLines().value) events |= ModemEvents(*lines_, *now);
   }
   if (counters_) {
-    if (const auto now = device_.GetLineCounters()) {
+    if (const auto now = device_.GetLineCounters().value) {
       const std::uint32_t errors = CommErrorsBetween(*counters_, *now);
       if ((errors & kLineErrorBits) != 0) events |= kEventErr;
       if ((errors & kCommErrorBreak) != 0) events |= kEventBreak;
@@ -116,11 +132,15 @@ void LineMonitor::DescribeCommEvent(std::uint32_t eventWord) {
 
 void LineMonitor::DescribeCommErrors() {
   const auto now = device_.GetLineCounters();
-  if (now && counters_) {
-    const std::string text = CommErrorsText(CommErrorsBetween(*counters_, *now));
-    if (!text.empty()) statusLog_.UpdateStatus(text);
+  if (now.error != 0) {
+    reporter_.ReportError(kStepCommErrors, now.error);
+  } else {
+    if (now.value && counters_) {
+      const std::string text = CommErrorsText(CommErrorsBetween(*counters_, *now.value));
+      if (!text.empty()) statusLog_.UpdateStatus(text);
+    }
+    counters_ = now.value;
   }
-  counters_ = now;
   if (const std::size_t input = device_.InputQueued(); input > 0) {
     statusLog_.UpdateStatus(QueueCountText(input, "input"));
   }

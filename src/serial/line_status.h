@@ -2,6 +2,8 @@
 // modem-line states and cumulative error counters; LineMonitor compares them with the
 // values of its last look and turns the differences into the event word and error bits
 // of the link, and those into status messages ("EVENT: ERR \n", "ERROR: FRAME \n").
+// A look that fails (other than on a device that has no such lines) is reported as
+// "GetCommModemStatus" or "ClearCommError", and the thread goes on.
 //
 // Threads: a LineMonitor belongs to the reader/status thread.
 #pragma once
@@ -14,6 +16,7 @@
 
 namespace tavrin::serial {
 
+class ErrorReporter;
 class StatusLog;
 
 // Line-error bits, as the error word names them.
@@ -38,13 +41,18 @@ std::uint32_t CommErrorsBetween(const LineCounters& before, const LineCounters& 
 
 class LineMonitor {
  public:
-  LineMonitor(SerialDevice& device, StatusLog& statusLog, std::uint32_t eventMask);
+  LineMonitor(SerialDevice& device, StatusLog& statusLog, ErrorReporter& reporter,
+              std::uint32_t eventMask);
 
-  // Reads the modem lines; they are the new reference for change events.
+  // Reads the modem lines; they are the new reference for change events. A failed look
+  // is reported and keeps the old reference.
   void PollModemLines();
-  // Reads and clears the line errors: the counters become the new reference.
+  // Reads and clears the line errors: the counters become the new reference. A failed
+  // look is reported and keeps the old reference.
   void PollCommErrors();
-  // The event word (within the mask) of what changed since the last look.
+  // The event word (within the mask) of what changed since the last look. This look
+  // stands for the wait for device events and reports nothing: a look that fails here
+  // is reported by the next PollModemLines or PollCommErrors.
   std::uint32_t PendingEvents();
   // Logs the event word, then the errors when it holds a line error, then takes a new
   // look at the lines (and at the errors, when it held none).
@@ -57,6 +65,7 @@ class LineMonitor {
  private:
   SerialDevice& device_;
   StatusLog& statusLog_;
+  ErrorReporter& reporter_;
   std::uint32_t eventMask_;
   std::optional<ModemLines> lines_;
   std::optional<LineCounters> counters_;

@@ -126,7 +126,7 @@ void SerialLink::ResetStop() {
 int SerialLink::ReaderAndStatusProc() {
   SerialDevice& device = *device_;
   std::vector<std::uint8_t> buffer(kReadBufferSize);
-  LineMonitor monitor(device, statusLog_, eventMask_);
+  LineMonitor monitor(device, statusLog_, reporter_, eventMask_);
   monitor.PollModemLines();
   monitor.PollCommErrors();
   while (!stop_.Raised()) {

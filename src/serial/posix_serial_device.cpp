@@ -21,6 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::string_view kStepSave = "GetCommTimeouts";
 constexpr std::string_view kStepGetState = "GetCommState";
 constexpr std::string_view kStepSetState = "SetCommState";
 constexpr std::string_view kStepPurge = "PurgeComm";
@@ -161,24 +162,25 @@ PosixSerialDevice::OpenResult PosixSerialDevice::Open(std::string_view portName,
   if (fd < 0) return {nullptr, errno};
   // TIOCEXCL refuses later opens of the tty (except to root); the lock also stops a
   // second open by root or by a tool that takes the same lock.
-  termios original{};
-  int error = 0;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    error = errno == EWOULDBLOCK ? EBUSY : errno;
-  } else if (::tcgetattr(fd, &original) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
+    const int error = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
     return {nullptr, error};
   }
+  // The settings to put back at close. A device that will not give them is still
+  // opened: the failure is reported when it is first configured, and the later steps
+  // report whatever else fails.
+  termios original{};
+  const int saveError = ::tcgetattr(fd, &original) == 0 ? 0 : errno;
   ::ioctl(fd, TIOCEXCL);
-  return {std::unique_ptr<PosixSerialDevice>(
-              new PosixSerialDevice(fd, original, quietGap, std::move(serialInfo))),
-          0};
+  std::unique_ptr<PosixSerialDevice> device(
+      new PosixSerialDevice(fd, saveError == 0 ? std::optional(original) : std::nullopt, quietGap,
+                            std::move(serialInfo)));
+  device->saveError_ = saveError;
+  return {std::move(device), 0};
 }
 
-PosixSerialDevice::PosixSerialDevice(int fd, const termios& original,
+PosixSerialDevice::PosixSerialDevice(int fd, std::optional<termios> original,
                                      std::chrono::milliseconds quietGap, SerialInfoCalls serialInfo)
     : fd_(fd),
       original_(original),
@@ -188,7 +190,7 @@ PosixSerialDevice::PosixSerialDevice(int fd, const termios& original,
 
 PosixSerialDevice::~PosixSerialDevice() {
   if (flagsBeforeLowLatency_) LeaveLowLatency(fd_, *flagsBeforeLowLatency_, serialInfo_);
-  if (!restored_) ::tcsetattr(fd_, TCSANOW, &original_);
+  if (!restored_ && original_) ::tcsetattr(fd_, TCSANOW, &*original_);
   // Exclusive mode outlives this descriptor on a pseudo-terminal whose master stays
   // open; leave the tty openable for the next Connect.
   ::ioctl(fd_, TIOCNXCL);
@@ -277,21 +279,28 @@ DeviceResult PosixSerialDevice::SetRts(bool on) {
   return SetModemLine(TIOCM_RTS, on);
 }
 
-std::optional<ModemLines> PosixSerialDevice::GetModemLines() {
+LineReading<ModemLines> PosixSerialDevice::GetModemLines() {
   int lines = 0;
-  if (::ioctl(fd_, TIOCMGET, &lines) != 0) return std::nullopt;
-  return ModemLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
-                    (lines & TIOCM_RI) != 0};
+  if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+    const int error = errno;
+    return IsNoSuchLine(error) ? LineReading<ModemLines>{} : LineReading<ModemLines>::Failed(error);
+  }
+  return {ModemLines{(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CD) != 0,
+                     (lines & TIOCM_RI) != 0}};
 }
 
-std::optional<LineCounters> PosixSerialDevice::GetLineCounters() {
+LineReading<LineCounters> PosixSerialDevice::GetLineCounters() {
   serial_icounter_struct counts{};
-  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) return std::nullopt;
+  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
+    const int error = errno;
+    return IsNoSuchLine(error) ? LineReading<LineCounters>{}
+                               : LineReading<LineCounters>::Failed(error);
+  }
   const auto widen = [](int value) {
     return static_cast<std::uint64_t>(static_cast<unsigned>(value));
   };
-  return LineCounters{widen(counts.frame), widen(counts.overrun), widen(counts.parity),
-                      widen(counts.brk), widen(counts.buf_overrun)};
+  return {LineCounters{widen(counts.frame), widen(counts.overrun), widen(counts.parity),
+                       widen(counts.brk), widen(counts.buf_overrun)}};
 }
 
 std::size_t PosixSerialDevice::InputQueued() {
@@ -308,10 +317,13 @@ std::size_t PosixSerialDevice::OutputQueued() {
 
 std::vector<DeviceResult> PosixSerialDevice::ApplySettings(const PortSettings& settings) {
   std::vector<DeviceResult> failures;
-  termios current = original_;
+  if (saveError_ != 0) {
+    failures.push_back(DeviceResult::Fail(std::exchange(saveError_, 0), std::string(kStepSave)));
+  }
+  termios current = original_.value_or(termios{});
   if (::tcgetattr(fd_, &current) != 0) {
     failures.push_back(DeviceResult::Fail(errno, std::string(kStepGetState)));
-    current = original_;
+    current = original_.value_or(termios{});
   }
   const auto wanted = TermiosFor(current, settings);
   if (!wanted) {
@@ -336,7 +348,10 @@ std::vector<DeviceResult> PosixSerialDevice::ApplySettings(const PortSettings& s
 
 DeviceResult PosixSerialDevice::RestoreSettings() {
   restored_ = true;
-  if (::tcsetattr(fd_, TCSANOW, &original_) != 0) {
+  // Nothing was saved (reported at the first configuration): a line of zeros would
+  // hang the port up, so it stays as it is.
+  if (!original_) return DeviceResult::Ok();
+  if (::tcsetattr(fd_, TCSANOW, &*original_) != 0) {
     return DeviceResult::Fail(errno, std::string(kStepRestore));
   }
   return DeviceResult::Ok();

@@ -2,7 +2,8 @@
 // driven through termios. The port is held exclusively (TIOCEXCL and an flock), so a
 // second open of the same port fails while this one lives. The driver is asked for
 // low-latency mode at open (see low_latency.h). The line settings and the driver flags
-// found at open are put back when the device is closed.
+// found at open are put back when the device is closed. A device whose settings cannot be
+// read is opened all the same; the failure is reported with its first ApplySettings.
 //
 // Threads: one reader (Read, GetModemLines, GetLineCounters), any number of writers
 // (Write, serialised by the caller), and the owner (everything else). The descriptor
@@ -55,26 +56,30 @@ class PosixSerialDevice final : public SerialDevice {
   DeviceResult PurgeBoth() override;
   DeviceResult SetDtr(bool on) override;
   DeviceResult SetRts(bool on) override;
-  std::optional<ModemLines> GetModemLines() override;
-  std::optional<LineCounters> GetLineCounters() override;
+  LineReading<ModemLines> GetModemLines() override;
+  LineReading<LineCounters> GetLineCounters() override;
   std::size_t InputQueued() override;
   std::size_t OutputQueued() override;
 
+  // As SerialDevice::ApplySettings; the first call also names "GetCommTimeouts", ahead
+  // of the rest, when the settings to put back at close could not be read at open.
   std::vector<DeviceResult> ApplySettings(const PortSettings& settings) override;
+  // Ok without touching the line when nothing could be saved at open.
   DeviceResult RestoreSettings() override;
   bool DrainOutput(std::chrono::milliseconds limit) override;
 
   int Fd() const { return fd_; }
 
  private:
-  PosixSerialDevice(int fd, const termios& original, std::chrono::milliseconds quietGap,
+  PosixSerialDevice(int fd, std::optional<termios> original, std::chrono::milliseconds quietGap,
                     SerialInfoCalls serialInfo);
 
   IoResult ReadWhileBusy(std::span<std::uint8_t> into, StopFd stop);
   DeviceResult SetModemLine(int line, bool on);
 
   int fd_;
-  termios original_;
+  std::optional<termios> original_;  // the line found at open; none when unreadable
+  int saveError_ = 0;                // errno of that failed read, until reported
   std::chrono::milliseconds quietGap_;
   bool restored_ = false;
   SerialInfoCalls serialInfo_;

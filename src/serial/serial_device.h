@@ -58,6 +58,18 @@ struct LineCounters {
   std::uint64_t bufferOverrun = 0;
 };
 
+// One look at the modem lines or the line-error counters. `value` is empty when the
+// device has none (a pseudo-terminal, some USB CDC devices: nothing to report) and when
+// the look failed; a failed look also carries its errno (a USB adapter that went away
+// gives EIO).
+template <typename Value>
+struct LineReading {
+  std::optional<Value> value;
+  int error = 0;  // errno of a failed look; 0 when it did not fail
+
+  static LineReading Failed(int err) { return {std::nullopt, err}; }
+};
+
 // A file descriptor that poll() can wait on; raised by SerialLink to end waits.
 // Implementations use it to give up a blocking read or write (-1: no stop signal).
 using StopFd = int;
@@ -80,10 +92,10 @@ class SerialDevice {
 
   virtual DeviceResult SetDtr(bool on) = 0;
   virtual DeviceResult SetRts(bool on) = 0;
-  // Modem lines; nullopt when the device has none (pseudo-terminal, some USB CDC).
-  virtual std::optional<ModemLines> GetModemLines() = 0;
-  // Line-error counters; nullopt when the device keeps none.
-  virtual std::optional<LineCounters> GetLineCounters() = 0;
+  // Modem lines; no value when the device has none (pseudo-terminal, some USB CDC).
+  virtual LineReading<ModemLines> GetModemLines() = 0;
+  // Line-error counters; no value when the device keeps none.
+  virtual LineReading<LineCounters> GetLineCounters() = 0;
   // Bytes waiting in the input and output queues.
   virtual std::size_t InputQueued() = 0;
   virtual std::size_t OutputQueued() = 0;

@@ -200,9 +200,11 @@ Transfer::Outcome Transfer::FrameLoop() {
   }
 }
 
-// Appends the region as one block: its header (the first block always, a later one only
-// when its PartitionId is not 0), then region-size bytes of data. A DumpBin.dbi shorter
-// than the region leaves zeros in the rest of the block.
+// Appends the region as one block: its header (the first block written always, a later
+// one only when its PartitionId is not 0), then region-size bytes of data. The file
+// starts empty and an empty region writes nothing, so the first block is the one that
+// finds the file empty, whichever region it comes from. A DumpBin.dbi shorter than the
+// region leaves zeros in the rest of the block.
 void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
   const std::uint32_t size = regionSize_;
   const HeaderDataBytes entry = regionIndex <= plan_.headerData.size()
@@ -216,7 +218,7 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
     ::fstat(out, &st);
     std::uint64_t offset = static_cast<std::uint64_t>(st.st_size);
     ::lseek(out, 0, SEEK_END);
-    if (regionIndex == 1 || entry[0] != 0) {
+    if (offset == 0 || entry[0] != 0) {
       const auto header = BlockHeader(entry, offset + kBlockHeaderSize + size);
       WriteAll(out, header);
       offset += kBlockHeaderSize;

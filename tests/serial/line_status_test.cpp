@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
+
+#include "serial/error_reporter.h"
 #include "serial/port_settings.h"
+#include "serial/status_log.h"
+#include "serial_fakes.h"
 
 namespace tavrin::serial {
 namespace {
@@ -44,6 +50,84 @@ TEST(CommErrors, ComeFromTheCountersThatGrew) {
   after.parity = 1;
   after.bufferOverrun = 4;
   EXPECT_EQ(CommErrorsBetween(before, after), kCommErrorRxParity | kCommErrorRxOver);
+}
+
+// A look that fails is reported under the step the reader/status thread names it by,
+// and the monitor goes on; a device without lines or counters is not a failure.
+struct LookRow {
+  std::string name;
+  int linesError;
+  int countersError;
+  std::function<void(LineMonitor&)> look;
+  std::vector<std::string> reports;
+
+  friend void PrintTo(const LookRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class FailedLookTest : public testing::TestWithParam<LookRow> {
+ protected:
+  std::shared_ptr<test::FakeLine> line_ = std::make_shared<test::FakeLine>();
+  test::FakeSerialDevice device_{line_};
+  StatusLog statusLog_;
+  tavrin::test::RecordingErrorSink sink_;
+  ErrorReporter reporter_{sink_};
+  LineMonitor monitor_{device_, statusLog_, reporter_, kEventErr | kEventCts};
+};
+
+TEST_P(FailedLookTest, IsReportedAndNotFatal) {
+  const LookRow& row = GetParam();
+  line_->FailModemLines(row.linesError);
+  line_->FailCounters(row.countersError);
+  row.look(monitor_);
+  EXPECT_EQ(sink_.Errors(), row.reports);
+  EXPECT_EQ(sink_.EndProcessCalls(), 0);
+}
+
+const std::string kModemStatusEio = "Error 5: GetCommModemStatus.\n\rInput/output error\r\n";
+const std::string kCommErrorsEio = "Error 5: ClearCommError.\n\rInput/output error\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Looks, FailedLookTest,
+    testing::Values(
+        LookRow{
+            "ModemLines", EIO, 0, [](LineMonitor& m) { m.PollModemLines(); }, {kModemStatusEio}},
+        LookRow{"Counters", 0, EIO, [](LineMonitor& m) { m.PollCommErrors(); }, {kCommErrorsEio}},
+        LookRow{"DescribedErrors",
+                0,
+                EIO,
+                [](LineMonitor& m) { m.DescribeCommErrors(); },
+                {kCommErrorsEio}},
+        LookRow{"LineErrorEvent",
+                EIO,
+                EIO,
+                [](LineMonitor& m) { m.DescribeCommEvent(kEventErr); },
+                {kCommErrorsEio, kModemStatusEio}},
+        LookRow{"OtherEvent",
+                EIO,
+                ENXIO,
+                [](LineMonitor& m) { m.DescribeCommEvent(kEventCts); },
+                {kModemStatusEio, "Error 6: ClearCommError.\n\rNo such device or address\r\n"}},
+        LookRow{"EventWaitOnly", EIO, EIO, [](LineMonitor& m) { m.CheckLineEvents(); }, {}},
+        LookRow{"NoLinesAtAll",
+                0,
+                0,
+                [](LineMonitor& m) {
+                  m.PollModemLines();
+                  m.PollCommErrors();
+                },
+                {}}),
+    [](const auto& row) { return row.param.name; });
+
+// A look that fails keeps the last good one as the reference: a change across the
+// failure is still an event.
+TEST_F(FailedLookTest, KeepsTheLastGoodLinesAsReference) {
+  line_->SetModemLines({});
+  monitor_.PollModemLines();
+  line_->FailModemLines(EIO);
+  monitor_.PollModemLines();
+  line_->FailModemLines(0);
+  line_->SetModemLines({.cts = true});
+  EXPECT_EQ(monitor_.PendingEvents(), kEventCts);
 }
 
 }  // namespace

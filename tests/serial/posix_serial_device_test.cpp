@@ -1,8 +1,12 @@
 #include "serial/posix_serial_device.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <termios.h>
 
+#include <filesystem>
+
+#include "serial/error_reporter.h"
 #include "serial/port_settings.h"
 #include "serial/stop_signal.h"
 #include "serial_fakes.h"
@@ -46,6 +50,37 @@ TEST_F(PosixSerialDeviceTest, AMissingPortIsNotOpened) {
   const auto opened = PosixSerialDevice::Open("/dev/tavrin-no-such-port");
   EXPECT_EQ(opened.device, nullptr);
   EXPECT_EQ(opened.error, ENOENT);
+}
+
+// A plain file in the temporary directory, removed at the end of the test.
+struct PlainFile {
+  PlainFile() {
+    const int fd = ::mkstemp(path.data());
+    if (fd >= 0) ::close(fd);
+  }
+  ~PlainFile() { std::filesystem::remove(path); }
+  std::string path = (std::filesystem::temp_directory_path() / "tavrin-port-XXXXXX").string();
+};
+
+// A device whose line settings cannot be read (here a plain file: no terminal at all)
+// is still opened. Configuring it reports the failed save first, as "GetCommTimeouts",
+// then whatever else fails.
+TEST(PosixSerialDeviceOpen, SettingsThatCannotBeReadAreReportedAndTheOpenGoesOn) {
+  const PlainFile file;
+  auto opened = PosixSerialDevice::Open(file.path);
+  ASSERT_NE(opened.device, nullptr) << "errno " << opened.error;
+
+  tavrin::test::RecordingErrorSink sink;
+  ErrorReporter reporter(sink);
+  ApplyPortSettings(*opened.device, PortSettings{}, reporter);
+  const std::string notATerminal = ".\n\rInappropriate ioctl for device\r\n";
+  EXPECT_EQ(sink.Errors(), (std::vector<std::string>{"Error 25: GetCommTimeouts" + notATerminal,
+                                                     "Error 25: GetCommState" + notATerminal,
+                                                     "Error 25: SetCommState" + notATerminal}));
+  const auto again = opened.device->ApplySettings(PortSettings{});
+  ASSERT_FALSE(again.empty());
+  EXPECT_EQ(again.front().step, "GetCommState");     // the save is reported once
+  EXPECT_TRUE(opened.device->RestoreSettings().ok);  // nothing was saved to put back
 }
 
 struct LineRow {
@@ -167,8 +202,21 @@ TEST_F(PosixSerialDeviceTest, PseudoTerminalHasNoModemLinesYetDtrSucceeds) {
   auto device = OpenSlave();
   EXPECT_TRUE(device->SetDtr(true).ok);
   EXPECT_TRUE(device->SetRts(false).ok);
-  EXPECT_FALSE(device->GetModemLines().has_value());
-  EXPECT_FALSE(device->GetLineCounters().has_value());
+  const auto lines = device->GetModemLines();
+  const auto counters = device->GetLineCounters();
+  EXPECT_FALSE(lines.value.has_value());
+  EXPECT_EQ(lines.error, 0);
+  EXPECT_FALSE(counters.value.has_value());
+  EXPECT_EQ(counters.error, 0);
+}
+
+// A port whose other end went away (a USB adapter pulled out) fails these looks with
+// EIO: that is a failure to report, not a device without lines.
+TEST_F(PosixSerialDeviceTest, AHungUpPortFailsItsModemAndCounterLooks) {
+  auto device = OpenSlave();
+  pty_.HangUp();
+  EXPECT_EQ(device->GetModemLines().error, EIO);
+  EXPECT_EQ(device->GetLineCounters().error, EIO);
 }
 
 TEST_F(PosixSerialDeviceTest, ReadGivesUpOnTheStopSignalAndOnItsTimeOut) {

@@ -49,6 +49,11 @@ class PseudoTerminal {
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
   bool Valid() const { return master_ >= 0 && !slavePath_.empty(); }
+  // Closes the master side: the slave is hung up, as a port whose adapter went away.
+  void HangUp() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
   const std::string& SlavePath() const { return slavePath_; }
   int Master() const { return master_; }
 
@@ -142,6 +147,15 @@ class FakeLine {
     lines_ = lines;
     Wake();
   }
+  // Later looks at the modem lines or the counters fail with `error` (0: they work again).
+  void FailModemLines(int error) {
+    std::lock_guard lock(mutex_);
+    linesError_ = error;
+  }
+  void FailCounters(int error) {
+    std::lock_guard lock(mutex_);
+    countersError_ = error;
+  }
   void SetInputQueued(std::size_t count) {
     std::lock_guard lock(mutex_);
     inputQueued_ = count;
@@ -201,6 +215,8 @@ class FakeLine {
   bool holdWrites_ = false;
   std::optional<LineCounters> counters_;
   std::optional<ModemLines> lines_;
+  int countersError_ = 0;
+  int linesError_ = 0;
   std::size_t inputQueued_ = 0;
   std::optional<IoResult> writeResult_;
   std::string written_;
@@ -268,13 +284,15 @@ class FakeSerialDevice final : public SerialDevice {
   DeviceResult PurgeBoth() override { return DeviceResult::Ok(); }
   DeviceResult SetDtr(bool) override { return DeviceResult::Ok(); }
   DeviceResult SetRts(bool) override { return DeviceResult::Ok(); }
-  std::optional<ModemLines> GetModemLines() override {
+  LineReading<ModemLines> GetModemLines() override {
     std::lock_guard lock(line_->mutex_);
-    return line_->lines_;
+    if (line_->linesError_ != 0) return LineReading<ModemLines>::Failed(line_->linesError_);
+    return {line_->lines_};
   }
-  std::optional<LineCounters> GetLineCounters() override {
+  LineReading<LineCounters> GetLineCounters() override {
     std::lock_guard lock(line_->mutex_);
-    return line_->counters_;
+    if (line_->countersError_ != 0) return LineReading<LineCounters>::Failed(line_->countersError_);
+    return {line_->counters_};
   }
   std::size_t InputQueued() override {
     std::lock_guard lock(line_->mutex_);

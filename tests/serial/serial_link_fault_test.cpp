@@ -94,6 +94,23 @@ INSTANTIATE_TEST_SUITE_P(
         LineEventRow{"CtsAndCarrier", {}, {.cts = true, .rlsd = true}, 0, {"EVENT: CTS RLSD \n"}}),
     [](const auto& row) { return row.param.name; });
 
+// A port whose modem lines and error counters cannot be read (not a device without
+// them) is reported at the reader's first look, and the link goes on reading.
+TEST_F(SerialLinkFaultTest, FailedLineLooksAreReportedAndReadingGoesOn) {
+  line_->FailModemLines(EIO);
+  line_->FailCounters(EIO);
+  Connect();
+  ASSERT_TRUE(line_->WaitForReads(1));  // the first look is taken before the first read
+  const auto errors = sink_.Errors();
+  ASSERT_GE(errors.size(), 2u);
+  EXPECT_EQ(errors[0], "Error 5: GetCommModemStatus.\n\rInput/output error\r\n");
+  EXPECT_EQ(errors[1], "Error 5: ClearCommError.\n\rInput/output error\r\n");
+  line_->Receive("on");
+  EXPECT_TRUE(receiver_.WaitForBytes(2));
+  EXPECT_TRUE(link_.Connected());
+  EXPECT_EQ(sink_.EndProcessCalls(), 0);
+}
+
 TEST_F(SerialLinkFaultTest, TypedCharactersAreRefusedWithoutAWriterAndReportedWhenTheQueueIsFull) {
   EXPECT_FALSE(link_.QueueCharWrite('a'));
   EXPECT_TRUE(sink_.Errors().empty());

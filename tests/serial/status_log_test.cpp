@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -36,10 +37,28 @@ TEST(StatusLog, ConcurrentUpdatesGetDistinctNumbers) {
   }
 }
 
-TEST(ErrorReporter, FormatsCodeStepAndDescription) {
-  EXPECT_EQ(FormatErrorReport(EACCES, "GetCommState"),
-            "Error 13: GetCommState.\n\rPermission denied\r\n");
+struct ReportRow {
+  const char* name;
+  int error;
+  std::string text;
+
+  friend void PrintTo(const ReportRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class ErrorReportTextTest : public testing::TestWithParam<ReportRow> {};
+
+// A code the system cannot describe still gives the report, with an empty description.
+TEST_P(ErrorReportTextTest, HasCodeStepAndTheSystemsDescription) {
+  EXPECT_EQ(FormatErrorReport(GetParam().error, "GetCommState"), GetParam().text);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ErrorReportTextTest,
+    testing::Values(ReportRow{"Known", EACCES, "Error 13: GetCommState.\n\rPermission denied\r\n"},
+                    ReportRow{"Io", EIO, "Error 5: GetCommState.\n\rInput/output error\r\n"},
+                    ReportRow{"Unknown", 9999, "Error 9999: GetCommState.\n\r\r\n"},
+                    ReportRow{"Negative", -1, "Error -1: GetCommState.\n\r\r\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ErrorReporter, ShowsTheReportAndEndsOnlyForTheFatalVariants) {
   test::RecordingErrorSink sink;

@@ -40,8 +40,8 @@ TEST(MemoryLink, BytesCrossBothWaysAndQueuesCountThem) {
   EXPECT_EQ(pc.InputQueued(), 0u);
   EXPECT_EQ(pc.Read(buffer, 10ms, -1).status, serial::IoStatus::kTimeout);
   EXPECT_EQ(target.Read(buffer, 10ms), 0);
-  EXPECT_FALSE(pc.GetModemLines().has_value());
-  EXPECT_FALSE(pc.GetLineCounters().has_value());
+  EXPECT_FALSE(pc.GetModemLines().value.has_value());
+  EXPECT_FALSE(pc.GetLineCounters().value.has_value());
 }
 
 TEST(MemoryLink, PcReadWakesForBytesWrittenWhileItWaits) {

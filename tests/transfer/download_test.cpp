@@ -68,15 +68,16 @@ class DownloadTest : public testing::Test {
 
   std::filesystem::path Saved() const { return rig_->Dir() / "saved.dbf"; }
 
-  // The DBF the regions must give: the first block and every block whose PartitionId is
-  // not 0 have a header; bytes 12-15 hold the end offset of the block's data.
+  // The DBF the regions must give: the first block written and every block whose
+  // PartitionId is not 0 have a header; bytes 12-15 hold the end offset of the block's
+  // data. An empty region writes no block.
   Bytes ExpectedDbf() const {
     Bytes dbf;
     for (std::size_t i = 0; i < regions_.size(); ++i) {
       const Region& region = regions_[i];
       const std::uint32_t size = region.end - region.start;
       if (size == 0) continue;
-      if (i == 0 || region.partitionId != 0) {
+      if (dbf.empty() || region.partitionId != 0) {
         const std::uint32_t end = static_cast<std::uint32_t>(dbf.size()) + 16 + size;
         Bytes header{region.partitionId, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF};
         for (int b = 0; b < 4; ++b) header.push_back(static_cast<std::uint8_t>(end >> (8 * b)));
@@ -159,10 +160,16 @@ TEST_F(DownloadTest, ScriptWithoutRecordsGivesAnEmptyFile) {
   EXPECT_EQ(std::filesystem::file_size(Saved()), 0u);
 }
 
-TEST_F(DownloadTest, EmptyRegionAddsNothing) {
+// The empty first region writes nothing, so the second region's block is the first in
+// the file and has its header although its PartitionId is 0.
+TEST_F(DownloadTest, EmptyFirstRegionLeavesTheHeaderToTheFirstBlockWritten) {
   Make({{0x100, 0x100, 1}, {0x200, 0x300, 0}});
   EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
-  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
+  const Bytes dbf = ReadAll(Saved());
+  ASSERT_EQ(dbf.size(), 16u + 0x100);
+  EXPECT_EQ(Bytes(dbf.begin(), dbf.begin() + 16),
+            (Bytes{0, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x10, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(dbf, ExpectedDbf());
 }
 
 }  // namespace

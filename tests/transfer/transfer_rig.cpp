@@ -111,8 +111,10 @@ class BorrowedDevice final : public serial::SerialDevice {
   serial::DeviceResult PurgeBoth() override { return inner_.PurgeBoth(); }
   serial::DeviceResult SetDtr(bool on) override { return inner_.SetDtr(on); }
   serial::DeviceResult SetRts(bool on) override { return inner_.SetRts(on); }
-  std::optional<serial::ModemLines> GetModemLines() override { return inner_.GetModemLines(); }
-  std::optional<serial::LineCounters> GetLineCounters() override {
+  serial::LineReading<serial::ModemLines> GetModemLines() override {
+    return inner_.GetModemLines();
+  }
+  serial::LineReading<serial::LineCounters> GetLineCounters() override {
     return inner_.GetLineCounters();
   }
   std::size_t InputQueued() override { return inner_.InputQueued(); }
