@@ -1,0 +1,105 @@
+// The window's side of the engine's reporting interfaces, called from the engine's threads
+// and carried over to the UI thread:
+// - QueuedTransferView forwards every TransferView call to a view that lives on the UI
+//   thread, queued, with owning copies of its arguments (a path or text handed in is valid
+//   only during the call). Only the download's save question waits for its answer.
+// - QueuedErrorSink shows each report in a message box on the UI thread, one after the
+//   other, and ends the program after the boxes queued before the end was asked for.
+// Neither ever waits on the UI thread while holding a lock the UI thread might need.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/user_prompts.h"
+#include "serial/error_reporter.h"
+#include "transfer/transfer_view.h"
+
+class QWidget;
+
+namespace tavrin::app {
+
+class QueuedTransferView final : public transfer::TransferView {
+ public:
+  // `uiView` is called on the thread of `context` only; queued calls still pending when
+  // `context` is destroyed are dropped. `context` outlives every engine thread that calls.
+  QueuedTransferView(QObject* context, transfer::TransferView& uiView);
+  ~QueuedTransferView() override;
+
+  void SetSendIndicator(bool shown) override;
+  void SetReceiveIndicator(bool shown) override;
+  void SetTotal(std::optional<std::uint32_t> total) override;
+  void SetSent(std::optional<std::uint32_t> sent) override;
+  void FrameWritten(std::size_t bytes) override;
+  void SetFileName(const std::filesystem::path& path) override;
+  void SetProgressRange(std::uint32_t max) override;
+  void SetProgressPosition(std::uint32_t position) override;
+  void StepProgress() override;
+  void ShowProgressBar(bool shown) override;
+  void HideProgressLabel() override;
+  void RefreshTransferState() override;
+  void TransferControlsIdle() override;
+  void ShowMessage(const std::string& caption, const std::string& text,
+                   transfer::MessageIcon icon) override;
+  // Waits for the operator's answer, or until Abandon.
+  std::optional<std::filesystem::path> AskDownloadSavePath() override;
+  void ResultReported(int code) override;
+  void RegionCrcMismatch(int region) override;
+  void RegionProgress(int region, std::uint64_t bytes) override;
+
+  // The window is going away: every question waiting for an answer gets none, and later
+  // questions are not asked. UI thread.
+  void Abandon();
+
+ private:
+  struct Question;
+  void Post(std::function<void(transfer::TransferView&)> call);
+
+  QObject* context_;
+  transfer::TransferView& uiView_;
+  std::mutex mutex_;
+  bool abandoned_ = false;
+  std::vector<std::shared_ptr<Question>> questions_;
+};
+
+class QueuedErrorSink final : public serial::ErrorSink {
+ public:
+  // `endProcess` runs on the UI thread once every report made before EndProcess has been
+  // shown and closed.
+  QueuedErrorSink(QObject* context, UserPrompts& prompts, std::function<void()> endProcess);
+
+  // The window that owns the message boxes (null: none). UI thread.
+  void SetOwner(QWidget* owner);
+
+  void ShowError(const std::string& text) override;
+  void EndProcess() override;
+
+ private:
+  struct Item {
+    std::string text;
+    bool end = false;
+  };
+  void Enqueue(Item item);
+  void Pump();  // UI thread
+
+  QObject* context_;
+  UserPrompts& prompts_;
+  std::function<void()> endProcess_;
+  QPointer<QWidget> owner_;
+  std::mutex mutex_;
+  std::deque<Item> items_;
+  bool showing_ = false;  // UI thread: a box is open, the pump is not re-entered
+};
+
+// The caption of a report box: the system's default, since the report gives none.
+inline constexpr const char* kErrorBoxCaption = "Error";
+
+}  // namespace tavrin::app
