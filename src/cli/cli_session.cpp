@@ -12,18 +12,11 @@
 #include <mutex>
 
 #include "cli/cli_views.h"
+#include "core/port_core.h"
 #include "core/product_identity.h"
 #include "scripts/command_image.h"
 #include "scripts/script_list_rows.h"
-#include "scripts/script_record.h"
-#include "serial/com_test.h"
-#include "serial/error_reporter.h"
-#include "serial/serial_link.h"
-#include "serial/status_log.h"
-#include "terminal/capture_log.h"
-#include "transfer/receive_dispatcher.h"
 #include "transfer/report_texts.h"
-#include "transfer/transfer.h"
 
 namespace tavrin::cli {
 namespace {
@@ -34,7 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kCancelGrace = 5s;         // a cancelled transfer must end within this
 constexpr auto kComTestDefaultWait = 5s;  // comtest without --timeout
 constexpr auto kMainPollPeriod = 100ms;   // the main thread looks at signals this often
-constexpr const char* kCommandImageName = "CmdUrtFile.urt";
 
 // Ctrl+C and SIGTERM reach the run as a readable file descriptor rather than as a
 // handler, so nothing but the main thread ever sees them. Blocked before any thread
@@ -85,9 +77,13 @@ class TempDir {
 };
 
 // --trace: every byte on the line, hex, with the time since the start.
-class Tracer {
+class Tracer final : public core::LineTrace {
  public:
   explicit Tracer(bool enabled) : enabled_(enabled) {}
+  void Sent(std::span<const std::uint8_t> bytes) override { Dump("PC>", bytes); }
+  void Received(std::span<const std::uint8_t> bytes) override { Dump("<TG", bytes); }
+
+ private:
   void Dump(const char* direction, std::span<const std::uint8_t> bytes) {
     if (!enabled_ || bytes.empty()) return;
     const double t = std::chrono::duration<double>(Clock::now() - start_).count();
@@ -107,50 +103,9 @@ class Tracer {
     std::fwrite(line.data(), 1, line.size(), stderr);
   }
 
- private:
   bool enabled_;
   std::mutex mutex_;
   Clock::time_point start_ = Clock::now();
-};
-
-class LinkTransferPort final : public transfer::TransferPort {
- public:
-  explicit LinkTransferPort(Tracer& tracer) : tracer_(tracer) {}
-  void Attach(serial::SerialLink& link) { link_ = &link; }
-  std::size_t Write(std::span<const std::uint8_t> bytes) override {
-    tracer_.Dump("PC>", bytes);
-    return link_ ? link_->WriterGeneric(bytes) : 0;
-  }
-  void PurgeReceive() override {
-    if (link_) link_->PurgeReceive();
-  }
-
- private:
-  Tracer& tracer_;
-  serial::SerialLink* link_ = nullptr;
-};
-
-class TracingReceiver final : public serial::ReceiveHandler {
- public:
-  TracingReceiver(serial::ReceiveHandler& inner, Tracer& tracer) : inner_(inner), tracer_(tracer) {}
-  void OutputABuffer(std::span<std::uint8_t> block) override {
-    tracer_.Dump("<TG", block);
-    inner_.OutputABuffer(block);
-  }
-
- private:
-  serial::ReceiveHandler& inner_;
-  Tracer& tracer_;
-};
-
-class ComTestAdapter final : public transfer::ComTestReceiver {
- public:
-  explicit ComTestAdapter(serial::ComTest& test) : test_(test) {}
-  bool TestActive() const override { return test_.Active(); }
-  void ComTestReceive(std::span<const std::uint8_t> block) override { test_.ComTestReceive(block); }
-
- private:
-  serial::ComTest& test_;
 };
 
 // Keeps the payload of the first test frame that comes back.
@@ -183,41 +138,24 @@ class FirstPayload final : public serial::ComTestView {
 struct Session {
   explicit Session(const CliOptions& options)
       : errors(options.trace),
-        reporter(errors),
-        capture(temp.Path(), output, reporter),
         view(::isatty(STDERR_FILENO) == 1,
              options.command == Command::kDownload
                  ? std::optional<std::filesystem::path>(options.output)
                  : std::nullopt),
         tracer(options.trace),
-        port(tracer),
-        transfer({port, view, capture, clock, errors, status}),
-        dispatcher(transfer, capture, errors),
-        receiver(dispatcher, tracer),
-        comTest(firstPayload),
-        comTestAdapter(comTest),
-        link(receiver, status, reporter) {
-    port.Attach(link);
-    dispatcher.SetComTest(&comTestAdapter);
-  }
+        core({output, view, errors, firstPayload}, {temp.Path(),
+                                                    serial::PosixDeviceFactory(),
+                                                    {},
+                                                    nullptr,
+                                                    options.trace ? &tracer : nullptr}) {}
 
   TempDir temp;
   StdoutSink output;
   StderrErrorSink errors;
-  serial::ErrorReporter reporter;
-  serial::StatusLog status;
-  terminal::CaptureLog capture;
   CliTransferView view;
-  transfer::SystemClock clock;
   Tracer tracer;
-  LinkTransferPort port;
-  transfer::Transfer transfer;
-  transfer::ReceiveDispatcher dispatcher;
-  TracingReceiver receiver;
   FirstPayload firstPayload;
-  serial::ComTest comTest;
-  ComTestAdapter comTestAdapter;
-  serial::SerialLink link;
+  core::PortCore core;
 };
 
 void PrintFileAccessError() {
@@ -226,12 +164,12 @@ void PrintFileAccessError() {
 }
 
 int Connect(Session& session, const CliOptions& options) {
-  switch (session.link.OpenPort(options.port)) {
+  switch (session.core.Connect(options.port)) {
     case serial::OpenOutcome::kConnected:
       std::fprintf(stderr, "Connected: %s\n", serial::ConnectionSummary(options.port).c_str());
       return exit_status::kSuccess;
     case serial::OpenOutcome::kOpenedNotConnected:
-      session.link.ClosePort();
+      session.core.Disconnect();
       return exit_status::kPortNotAvailable;
     case serial::OpenOutcome::kNotAvailable:
       std::fprintf(stderr, "%s: %s\n", std::string(serial::kPortOpenCaption).c_str(),
@@ -247,14 +185,14 @@ int Connect(Session& session, const CliOptions& options) {
 bool WaitForTransfer(Session& session, const CliOptions& options, SignalWatch& signals) {
   const auto started = Clock::now();
   std::optional<Clock::time_point> cancelledAt;
-  while (!session.transfer.WaitUntilFinished(
+  while (!session.core.WaitTransfer(
       std::chrono::duration_cast<std::chrono::milliseconds>(kMainPollPeriod))) {
     const bool timedOut =
         options.timeoutSeconds &&
         Clock::now() - started > std::chrono::duration<double>(*options.timeoutSeconds);
     if (!cancelledAt && (signals.Raised() || timedOut || session.errors.Fatal())) {
       if (timedOut) std::fprintf(stderr, "tavrin-cli: --timeout expired, cancelling\n");
-      session.transfer.Cancel();
+      session.core.Cancel();
       cancelledAt = Clock::now();
     }
     if (cancelledAt && Clock::now() - *cancelledAt > kCancelGrace) return false;
@@ -264,7 +202,7 @@ bool WaitForTransfer(Session& session, const CliOptions& options, SignalWatch& s
 
 void SaveLog(Session& session, const CliOptions& options) {
   if (options.log.empty()) return;
-  const auto result = session.capture.Save(options.log);
+  const auto result = session.core.SaveLog(options.log);
   std::fprintf(stderr, "%s: %s\n", result.caption.c_str(), result.text.c_str());
 }
 
@@ -272,7 +210,8 @@ void SaveLog(Session& session, const CliOptions& options) {
 void KeepCaptureIfFatal(Session& session) {
   if (!session.errors.Fatal()) return;
   session.temp.Keep();
-  std::fprintf(stderr, "tavrin-cli: the capture is kept in %s\n", session.capture.Path().c_str());
+  std::fprintf(stderr, "tavrin-cli: the capture is kept in %s\n",
+               session.core.CapturePath().c_str());
 }
 
 int TransferStatus(Session& session, const CliOptions& options) {
@@ -296,22 +235,14 @@ int RunTransfer(const CliOptions& options) {
     std::fprintf(stderr, "tavrin-cli: cannot create a temporary directory\n");
     return exit_status::kLinkFailed;
   }
-  transfer::DownloadPlan plan;
-  if (options.command == Command::kDownload) {
-    auto table = scripts::PrepareDownload(options.argument, session.temp.Path());
-    if (!table) {
-      PrintFileAccessError();
-      return exit_status::kBadFile;
-    }
-    plan = {options.argument, session.temp.Path(), {}};
-    for (const auto& header : *table) plan.headerData.push_back(scripts::EncodeHeaderData(header));
-  }
   if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
 
   if (options.command == Command::kUpload) {
-    session.transfer.StartUpload(options.argument);
-  } else {
-    session.transfer.StartDownload(session.temp.Path() / kCommandImageName, std::move(plan));
+    session.core.StartUpload(options.argument);
+  } else if (session.core.StartDownload(options.argument) != core::DownloadStart::kStarted) {
+    PrintFileAccessError();
+    session.core.Disconnect();
+    return exit_status::kBadFile;
   }
   const bool ended = WaitForTransfer(session, options, signals);
   if (!ended) {
@@ -319,7 +250,7 @@ int RunTransfer(const CliOptions& options) {
     std::fflush(stdout);
     std::_Exit(exit_status::kTransferFailed);
   }
-  session.link.ClosePort();
+  session.core.Disconnect();
   SaveLog(session, options);
   KeepCaptureIfFatal(session);
   return TransferStatus(session, options);
@@ -329,9 +260,8 @@ int RunComTest(const CliOptions& options) {
   SignalWatch signals;
   Session session(options);
   if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
-  session.comTest.SetActive(true);
-  const auto sent = serial::SendTestFrame(
-      options.argument, [&](std::span<const std::uint8_t> b) { return session.port.Write(b); });
+  session.core.SetComTestActive(true);
+  const auto sent = session.core.SendTestText(options.argument);
   std::optional<std::string> payload;
   if (sent == serial::TestSendResult::kTooLong) {
     std::fprintf(stderr, "%s: %s\n", std::string(serial::kTestTooLongCaption).c_str(),
@@ -344,8 +274,8 @@ int RunComTest(const CliOptions& options) {
     payload = session.firstPayload.Wait(limit, signals);
     if (!payload) std::fprintf(stderr, "tavrin-cli: no test frame came back\n");
   }
-  session.comTest.SetActive(false);
-  session.link.ClosePort();
+  session.core.SetComTestActive(false);
+  session.core.Disconnect();
   if (session.errors.Fatal()) return exit_status::kLinkFailed;
   if (!payload) return exit_status::kTransferFailed;
   std::fwrite(payload->data(), 1, payload->size(), stdout);
