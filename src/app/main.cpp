@@ -3,6 +3,7 @@
 // released after it; destroying the window runs the shut-down sequence. The window opens
 // maximised. Exit code 0 when start-up fails, 1 when the program ran and was closed.
 #include <QApplication>
+#include <QScreen>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -23,6 +24,7 @@ constexpr const char* kCouldNotStart = "Tavrin couldn't start!";
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   using namespace tavrin::app;
+  namespace serial = tavrin::serial;
 
   QtPrompts prompts;
   // A fatal link error ends the process where it stands, after its report was shown: the
@@ -35,13 +37,19 @@ int main(int argc, char** argv) {
     std::error_code error;
     std::filesystem::path workDir = std::filesystem::current_path(error);
     if (error) throw std::filesystem::filesystem_error("current directory", error);
-    window = std::make_unique<MainWindow>(MainWindowDeps{prompts, settingsStore, errors, workDir});
+    MainWindowDeps deps{prompts, settingsStore, errors, workDir, serial::PosixDeviceFactory(),
+                        serial::LinkTimings{}, {}};
+    window = std::make_unique<MainWindow>(std::move(deps));
   } catch (const std::exception&) {
     prompts.Message(nullptr, QString::fromLatin1(kErrorBoxCaption),
                     QString::fromLatin1(kCouldNotStart), PromptIcon::kNone);
     return kStartFailed;
   }
   errors.SetOwner(window.get());
+  // Maximised whatever the window manager does; without one the screen's size stands in.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    window->setGeometry(screen->availableGeometry());
+  }
   window->showMaximized();
   QApplication::exec();
   window.reset();
