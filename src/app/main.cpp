@@ -37,8 +37,13 @@ int main(int argc, char** argv) {
     std::error_code error;
     std::filesystem::path workDir = std::filesystem::current_path(error);
     if (error) throw std::filesystem::filesystem_error("current directory", error);
-    MainWindowDeps deps{prompts, settingsStore, errors, workDir, serial::PosixDeviceFactory(),
-                        serial::LinkTimings{}, {}};
+    MainWindowDeps deps{prompts,
+                        settingsStore,
+                        errors,
+                        workDir,
+                        serial::PosixDeviceFactory(),
+                        serial::LinkTimings{},
+                        {}};
     window = std::make_unique<MainWindow>(std::move(deps));
   } catch (const std::exception&) {
     prompts.Message(nullptr, QString::fromLatin1(kErrorBoxCaption),

@@ -45,9 +45,13 @@ class FakePrompts final : public UserPrompts {
   std::optional<QString> Answer(const FileDialogSpec& spec) {
     dialogs.push_back(spec);
     if (fileAnswers.empty()) return std::nullopt;
-    auto answer = fileAnswers.front();
+    // Taken by value of the QString: GCC 12 takes a copy of the optional for an
+    // uninitialised read (a false -Wmaybe-uninitialized).
+    const bool given = fileAnswers.front().has_value();
+    const QString name = given ? *fileAnswers.front() : QString();
     fileAnswers.pop_front();
-    return answer;
+    if (!given) return std::nullopt;
+    return name;
   }
 };
 
