@@ -42,8 +42,10 @@ demo: build
 
 # The window on the simulated target: the target on a pseudo-terminal, the program started
 # with TAVRIN_PORT naming it; the target is stopped when the program exits.
+# SIM_ARGS go to the target, e.g. make run SIM_ARGS="--baud 115200" paces it like a UART.
+SIM_ARGS ?=
 run: build
-	@bash scripts/run-gui.sh $(BUILD)
+	@bash scripts/run-gui.sh $(BUILD) $(SIM_ARGS)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -3,8 +3,10 @@
 # The program starts in a scratch folder holding sample.urt and sample.dsf (its file dialogs
 # open there) with TAVRIN_PORT naming the target's pseudo-terminal, so Connect (Ctrl+N)
 # reaches the target at once. The target is stopped when the program exits.
+# Usage: run-gui.sh [BUILD_DIR [TARGET OPTIONS...]], e.g. run-gui.sh build --baud 115200
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
+shift || true
 work=$(mktemp -d)
 sim_pid=""
 cleanup() {
@@ -17,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 
 "$build/sim/tavrin-sample-files" "$work" >/dev/null
-"$build/sim/tavrin-target-sim" --pty >"$work/sim.out" 2>"$work/sim.err" &
+"$build/sim/tavrin-target-sim" --pty "$@" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
 port=$(head -n 1 "$work/sim.out")

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QWidget>
+#include <cstdio>
 
 namespace tavrin::app {
 
@@ -144,6 +145,12 @@ void QueuedErrorSink::SetOwner(QWidget* owner) {
 
 void QueuedErrorSink::ShowError(const std::string& text) {
   Enqueue({text, false});
+}
+
+void QueuedErrorSink::Debug(std::string_view text) {
+  std::string line(text);
+  if (line.empty() || line.back() != '\n') line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void QueuedErrorSink::EndProcess() {

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/user_prompts.h"
@@ -81,6 +82,8 @@ class QueuedErrorSink final : public serial::ErrorSink {
 
   void ShowError(const std::string& text) override;
   void EndProcess() override;
+  // The debug output on standard error, one line for each text.
+  void Debug(std::string_view text) override;
 
  private:
   struct Item {

@@ -142,6 +142,7 @@ void ApplyDisconnectSteps(ControlStates& s) {
 }
 
 void ApplyUploadStartSteps(ControlStates& s) {
+  s.pauseShowsContinue = false;  // a transfer starts unpaused
   s.progressLabelText = kUploadingText;
   s.progressLabelShown = true;
   s.menu[cmd::kComPortTesting] = false;
@@ -151,6 +152,7 @@ void ApplyUploadStartSteps(ControlStates& s) {
 }
 
 void ApplyDownloadStartSteps(ControlStates& s) {
+  s.pauseShowsContinue = false;
   s.progressLabelText = kDownloadingText;
   s.progressLabelShown = true;
   SetUploadStartOffered(s, false);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include <random>
 
 #include "app/command_ids.h"
+#include "app/line_input_box.h"
 #include "app/main_toolbar.h"
 #include "app/main_window.h"
 #include "app/transfer_panel.h"
@@ -117,6 +119,7 @@ TEST_F(MainWindowTest, FilesLeftByACancelledDownloadKeepTheDirectoryButNotTheCap
 TEST_F(MainWindowTest, F3WhileNotConnectedDoesNothing) {
   Open();
   ShowActive();
+  EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(window_->Terminal()));
   QTest::keyClick(window_.get(), Qt::Key_F3);
   QTest::keyClick(window_.get(), Qt::Key_U, Qt::AltModifier);
   EXPECT_TRUE(prompts_.dialogs.empty());
@@ -125,6 +128,22 @@ TEST_F(MainWindowTest, F3WhileNotConnectedDoesNothing) {
   ASSERT_EQ(prompts_.dialogs.size(), 1u);
   EXPECT_EQ(prompts_.dialogs[0].title, "Save Log File As");
   EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Log Files (*.Log)"});
+}
+
+TEST_F(MainWindowTest, LineInputToggleShowsTheBoxFullWidthAndHidesItAgain) {
+  Open();
+  ShowActive();
+  const QRect hiddenOutput = window_->Output()->geometry();
+  window_->DispatchCommand(panel::kLineInputToggle);
+  const QRect shown = window_->LineInput()->geometry();
+  EXPECT_EQ(shown.width(), window_->centralWidget()->width());
+  EXPECT_EQ(shown.height(), 70);
+  EXPECT_LT(window_->Output()->geometry().height(), hiddenOutput.height());
+  EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(window_->LineInput()));
+  window_->DispatchCommand(panel::kLineInputToggle);
+  EXPECT_EQ(window_->LineInput()->geometry().size(), QSize(0, 0));
+  EXPECT_EQ(window_->Output()->geometry(), hiddenOutput);
+  EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(window_->LineInput()));
 }
 
 TEST_F(MainWindowTest, SaveWhenNothingWasCapturedSaysBufferIsEmptyAndLeavesNoFile) {
@@ -202,10 +221,14 @@ TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdle) {
   EXPECT_FALSE(ToolbarOn(tb::kUpload));
   EXPECT_TRUE(ToolbarOn(tb::kCancel));
 
-  ASSERT_TRUE(PumpUntil([&] {
-    return !window_->Core().TransferActive() && OutputText().contains("Upload Success") &&
-           MenuOn(cmd::kUpload);
-  }));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        return !window_->Core().TransferActive() && OutputText().contains("Upload Success") &&
+               MenuOn(cmd::kUpload);
+      },
+      60000))
+      << "output: " << OutputText().toStdString() << "\nsent: " << sent.size()
+      << " transfer active: " << window_->Core().TransferActive();
   QCoreApplication::processEvents();
 
   ASSERT_GE(total.size(), 2u);
