@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   QtPrompts prompts;
   // A fatal link error ends the process where it stands, after its report was shown: the
   // shut-down sequence does not run, so the capture file stays on disk.
-  QueuedErrorSink errors(&application, prompts, [] { std::_Exit(0); });
+  QueuedErrorSink errors(prompts, [] { std::_Exit(0); });
   SettingsStore settingsStore;
 
   std::unique_ptr<MainWindow> window;

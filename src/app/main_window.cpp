@@ -65,7 +65,7 @@ QStringList ExtraPortNames() {
 
 }  // namespace
 
-MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView_(this, *this) {
+MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView_(*this) {
   // Creation steps, in order: caption, toolbar, port settings at their defaults, panel,
   // child windows, rule U, temporary directory and capture file, rule R, working files of
   // earlier runs, toolbar states, focus, stored settings.

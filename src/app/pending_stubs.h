@@ -24,6 +24,7 @@
 #include <functional>
 #include <span>
 
+#include "app/ui_queue.h"
 #include "app/user_prompts.h"
 #include "serial/port_settings.h"
 #include "terminal/output_sink.h"
@@ -61,17 +62,15 @@ class OutputViewSink final : public terminal::OutputSink {
   void Show(std::span<const std::uint8_t> bytes, terminal::ColourMark colour) override {
     QByteArray copy(reinterpret_cast<const char*>(bytes.data()),
                     static_cast<qsizetype>(bytes.size()));
-    QMetaObject::invokeMethod(
-        view_, [view = view_, copy, colour] { view->AppendBlock(copy, colour); },
-        Qt::QueuedConnection);
+    queue_.Post([view = view_, copy, colour] { view->AppendBlock(copy, colour); });
   }
   void ClearOutput() override {
-    QMetaObject::invokeMethod(
-        view_, [view = view_] { view->clear(); }, Qt::QueuedConnection);
+    queue_.Post([view = view_] { view->clear(); });
   }
 
  private:
   OutputView* view_;
+  UiQueue queue_;
 };
 
 // Placeholder: the terminal screen window, which holds the focus and takes typed keys.

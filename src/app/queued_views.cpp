@@ -1,6 +1,5 @@
 #include "app/queued_views.h"
 
-#include <QMetaObject>
 #include <QWidget>
 #include <cstdio>
 
@@ -24,16 +23,14 @@ struct QueuedTransferView::Question {
   }
 };
 
-QueuedTransferView::QueuedTransferView(QObject* context, transfer::TransferView& uiView)
-    : context_(context), uiView_(uiView) {}
+QueuedTransferView::QueuedTransferView(transfer::TransferView& uiView) : uiView_(uiView) {}
 
 QueuedTransferView::~QueuedTransferView() {
   Abandon();
 }
 
 void QueuedTransferView::Post(std::function<void(transfer::TransferView&)> call) {
-  QMetaObject::invokeMethod(
-      context_, [view = &uiView_, call = std::move(call)] { call(*view); }, Qt::QueuedConnection);
+  queue_.Post([view = &uiView_, call = std::move(call)] { call(*view); });
 }
 
 void QueuedTransferView::SetSendIndicator(bool shown) {
@@ -112,8 +109,8 @@ std::optional<std::filesystem::path> QueuedTransferView::AskDownloadSavePath() {
     if (abandoned_) return std::nullopt;
     questions_.push_back(question);
   }
-  // The lambda holds the question: a call dropped with the window leaves it unanswered,
-  // and Abandon answers it instead.
+  // The call holds the question: a call dropped with the window leaves it unanswered, and
+  // Abandon answers it instead.
   Post([question](transfer::TransferView& v) { question->Answer(v.AskDownloadSavePath()); });
   std::unique_lock lock(question->mutex);
   // Bounded by the operator's answer or by the window's Abandon.
@@ -135,16 +132,19 @@ void QueuedTransferView::Abandon() {
   for (auto& question : waiting) question->Answer(std::nullopt);
 }
 
-QueuedErrorSink::QueuedErrorSink(QObject* context, UserPrompts& prompts,
-                                 std::function<void()> endProcess)
-    : context_(context), prompts_(prompts), endProcess_(std::move(endProcess)) {}
+QueuedErrorSink::QueuedErrorSink(UserPrompts& prompts, std::function<void()> endProcess)
+    : prompts_(prompts), endProcess_(std::move(endProcess)) {}
 
 void QueuedErrorSink::SetOwner(QWidget* owner) {
   owner_ = owner;
 }
 
 void QueuedErrorSink::ShowError(const std::string& text) {
-  Enqueue({text, false});
+  // The queue runs one call at a time: a later report or the end waits for this box.
+  queue_.Post([this, text] {
+    prompts_.Message(owner_.data(), kErrorBoxCaption, QString::fromStdString(text),
+                     PromptIcon::kNone);
+  });
 }
 
 void QueuedErrorSink::Debug(std::string_view text) {
@@ -154,38 +154,9 @@ void QueuedErrorSink::Debug(std::string_view text) {
 }
 
 void QueuedErrorSink::EndProcess() {
-  Enqueue({{}, true});
-}
-
-void QueuedErrorSink::Enqueue(Item item) {
-  {
-    std::lock_guard lock(mutex_);
-    items_.push_back(std::move(item));
-  }
-  QMetaObject::invokeMethod(
-      context_, [this] { Pump(); }, Qt::QueuedConnection);
-}
-
-void QueuedErrorSink::Pump() {
-  if (showing_) return;  // the open box's pump goes on after it closes
-  showing_ = true;
-  for (;;) {
-    Item item;
-    {
-      std::lock_guard lock(mutex_);
-      if (items_.empty()) break;
-      item = std::move(items_.front());
-      items_.pop_front();
-    }
-    if (item.end) {
-      showing_ = false;
-      if (endProcess_) endProcess_();
-      return;
-    }
-    prompts_.Message(owner_.data(), kErrorBoxCaption, QString::fromStdString(item.text),
-                     PromptIcon::kNone);
-  }
-  showing_ = false;
+  queue_.Post([this] {
+    if (endProcess_) endProcess_();
+  });
 }
 
 }  // namespace tavrin::app

@@ -4,14 +4,12 @@
 //   thread, queued, with owning copies of its arguments (a path or text handed in is valid
 //   only during the call). Only the download's save question waits for its answer.
 // - QueuedErrorSink shows each report in a message box on the UI thread, one after the
-//   other, and ends the program after the boxes queued before the end was asked for.
+//   other, and ends the program after the boxes of the reports made before the end.
 // Neither ever waits on the UI thread while holding a lock the UI thread might need.
 #pragma once
 
-#include <QObject>
 #include <QPointer>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ui_queue.h"
 #include "app/user_prompts.h"
 #include "serial/error_reporter.h"
 #include "transfer/transfer_view.h"
@@ -30,9 +29,9 @@ namespace tavrin::app {
 
 class QueuedTransferView final : public transfer::TransferView {
  public:
-  // `uiView` is called on the thread of `context` only; queued calls still pending when
-  // `context` is destroyed are dropped. `context` outlives every engine thread that calls.
-  QueuedTransferView(QObject* context, transfer::TransferView& uiView);
+  // Made on the UI thread; `uiView` is called there only. Calls still queued when this
+  // view is destroyed are dropped; it outlives every engine thread that calls it.
+  explicit QueuedTransferView(transfer::TransferView& uiView);
   ~QueuedTransferView() override;
 
   void SetSendIndicator(bool shown) override;
@@ -64,7 +63,7 @@ class QueuedTransferView final : public transfer::TransferView {
   struct Question;
   void Post(std::function<void(transfer::TransferView&)> call);
 
-  QObject* context_;
+  UiQueue queue_;
   transfer::TransferView& uiView_;
   std::mutex mutex_;
   bool abandoned_ = false;
@@ -75,7 +74,8 @@ class QueuedErrorSink final : public serial::ErrorSink {
  public:
   // `endProcess` runs on the UI thread once every report made before EndProcess has been
   // shown and closed.
-  QueuedErrorSink(QObject* context, UserPrompts& prompts, std::function<void()> endProcess);
+  // Made on the UI thread.
+  QueuedErrorSink(UserPrompts& prompts, std::function<void()> endProcess);
 
   // The window that owns the message boxes (null: none). UI thread.
   void SetOwner(QWidget* owner);
@@ -86,20 +86,10 @@ class QueuedErrorSink final : public serial::ErrorSink {
   void Debug(std::string_view text) override;
 
  private:
-  struct Item {
-    std::string text;
-    bool end = false;
-  };
-  void Enqueue(Item item);
-  void Pump();  // UI thread
-
-  QObject* context_;
+  UiQueue queue_;
   UserPrompts& prompts_;
   std::function<void()> endProcess_;
   QPointer<QWidget> owner_;
-  std::mutex mutex_;
-  std::deque<Item> items_;
-  bool showing_ = false;  // UI thread: a box is open, the pump is not re-entered
 };
 
 // The caption of a report box: the system's default, since the report gives none.

@@ -41,9 +41,8 @@ class RecordingView final : public transfer::TransferView {
 };
 
 TEST(QueuedTransferView, WorkerCallsArriveOnTheUiThreadInOrderWithCopies) {
-  QObject context;
   RecordingView ui;
-  QueuedTransferView view(&context, ui);
+  QueuedTransferView view(ui);
   std::thread worker([&] {
     for (std::uint32_t i = 1; i <= 3; ++i) view.SetSent(i);
     {
@@ -64,10 +63,9 @@ TEST(QueuedTransferView, WorkerCallsArriveOnTheUiThreadInOrderWithCopies) {
 }
 
 TEST(QueuedTransferView, SaveQuestionWaitsForTheUiAnswer) {
-  QObject context;
   RecordingView ui;
   ui.answer = "/tmp/saved.dbf";
-  QueuedTransferView view(&context, ui);
+  QueuedTransferView view(ui);
   auto asked = std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); });
   ASSERT_TRUE(PumpUntil(
       [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
@@ -78,8 +76,7 @@ TEST(QueuedTransferView, AbandonAnswersAWaitingQuestionWithNothing) {
   RecordingView ui;
   std::optional<std::future<std::optional<std::filesystem::path>>> asked;
   {
-    QObject context;
-    QueuedTransferView view(&context, ui);
+    QueuedTransferView view(ui);
     asked = std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); });
     // The window goes away before its event loop ran the question.
     view.Abandon();
@@ -91,11 +88,9 @@ TEST(QueuedTransferView, AbandonAnswersAWaitingQuestionWithNothing) {
 }
 
 TEST(QueuedErrorSink, ShowsEveryReportThenEndsTheProgram) {
-  QObject context;
   testing::FakePrompts prompts;
   std::vector<std::size_t> boxesShownAtEnd;
-  QueuedErrorSink sink(&context, prompts,
-                       [&] { boxesShownAtEnd.push_back(prompts.messages.size()); });
+  QueuedErrorSink sink(prompts, [&] { boxesShownAtEnd.push_back(prompts.messages.size()); });
   std::thread worker([&] {
     sink.ShowError("Error 5: ReadFile.\n\rInput/output error\r\n");
     sink.ShowError("Error 5: WriteFile.\n\rInput/output error\r\n");
