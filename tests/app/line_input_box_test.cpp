@@ -16,6 +16,10 @@ struct EnterRow {
   std::string expected;  // bytes sent ("" : nothing)
 };
 
+void PrintTo(const EnterRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
 class LineInputEnter : public ::testing::TestWithParam<EnterRow> {};
 
 TEST_P(LineInputEnter, SendsTheCaretLineAndInsertsALineBreak) {

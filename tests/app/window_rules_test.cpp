@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "app/command_ids.h"
@@ -82,6 +83,10 @@ struct StateRow {
   std::function<ControlStates()> make;
   Column expected;
 };
+
+void PrintTo(const StateRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class StateTable : public ::testing::TestWithParam<StateRow> {};
 
@@ -166,6 +171,11 @@ struct LayoutRow {
   PixelRect panel, output, lineInput;
   int usable;
 };
+
+void PrintTo(const LayoutRow& row, std::ostream* os) {
+  *os << row.width << "x" << row.height << " u" << row.baseUnit
+      << (row.shown ? " line input shown" : " line input hidden");
+}
 
 class Layout : public ::testing::TestWithParam<LayoutRow> {};
 
