@@ -131,6 +131,8 @@ void TransferPanel::SetFileName(const QString& path) {
 
 void TransferPanel::SetConnectionSummary(const QString& summary) {
   summary_->setText(summary);
+  // The field is as wide as "COM1  115200  8 N 1"; a longer port name shows whole here.
+  summary_->setToolTip(summary.trimmed());
 }
 
 void TransferPanel::SetSendIndicator(bool shown) {
