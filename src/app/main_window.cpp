@@ -339,13 +339,13 @@ void MainWindow::Disconnect() {
 }
 
 void MainWindow::Save() {
-  FileDialogSpec spec;
-  spec.title = QStringLiteral("Save Log File As");
-  spec.filters = QStringList{QStringLiteral("Log Files (*.Log)")};
-  spec.defaultSuffix = QStringLiteral("LOG");
-  spec.mustExist = false;
-  spec.confirmOverwrite = true;
-  const std::optional<QString> chosen = deps_.prompts.SaveFile(this, spec);
+  FileDialogSpec dialog;
+  dialog.title = QStringLiteral("Save Log File As");
+  dialog.filters = QStringList{QStringLiteral("Log Files (*.Log)")};
+  dialog.defaultSuffix = QStringLiteral("LOG");
+  dialog.mustExist = false;
+  dialog.confirmOverwrite = true;
+  const std::optional<QString> chosen = deps_.prompts.SaveFile(this, dialog);
   if (!chosen) return;
   const terminal::SaveResult result = core_->SaveLog(ToPath(*chosen));
   // None of the Save boxes has an owner window.
@@ -358,12 +358,12 @@ void MainWindow::Clear() {
 }
 
 void MainWindow::Upload() {
-  FileDialogSpec spec;
-  spec.title = QStringLiteral("Send File");
-  spec.filters = QStringList{QStringLiteral("URT Files (*.URT)")};
-  spec.mustExist = true;
-  spec.confirmOverwrite = false;
-  const std::optional<QString> chosen = deps_.prompts.OpenFile(this, spec);
+  FileDialogSpec dialog;
+  dialog.title = QStringLiteral("Send File");
+  dialog.filters = QStringList{QStringLiteral("URT Files (*.URT)")};
+  dialog.mustExist = true;
+  dialog.confirmOverwrite = false;
+  const std::optional<QString> chosen = deps_.prompts.OpenFile(this, dialog);
   if (!chosen) return;
   ApplyUploadStartSteps(states_);
   ApplyStates();
@@ -478,13 +478,13 @@ void MainWindow::ShowMessage(const std::string& caption, const std::string& text
 }
 
 std::optional<std::filesystem::path> MainWindow::AskDownloadSavePath() {
-  FileDialogSpec spec;
-  spec.title = QStringLiteral("Save Downloaded File");
-  spec.filters = QStringList{QStringLiteral("Downloaded BIN File (*.dbf)")};
-  spec.defaultSuffix = QStringLiteral("dbf");
-  spec.mustExist = false;
-  spec.confirmOverwrite = true;
-  const std::optional<QString> chosen = deps_.prompts.SaveFile(nullptr, spec);
+  FileDialogSpec dialog;
+  dialog.title = QStringLiteral("Save Downloaded File");
+  dialog.filters = QStringList{QStringLiteral("Downloaded BIN File (*.dbf)")};
+  dialog.defaultSuffix = QStringLiteral("dbf");
+  dialog.mustExist = false;
+  dialog.confirmOverwrite = true;
+  const std::optional<QString> chosen = deps_.prompts.SaveFile(nullptr, dialog);
   if (!chosen) return std::nullopt;
   return ToPath(*chosen);
 }
