@@ -29,12 +29,14 @@ fuzz: deps
 	bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 # Line efficiency and CPU share of uploads and downloads through tavrin-cli against the
-# simulated target paced like a UART (Release, build-bench); fails when a target is missed.
+# simulated target paced like a UART, then the output window fed at 921600 baud for 60 s
+# (Release, build-bench); fails when a target is missed.
 .PHONY: bench
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAVRIN_BUILD_BENCH=ON >/dev/null
-	cmake --build build-bench -j $(JOBS) --target tavrin_line_bench
+	cmake --build build-bench -j $(JOBS) --target tavrin_line_bench tavrin_output_view_bench
 	build-bench/bench/tavrin_line_bench
+	build-bench/bench/tavrin_output_view_bench
 
 # Headless: the simulated target and an upload and a download through tavrin-cli.
 demo: build
@@ -48,4 +50,4 @@ run: build
 	@bash scripts/run-gui.sh $(BUILD) $(SIM_ARGS)
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-release

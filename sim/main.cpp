@@ -2,7 +2,8 @@
 //
 //   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
-//                     [--noise-in RATE] [--region-delay MS] [--record FILE]
+//                     [--noise-in RATE] [--region-delay MS] [--record FILE] [--chunk N]
+//                     [--latency MS]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -24,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/delayed_stream.h"
 #include "sim/fd_stream.h"
 #include "sim/noisy_stream.h"
 #include "sim/paced_stream.h"
@@ -36,7 +38,9 @@ using namespace tavrin::sim;
 struct Options {
   std::string device;  // empty: a pseudo-terminal
   TargetConfig config;
-  unsigned baud = 0;  // 0: no pacing
+  unsigned baud = 0;                     // 0: no pacing
+  std::size_t chunk = 0;                 // 0: no groups (needs pacing)
+  std::chrono::milliseconds latency{0};  // held back before what the target sends
   double noiseOut = 0.0;
   double noiseIn = 0.0;
   std::string record;  // where the frames of the packet phase are written at the end
@@ -47,11 +51,16 @@ void PrintUsage() {
                "usage: tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N]\n"
                "                         [--seed N] [--identity HEX] [--packet-size N]\n"
                "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
-               "                         [--region-delay MS] [--record FILE]\n"
+               "                         [--region-delay MS] [--record FILE] [--chunk N]\n"
+               "                         [--latency MS]\n"
                "  --noise damages what the target sends, --noise-in what it receives\n"
+               "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n"
                "  --region-delay: wait this long before offering a download's first region\n"
                "  --record: at the end, write the frames received after the who-am-I reply\n"
-               "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n  scenarios:");
+               "  --chunk: with --baud, send in groups of 1..N bytes (sizes from --seed)\n"
+               "  --latency: what the target sends reaches the PC MS later (a USB\n"
+               "             adapter's latency timer)\n"
+               "  scenarios:");
   for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
   std::fprintf(stderr, "\n  faults:");
   for (auto name : FaultNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
@@ -104,6 +113,12 @@ bool ApplyOption(std::string_view name, const std::string& value, Options& optio
     config.regionReadyDelay = std::chrono::milliseconds(milliseconds);
   } else if (name == "--record") {
     options.record = value;
+  } else if (name == "--chunk") {
+    return ParseNumber(value, options.chunk) && options.chunk > 0;
+  } else if (name == "--latency") {
+    unsigned milliseconds = 0;
+    if (!ParseNumber(value, milliseconds)) return false;
+    options.latency = std::chrono::milliseconds(milliseconds);
   } else {
     return false;
   }
@@ -124,6 +139,10 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
       return std::nullopt;
     }
     ++i;
+  }
+  if (options.chunk > 0 && options.baud == 0) {
+    std::fprintf(stderr, "tavrin-target-sim: --chunk needs --baud (groups are paced)\n");
+    return std::nullopt;
   }
   return options;
 }
@@ -216,9 +235,15 @@ int Serve(const Options& options, int signals) {
     stream = noisy.get();
   }
   SteadyPaceClock clock;
+  std::unique_ptr<DelayedStream> delayed;
+  if (options.latency.count() > 0) {
+    delayed = std::make_unique<DelayedStream>(*stream, options.latency, clock);
+    stream = delayed.get();
+  }
   std::unique_ptr<PacedStream> paced;
   if (options.baud > 0) {
-    paced = std::make_unique<PacedStream>(*stream, options.baud, clock);
+    const SendGroups groups{options.chunk, options.config.memorySeed};
+    paced = std::make_unique<PacedStream>(*stream, options.baud, clock, groups);
     stream = paced.get();
   }
 
@@ -229,6 +254,7 @@ int Serve(const Options& options, int signals) {
   std::uint64_t one = 1;
   [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress
   target.Stop();
+  delayed.reset();  // its delivery thread writes to the line: ended before the line closes
   if (!options.record.empty()) RecordFrames(options.record, target);
   close(stop);
   if (line->keeper >= 0) close(line->keeper);

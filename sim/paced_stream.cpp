@@ -22,11 +22,13 @@ void SteadyPaceClock::SleepUntil(TimePoint when) {
   std::this_thread::sleep_until(when);
 }
 
-PacedStream::PacedStream(Stream& inner, unsigned baud, PaceClock& clock)
+PacedStream::PacedStream(Stream& inner, unsigned baud, PaceClock& clock, SendGroups groups)
     : inner_(inner),
       baud_(baud),
       clock_(clock),
       sliceBytes_(std::max<std::size_t>(1, baud / kBitsPerByte / kSlicesPerSecond)),
+      maxGroup_(groups.maxGroup),
+      groupSizes_(groups.seed),
       sendLineFree_(clock.Now()),
       receiveAnchor_(clock.Now()) {}
 
@@ -34,13 +36,18 @@ bool PacedStream::Write(std::span<const std::uint8_t> bytes) {
   const auto start = std::max(clock_.Now(), sendLineFree_);
   std::size_t sent = 0;
   while (sent < bytes.size()) {
-    std::size_t count = std::min(sliceBytes_, bytes.size() - sent);
+    const std::size_t count = NextGroup(bytes.size() - sent);
     clock_.SleepUntil(start + LineTime(sent + count, baud_));
     if (!inner_.Write(bytes.subspan(sent, count))) return false;
     sent += count;
   }
   sendLineFree_ = start + LineTime(bytes.size(), baud_);
   return true;
+}
+
+std::size_t PacedStream::NextGroup(std::size_t left) {
+  if (maxGroup_ == 0) return std::min(sliceBytes_, left);
+  return std::min<std::size_t>(1 + groupSizes_() % maxGroup_, left);
 }
 
 PacedStream::PullResult PacedStream::Pull(std::chrono::milliseconds wait) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <random>
 
 #include "sim/stream.h"
 
@@ -30,6 +31,15 @@ class SteadyPaceClock final : public PaceClock {
 
 constexpr unsigned kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
+// How written bytes reach the inner stream. By default in slices of about 10 ms of line
+// time. With `maxGroup` above 0, in groups of 1..maxGroup bytes, each handed over as soon
+// as its last byte has crossed the line: a UART without a deep FIFO, which passes the
+// line on a few bytes at a time. The sizes come from `seed`, the same on every run.
+struct SendGroups {
+  std::size_t maxGroup = 0;
+  std::uint64_t seed = 0;
+};
+
 // Line time of `bytes` bytes at `baud`.
 constexpr std::chrono::nanoseconds LineTime(std::uint64_t bytes, unsigned baud) {
   return std::chrono::nanoseconds{
@@ -39,7 +49,7 @@ constexpr std::chrono::nanoseconds LineTime(std::uint64_t bytes, unsigned baud) 
 class PacedStream final : public Stream {
  public:
   // `baud` must be above 0. The clock must outlive the stream.
-  PacedStream(Stream& inner, unsigned baud, PaceClock& clock);
+  PacedStream(Stream& inner, unsigned baud, PaceClock& clock, SendGroups groups = {});
 
   long Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout) override;
   bool Write(std::span<const std::uint8_t> bytes) override;
@@ -54,11 +64,15 @@ class PacedStream final : public Stream {
   // Takes what the inner stream has, waiting up to `wait` only when nothing is pending.
   PullResult Pull(std::chrono::milliseconds wait);
   std::size_t DeliverReady(std::span<std::uint8_t> into);
+  // Bytes of the next group a write hands over, at most `left`.
+  std::size_t NextGroup(std::size_t left);
 
   Stream& inner_;
   unsigned baud_;
   PaceClock& clock_;
   std::size_t sliceBytes_;              // bytes written to the inner stream at a time
+  std::size_t maxGroup_;                // 0: slices of sliceBytes_; else groups of 1..this
+  std::mt19937_64 groupSizes_;          // the group sizes (fully specified: same everywhere)
   PaceClock::TimePoint sendLineFree_;   // end of the line time of the last written byte
   PaceClock::TimePoint receiveAnchor_;  // start of the current run of received bytes
   std::uint64_t receiveCount_ = 0;      // bytes of that run (their line time from the anchor)

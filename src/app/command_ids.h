@@ -9,7 +9,7 @@ inline constexpr int kMainMenuId = 102;          // the menu bar
 inline constexpr int kAcceleratorTableId = 103;  // the keys of the menu commands
 inline constexpr int kTransferPanelTemplate = 106;
 inline constexpr int kToolbarId = 112;
-inline constexpr int kOutputWindowId = 130;         // read-only output of received text
+// The output window (130) has its id, kOutputWindowId, next to OutputView.
 inline constexpr int kLineInputId = 131;            // the line input box below it
 inline constexpr int kBitmapLineInputShown = 199;   // toggle picture while the line is shown
 inline constexpr int kBitmapLineInputHidden = 200;  // toggle picture while it is hidden

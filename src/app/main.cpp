@@ -10,8 +10,9 @@
 #include <memory>
 
 #include "app/main_window.h"
-#include "app/pending_stubs.h"
+#include "app/qt_prompts.h"
 #include "app/queued_views.h"
+#include "app/settings_store.h"
 
 namespace {
 

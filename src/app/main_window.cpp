@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMenuBar>
 #include <QStyle>
+#include <algorithm>
 #include <system_error>
 
 #include "app/command_ids.h"
@@ -14,6 +15,7 @@
 #include "app/main_toolbar.h"
 #include "app/transfer_panel.h"
 #include "scripts/temporary_paths.h"
+#include "serial/port_list.h"
 #include "serial/serial_link.h"
 
 namespace tavrin::app {
@@ -54,12 +56,18 @@ PromptIcon ToPromptIcon(terminal::MessageIcon icon) {
   return PromptIcon::kNone;
 }
 
-// The extra names of the Port Settings list: the ports found after COM1..COM4.
+// The extra names of the Port Settings list: the serial ports of this machine, less those
+// that COM1..COM4 already name.
 QStringList ExtraPortNames() {
+  std::vector<std::string> comPaths;
+  for (const serial::Choice& port : serial::ComPortChoices()) {
+    comPaths.push_back(serial::DevicePath(port.text));
+  }
   QStringList names;
-  const std::vector<std::string> all = serial::PortNameChoices();
-  const std::size_t skip = serial::ComPortChoices().size();
-  for (std::size_t i = skip; i < all.size(); ++i) names << QString::fromStdString(all[i]);
+  for (const serial::PortInfo& port : serial::ListPorts().ports) {
+    if (std::find(comPaths.begin(), comPaths.end(), port.devicePath) != comPaths.end()) continue;
+    names << QString::fromStdString(port.name);
+  }
   return names;
 }
 
@@ -150,7 +158,6 @@ void MainWindow::BuildChildren() {
   terminal_ = new TerminalScreenWidget(client_);
   terminal_->setWindowTitle(QStringLiteral("Status Window"));
   output_ = new OutputView(client_);
-  output_->setObjectName(QStringLiteral("richedit%1").arg(kOutputWindowId));
   lineInput_ = new LineInputBox(
       client_, [this] { return core_ && core_->Connected(); },
       [this](std::span<const std::uint8_t> bytes) { return core_->SendLine(bytes); });
@@ -276,12 +283,12 @@ void MainWindow::DispatchCommand(int id) {
     case panel::kPause:
       return TogglePause();
     case cmd::kCopy:
-      return output_->copy();
+      return output_->Copy();
     case cmd::kClear:
       return Clear();
     case cmd::kSelectAll:
       output_->setFocus();
-      output_->selectAll();
+      output_->SelectAll();
       return;
     case cmd::kFind:
       return ShowFind();
@@ -354,6 +361,7 @@ void MainWindow::Save() {
 }
 
 void MainWindow::Clear() {
+  terminal_->ClearScreen();
   core_->ClearLog();
 }
 

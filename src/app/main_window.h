@@ -14,8 +14,13 @@
 #include <map>
 #include <memory>
 
-#include "app/pending_stubs.h"
+#include "app/about_box.h"
+#include "app/find_dialog.h"
+#include "app/output_view.h"
+#include "app/port_settings_dialog.h"
 #include "app/queued_views.h"
+#include "app/settings_store.h"
+#include "app/terminal_screen_widget.h"
 #include "app/user_prompts.h"
 #include "app/window_layout.h"
 #include "app/window_rules.h"

@@ -134,6 +134,17 @@ class FirstPayload final : public serial::ComTestView {
   std::optional<std::string> payload_;
 };
 
+// Real ports; a USB adapter whose latency timer slows every frame is named on stderr.
+core::CoreConfig CoreConfigFor(const std::filesystem::path& tempDir, core::LineTrace* trace) {
+  core::CoreConfig config;
+  config.tempDir = tempDir;
+  config.latencyNotice = [](const std::string& note) {
+    std::fprintf(stderr, "tavrin-cli: %s\n", note.c_str());
+  };
+  config.trace = trace;
+  return config;
+}
+
 // Everything a run with a serial port needs, in the order it must be built.
 struct Session {
   explicit Session(const CliOptions& options)
@@ -143,11 +154,8 @@ struct Session {
                  ? std::optional<std::filesystem::path>(options.output)
                  : std::nullopt),
         tracer(options.trace),
-        core({output, view, errors, firstPayload}, {temp.Path(),
-                                                    serial::PosixDeviceFactory(),
-                                                    {},
-                                                    nullptr,
-                                                    options.trace ? &tracer : nullptr}) {}
+        core({output, view, errors, firstPayload},
+             CoreConfigFor(temp.Path(), options.trace ? &tracer : nullptr)) {}
 
   TempDir temp;
   StdoutSink output;

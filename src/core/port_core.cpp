@@ -73,7 +73,11 @@ struct PortCore::Parts {
         receiver(dispatcher, config.trace),
         comTest(host.comTestView),
         comTestAdapter(comTest),
-        link(receiver, status, reporter, std::move(config.deviceFactory), config.linkTimings) {
+        link(receiver, status, reporter,
+             config.deviceFactory
+                 ? std::move(config.deviceFactory)
+                 : serial::LatencyCheckedDeviceFactory(status, std::move(config.latencyNotice)),
+             config.linkTimings) {
     port.Attach(link);
     dispatcher.SetComTest(&comTestAdapter);
   }

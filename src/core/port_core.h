@@ -23,6 +23,7 @@
 
 #include "serial/com_test.h"
 #include "serial/error_reporter.h"
+#include "serial/latency_warning.h"
 #include "serial/port_settings.h"
 #include "serial/serial_link.h"
 #include "terminal/capture_log.h"
@@ -53,7 +54,10 @@ struct CoreHost {
 struct CoreConfig {
   // The temporary directory: capture file test_1.log, command image and download files.
   std::filesystem::path tempDir;
-  serial::DeviceFactory deviceFactory = serial::PosixDeviceFactory();
+  // Opens the port; empty: real ports, with low-latency mode and a note (in the status log
+  // and to `latencyNotice`) about a USB adapter whose latency timer slows every frame.
+  serial::DeviceFactory deviceFactory;
+  serial::NoticeSink latencyNotice;
   serial::LinkTimings linkTimings{};
   transfer::Clock* clock = nullptr;  // null: the system clock
   LineTrace* trace = nullptr;        // null: no trace

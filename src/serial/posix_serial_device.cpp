@@ -154,7 +154,8 @@ std::optional<termios> TermiosFor(termios current, const PortSettings& settings)
 }
 
 PosixSerialDevice::OpenResult PosixSerialDevice::Open(std::string_view portName,
-                                                      std::chrono::milliseconds quietGap) {
+                                                      std::chrono::milliseconds quietGap,
+                                                      SerialInfoCalls serialInfo) {
   const std::string path = DevicePath(portName);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return {nullptr, errno};
@@ -172,14 +173,21 @@ PosixSerialDevice::OpenResult PosixSerialDevice::Open(std::string_view portName,
     return {nullptr, error};
   }
   ::ioctl(fd, TIOCEXCL);
-  return {std::unique_ptr<PosixSerialDevice>(new PosixSerialDevice(fd, original, quietGap)), 0};
+  return {std::unique_ptr<PosixSerialDevice>(
+              new PosixSerialDevice(fd, original, quietGap, std::move(serialInfo))),
+          0};
 }
 
 PosixSerialDevice::PosixSerialDevice(int fd, const termios& original,
-                                     std::chrono::milliseconds quietGap)
-    : fd_(fd), original_(original), quietGap_(quietGap) {}
+                                     std::chrono::milliseconds quietGap, SerialInfoCalls serialInfo)
+    : fd_(fd),
+      original_(original),
+      quietGap_(quietGap),
+      serialInfo_(std::move(serialInfo)),
+      flagsBeforeLowLatency_(EnterLowLatency(fd, serialInfo_)) {}
 
 PosixSerialDevice::~PosixSerialDevice() {
+  if (flagsBeforeLowLatency_) LeaveLowLatency(fd_, *flagsBeforeLowLatency_, serialInfo_);
   if (!restored_) ::tcsetattr(fd_, TCSANOW, &original_);
   // Exclusive mode outlives this descriptor on a pseudo-terminal whose master stays
   // open; leave the tty openable for the next Connect.

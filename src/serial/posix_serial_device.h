@@ -1,7 +1,8 @@
 // PosixSerialDevice: a serial port (or any tty, such as a pseudo-terminal) on Linux,
 // driven through termios. The port is held exclusively (TIOCEXCL and an flock), so a
-// second open of the same port fails while this one lives. The line settings found at
-// open are put back when the device is closed.
+// second open of the same port fails while this one lives. The driver is asked for
+// low-latency mode at open (see low_latency.h). The line settings and the driver flags
+// found at open are put back when the device is closed.
 //
 // Threads: one reader (Read, GetModemLines, GetLineCounters), any number of writers
 // (Write, serialised by the caller), and the owner (everything else). The descriptor
@@ -17,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "serial/low_latency.h"
 #include "serial/serial_device.h"
 
 namespace tavrin::serial {
@@ -35,8 +37,10 @@ class PosixSerialDevice final : public SerialDevice {
   };
 
   // Opens the port named `portName` (COM1, ttyUSB0, /dev/pts/3: see DevicePath).
+  // `serialInfo`: the driver calls of low-latency mode (tests play a driver).
   static OpenResult Open(std::string_view portName,
-                         std::chrono::milliseconds quietGap = kDefaultQuietGap);
+                         std::chrono::milliseconds quietGap = kDefaultQuietGap,
+                         SerialInfoCalls serialInfo = KernelSerialInfoCalls());
 
   ~PosixSerialDevice() override;
   PosixSerialDevice(const PosixSerialDevice&) = delete;
@@ -63,7 +67,8 @@ class PosixSerialDevice final : public SerialDevice {
   int Fd() const { return fd_; }
 
  private:
-  PosixSerialDevice(int fd, const termios& original, std::chrono::milliseconds quietGap);
+  PosixSerialDevice(int fd, const termios& original, std::chrono::milliseconds quietGap,
+                    SerialInfoCalls serialInfo);
 
   IoResult ReadWhileBusy(std::span<std::uint8_t> into, StopFd stop);
   DeviceResult SetModemLine(int line, bool on);
@@ -72,6 +77,8 @@ class PosixSerialDevice final : public SerialDevice {
   termios original_;
   std::chrono::milliseconds quietGap_;
   bool restored_ = false;
+  SerialInfoCalls serialInfo_;
+  std::optional<int> flagsBeforeLowLatency_;  // set when open turned low-latency mode on
 };
 
 // `tio` made raw: no echo, no line editing, no character translation, no flow control,

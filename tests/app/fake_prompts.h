@@ -39,19 +39,16 @@ class FakePrompts final : public UserPrompts {
   std::vector<ShownMessage> messages;
   std::vector<FileDialogSpec> dialogs;             // every file dialog shown, in order
   std::deque<bool> yesNoAnswers;                   // Yes/No answers, in order; none: No
-  std::deque<std::optional<QString>> fileAnswers;  // file dialog answers; none: cancel
+  std::deque<QString> fileAnswers;  // file dialog answers; none or a null QString: cancel
 
  private:
   std::optional<QString> Answer(const FileDialogSpec& spec) {
     dialogs.push_back(spec);
     if (fileAnswers.empty()) return std::nullopt;
-    // Taken by value of the QString: GCC 12 takes a copy of the optional for an
-    // uninitialised read (a false -Wmaybe-uninitialized).
-    const bool given = fileAnswers.front().has_value();
-    const QString name = given ? *fileAnswers.front() : QString();
+    const QString answer = fileAnswers.front();
     fileAnswers.pop_front();
-    if (!given) return std::nullopt;
-    return name;
+    if (answer.isNull()) return std::nullopt;
+    return answer;
   }
 };
 

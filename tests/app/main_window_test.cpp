@@ -8,8 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -42,6 +40,8 @@ class MainWindowTest : public ::testing::Test {
     std::random_device random;
     work_ = fs::temp_directory_path() / ("tavrin-window-" + std::to_string(random()));
     fs::create_directories(work_);
+    store_ =
+        std::make_unique<SettingsStore>(QString::fromStdString((work_ / "settings.ini").string()));
   }
   void TearDown() override {
     window_.reset();
@@ -51,7 +51,7 @@ class MainWindowTest : public ::testing::Test {
   MainWindow& Open(const std::string& port = "COM9") {
     ::setenv("TAVRIN_PORT", port.c_str(), 1);
     window_ = std::make_unique<MainWindow>(
-        MainWindowDeps{prompts_, store_, errors_, work_, serial::PosixDeviceFactory(), {}, {}});
+        MainWindowDeps{prompts_, *store_, errors_, work_, serial::PosixDeviceFactory(), {}, {}});
     ::unsetenv("TAVRIN_PORT");
     return *window_;
   }
@@ -75,7 +75,7 @@ class MainWindowTest : public ::testing::Test {
 
   fs::path work_;
   testing::FakePrompts prompts_;
-  SettingsStore store_;
+  std::unique_ptr<SettingsStore> store_;  // in the test's own folder
   test::RecordingErrorSink errors_;
   std::unique_ptr<MainWindow> window_;
 };
@@ -191,7 +191,7 @@ class WindowOnTarget : public MainWindowTest {
     prompts_.fileAnswers.push_back(QString::fromStdString((work_ / "sample.urt").string()));
     window_->DispatchCommand(cmd::kUpload);
   }
-  QString OutputText() const { return window_->Output()->document()->toPlainText(); }
+  QString OutputText() const { return QString::fromLatin1(window_->Output()->Content().Bytes()); }
 
   std::unique_ptr<test::SimProcess> sim_;
 };
@@ -240,9 +240,9 @@ TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdle) {
   EXPECT_TRUE(std::find(indicator.begin(), indicator.end(), "T") != indicator.end());
   EXPECT_EQ(PanelText(panel::kSentField), "");  // cleared at the finish
 
-  const QTextCursor found = window_->Output()->document()->find("Upload Success");
-  ASSERT_FALSE(found.isNull());
-  EXPECT_EQ(found.charFormat().foreground().color(), QColor(0, 0, 255));
+  const std::size_t found = window_->Output()->Content().Bytes().find("Upload Success");
+  ASSERT_NE(found, std::string_view::npos);
+  EXPECT_EQ(window_->Output()->ColourAt(found), QColor(0, 0, 255));
 
   // Back to "connected, no transfer".
   EXPECT_TRUE(MenuOn(cmd::kDownload));

@@ -3,9 +3,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "scripted_pc.h"
+#include "sim/delayed_stream.h"
 #include "sim/frame_reader.h"
 #include "sim/memory_link.h"
 #include "sim/noisy_stream.h"
@@ -136,6 +140,111 @@ TEST(PacedStream, ReadGivesUpAtItsTimeout) {
   EXPECT_EQ(clock.Elapsed(), 40ms);
   EXPECT_EQ(paced.Read(std::span(&byte, 1), 1s), 1);
   EXPECT_EQ(clock.Elapsed(), 100ms);
+}
+
+// What a stream hands to the line below it: each write with the clock's time.
+class RecordingStream final : public Stream {
+ public:
+  struct Handed {
+    Bytes bytes;
+    PaceClock::TimePoint at;
+  };
+  explicit RecordingStream(PaceClock& clock) : clock_(clock) {}
+  long Read(std::span<std::uint8_t>, std::chrono::milliseconds) override { return 0; }
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    {
+      std::lock_guard lock(mutex_);
+      writes_.push_back({{bytes.begin(), bytes.end()}, clock_.Now()});
+    }
+    changed_.notify_all();
+    return true;
+  }
+  std::vector<Handed> WaitForWrites(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, 5s, [&] { return writes_.size() >= count; });
+    return writes_;
+  }
+
+ private:
+  PaceClock& clock_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Handed> writes_;
+};
+
+// The group sizes a paced write of `bytes` bytes hands over, each checked to go out
+// exactly when its last byte has crossed the line.
+std::vector<std::size_t> GroupsOf(std::size_t bytes, SendGroups groups, unsigned baud) {
+  FakePaceClock clock;
+  RecordingStream line(clock);
+  PacedStream paced(line, baud, clock, groups);
+  EXPECT_TRUE(paced.Write(Bytes(bytes, 0x5A)));
+  std::vector<std::size_t> sizes;
+  std::size_t sent = 0;
+  for (const auto& write : line.WaitForWrites(0)) {
+    sent += write.bytes.size();
+    EXPECT_EQ(write.at - PaceClock::TimePoint{}, LineTime(sent, baud));
+    sizes.push_back(write.bytes.size());
+  }
+  EXPECT_EQ(sent, bytes);
+  return sizes;
+}
+
+TEST(PacedStream, SendsInSmallGroupsOfSeededSizesAtLineTime) {
+  const auto sizes = GroupsOf(2000, {4, 7}, 115200);
+  for (std::size_t size = 1; size <= 4; ++size) {
+    EXPECT_NE(std::ranges::find(sizes, size), sizes.end()) << size;
+  }
+  EXPECT_TRUE(std::ranges::all_of(sizes, [](std::size_t size) { return size <= 4; }));
+  EXPECT_EQ(GroupsOf(2000, {4, 7}, 115200), sizes);
+  EXPECT_NE(GroupsOf(2000, {4, 8}, 115200), sizes);
+  EXPECT_EQ(GroupsOf(5, {1, 7}, 115200), std::vector<std::size_t>(5, 1));
+  // Without groups: slices of 10 ms of line time.
+  EXPECT_EQ(GroupsOf(300, {}, 115200), (std::vector<std::size_t>{115, 115, 70}));
+}
+
+// A clock whose time moves only when the test sets it; sleeps are recorded, not slept.
+class StillClock final : public PaceClock {
+ public:
+  TimePoint Now() override {
+    std::lock_guard lock(mutex_);
+    return now_;
+  }
+  void SleepUntil(TimePoint when) override {
+    std::lock_guard lock(mutex_);
+    sleeps_.push_back(when - TimePoint{});
+  }
+  void Set(std::chrono::nanoseconds since) {
+    std::lock_guard lock(mutex_);
+    now_ = TimePoint{} + since;
+  }
+  std::vector<std::chrono::nanoseconds> Sleeps() {
+    std::lock_guard lock(mutex_);
+    return sleeps_;
+  }
+
+ private:
+  std::mutex mutex_;
+  TimePoint now_{};
+  std::vector<std::chrono::nanoseconds> sleeps_;
+};
+
+// Each write is held for the delay from when it was written, not from when the one
+// before it went out: a burst keeps its rate, as through a USB adapter's latency timer.
+TEST(DelayedStream, HoldsEveryWriteTheSameTimeFromWhenItWasWritten) {
+  StillClock clock;
+  RecordingStream line(clock);
+  DelayedStream delayed(line, 16ms, clock);
+  ASSERT_TRUE(delayed.Write(Bytes{1, 2}));
+  ASSERT_TRUE(delayed.Write(Bytes{3}));
+  clock.Set(5ms);
+  ASSERT_TRUE(delayed.Write(Bytes{4}));
+  const auto writes = line.WaitForWrites(3);
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(writes[0].bytes, (Bytes{1, 2}));
+  EXPECT_EQ(writes[1].bytes, Bytes{3});
+  EXPECT_EQ(writes[2].bytes, Bytes{4});
+  EXPECT_EQ(clock.Sleeps(), (std::vector<std::chrono::nanoseconds>{16ms, 16ms, 21ms}));
 }
 
 // The bytes that cross a noisy line from the target to the PC.

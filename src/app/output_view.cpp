@@ -1,0 +1,471 @@
+#include "app/output_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTextLayout>
+#include <algorithm>
+
+namespace tavrin::app {
+namespace {
+
+constexpr int kMargin = 2;                // pixels between the frame and the text
+constexpr int kWheelStep = 120;           // angle delta of one wheel notch
+constexpr std::size_t kKeptLayouts = 64;  // laid-out lines kept beyond the screen
+const QColor kRed{255, 0, 0};
+const QColor kBlue{0, 0, 255};
+
+qreal LayoutHeight(const QTextLayout& layout) {
+  if (layout.lineCount() == 0) return 0;
+  const QTextLine last = layout.lineAt(layout.lineCount() - 1);
+  return last.y() + last.height();
+}
+
+bool IsWordChar(std::uint8_t byte) {
+  const QChar c(DisplayChar(byte));
+  return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+}  // namespace
+
+QColor BlockColour(ColourMark colour, const QColor& automatic) {
+  switch (colour) {
+    case ColourMark::kRed:
+      return kRed;
+    case ColourMark::kBlue:
+      return kBlue;
+    case ColourMark::kNone:
+      break;
+  }
+  return automatic;
+}
+
+QFont OutputFont() {
+  QFont font = QApplication::font();
+  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arimo"), QStringLiteral("Helvetica")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setBold(false);
+  font.setItalic(false);
+  font.setUnderline(false);
+  return font;
+}
+
+OutputView::OutputView(QWidget* parent) : QAbstractScrollArea(parent) {
+  setObjectName(QString::number(kOutputWindowId));
+  setFont(OutputFont());
+  font_ = font();
+  setFocusPolicy(Qt::StrongFocus);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The scroll bar stays (grayed) when there is nothing to scroll.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  viewport()->setCursor(Qt::IBeamCursor);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
+}
+
+OutputView::~OutputView() = default;
+
+void OutputView::ApplyBlocks(std::vector<OutputBlock>&& blocks) {
+  if (blocks.empty()) return;
+  std::size_t firstChanged = text_.LineCount() - 1;  // the last line may grow
+  for (OutputBlock& block : blocks) {
+    if (block.clear) {
+      text_.Clear();
+      layouts_.clear();
+      anchor_ = cursor_ = 0;
+      top_ = {};
+      followEnd_ = true;
+      firstChanged = 0;
+      continue;
+    }
+    text_.Append(
+        std::span(reinterpret_cast<const std::uint8_t*>(block.bytes.data()), block.bytes.size()),
+        block.colour);
+  }
+  AfterTextChanged(firstChanged);
+}
+
+void OutputView::Append(std::span<const std::uint8_t> bytes, ColourMark colour) {
+  std::vector<OutputBlock> blocks(1);
+  blocks[0].bytes.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  blocks[0].colour = colour;
+  ApplyBlocks(std::move(blocks));
+}
+
+void OutputView::ClearText() {
+  std::vector<OutputBlock> blocks(1);
+  blocks[0].clear = true;
+  ApplyBlocks(std::move(blocks));
+}
+
+void OutputView::AfterTextChanged(std::size_t firstChangedLine) {
+  DropLayoutsFrom(firstChangedLine);
+  anchor_ = std::min(anchor_, text_.Size());
+  cursor_ = std::min(cursor_, text_.Size());
+  UpdateScrollRange();
+  viewport()->update();
+}
+
+QString OutputView::CopyText(TextRange range) const {
+  const std::string_view bytes = text_.Bytes();
+  range.end = std::min(range.end, bytes.size());
+  QString copy;
+  copy.reserve(static_cast<qsizetype>(range.Length()));
+  for (std::size_t i = range.start; i < range.end; ++i) {
+    const auto byte = static_cast<std::uint8_t>(bytes[i]);
+    if (byte == '\r' || byte == '\n') {
+      copy += QLatin1Char('\n');
+      if (byte == '\r' && i + 1 < range.end && bytes[i + 1] == '\n') ++i;
+      continue;
+    }
+    copy += QChar(DisplayChar(byte));
+  }
+  return copy;
+}
+
+TextRange OutputView::Selection() const {
+  return {std::min(anchor_, cursor_), std::max(anchor_, cursor_)};
+}
+
+void OutputView::SetSelection(std::size_t start, std::size_t end) {
+  SetSelectionEnds(std::min(start, text_.Size()), std::min(end, text_.Size()));
+  ScrollIntoView(Selection().start);
+}
+
+void OutputView::SelectAll() {
+  setFocus();
+  SetSelectionEnds(0, text_.Size());
+}
+
+void OutputView::Copy() {
+  const TextRange selection = Selection();
+  if (selection.Length() == 0) return;
+  QApplication::clipboard()->setText(CopyText(selection));
+}
+
+QColor OutputView::ColourAt(std::size_t offset) const {
+  return BlockColour(text_.ColourAt(offset), palette().color(QPalette::Text));
+}
+
+void OutputView::ScrollToEnd() {
+  SetTop(EndPosition());
+}
+
+void OutputView::SetSelectionEnds(std::size_t anchor, std::size_t cursor) {
+  anchor_ = anchor;
+  cursor_ = cursor;
+  viewport()->update();
+}
+
+// ---- layout --------------------------------------------------------------------------
+
+int OutputView::TextWidth() const {
+  return std::max(1, viewport()->width() - 2 * kMargin);
+}
+
+// The line laid out at the view's width, with its colours; made when first needed.
+QTextLayout& OutputView::LayoutOf(std::size_t line) const {
+  auto& slot = layouts_[line];
+  if (slot) return *slot;
+  const TextRange range = text_.Line(line);
+  const std::string_view bytes = text_.Bytes().substr(range.start, range.Length());
+  QString shown(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    shown[static_cast<qsizetype>(i)] = QChar(DisplayChar(static_cast<std::uint8_t>(bytes[i])));
+  }
+  slot = std::make_unique<QTextLayout>(shown, font_, viewport());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  slot->setTextOption(option);
+  slot->setCacheEnabled(true);
+  QList<QTextLayout::FormatRange> formats;
+  for (const ColourSpan& span : text_.ColoursIn(range)) {
+    QTextLayout::FormatRange format;
+    format.start = static_cast<int>(span.range.start - range.start);
+    format.length = static_cast<int>(span.range.Length());
+    format.format.setForeground(BlockColour(span.colour, Qt::black));
+    formats.append(format);
+  }
+  slot->setFormats(formats);
+  slot->beginLayout();
+  qreal y = 0;
+  for (QTextLine row = slot->createLine(); row.isValid(); row = slot->createLine()) {
+    row.setLineWidth(TextWidth());
+    row.setPosition(QPointF(0, y));
+    y += row.height();
+  }
+  slot->endLayout();
+  return *slot;
+}
+
+void OutputView::DropLayoutsFrom(std::size_t line) {
+  std::erase_if(layouts_, [line](const auto& entry) { return entry.first >= line; });
+}
+
+// Keeps the laid-out lines near the screen, from `first` on, and those of the last
+// screenfuls (every append needs them); drops the rest, so the cache stays small however
+// long the view runs, painted or not (a minimised window is never painted).
+void OutputView::DropLayoutsOutside(std::size_t first) const {
+  const auto keep = std::max(kKeptLayouts, 2 * static_cast<std::size_t>(VisibleRows()));
+  if (layouts_.size() <= 4 * keep) return;
+  const std::size_t keepFrom = first > keep ? first - keep : 0;
+  const std::size_t keepTo = first + 2 * keep;
+  const std::size_t tail = text_.LineCount() > keep ? text_.LineCount() - keep : 0;
+  std::erase_if(layouts_, [&](const auto& entry) {
+    return (entry.first < keepFrom || entry.first >= keepTo) && entry.first < tail;
+  });
+}
+
+// Rows of text the view has room for (at least 1).
+int OutputView::VisibleRows() const {
+  return std::max(1, viewport()->height() / std::max(1, QFontMetrics(font_).height()));
+}
+
+int OutputView::RowsOf(std::size_t line) const {
+  return LayoutOf(line).lineCount();
+}
+
+// The top position that shows the end of the text at the bottom of the view.
+OutputView::Position OutputView::EndPosition() const {
+  qreal room = viewport()->height();
+  for (std::size_t line = text_.LineCount(); line-- > 0;) {
+    const QTextLayout& layout = LayoutOf(line);
+    const qreal height = LayoutHeight(layout);
+    if (height <= room) {
+      room -= height;
+      continue;
+    }
+    for (int row = 0; row < layout.lineCount(); ++row) {
+      if (height - layout.lineAt(row).y() <= room) return {line, row};
+    }
+    if (line + 1 < text_.LineCount()) return {line + 1, 0};
+    return {line, layout.lineCount() - 1};
+  }
+  return {};
+}
+
+void OutputView::UpdateScrollRange() {
+  const Position end = EndPosition();
+  if (followEnd_ || end < top_) top_ = end;
+  QScrollBar* bar = verticalScrollBar();
+  const QSignalBlocker block(bar);
+  bar->setRange(0, static_cast<int>(end.line));
+  bar->setPageStep(VisibleRows());
+  bar->setValue(static_cast<int>(top_.line));
+  DropLayoutsOutside(top_.line);
+}
+
+void OutputView::SetTop(Position top) {
+  const Position end = EndPosition();
+  top_ = std::min(top, end);
+  followEnd_ = top_ == end;
+  const QSignalBlocker block(verticalScrollBar());
+  verticalScrollBar()->setValue(static_cast<int>(top_.line));
+  viewport()->update();
+}
+
+void OutputView::ScrollRows(int rows) {
+  Position p = top_;
+  for (; rows > 0; --rows) {
+    if (p.row + 1 < RowsOf(p.line)) {
+      ++p.row;
+    } else if (p.line + 1 < text_.LineCount()) {
+      p = {p.line + 1, 0};
+    } else {
+      break;
+    }
+  }
+  for (; rows < 0; ++rows) {
+    if (p.row > 0) {
+      --p.row;
+    } else if (p.line > 0) {
+      p = {p.line - 1, RowsOf(p.line - 1) - 1};
+    } else {
+      break;
+    }
+  }
+  SetTop(p);
+}
+
+// Brings the row that holds `offset` on screen: nothing moves when it is already there,
+// otherwise it comes to the middle of the view.
+void OutputView::ScrollIntoView(std::size_t offset) {
+  const std::size_t line = text_.LineOf(offset);
+  const QTextLayout& layout = LayoutOf(line);
+  const auto column = static_cast<int>(offset - text_.Line(line).start);
+  const QTextLine row =
+      layout.lineForTextPosition(std::min(column, static_cast<int>(layout.text().size())));
+  const Position target{line, row.isValid() ? row.lineNumber() : 0};
+  const int visibleRows = VisibleRows();
+  if (target >= top_) {
+    Position p = top_;
+    for (int seen = 0; seen < visibleRows; ++seen) {
+      if (p == target) return;
+      if (p.row + 1 < RowsOf(p.line)) {
+        ++p.row;
+      } else if (p.line + 1 < text_.LineCount()) {
+        p = {p.line + 1, 0};
+      } else {
+        break;
+      }
+    }
+  }
+  top_ = target;
+  ScrollRows(-(visibleRows / 2));
+}
+
+// ---- painting and events -------------------------------------------------------------
+
+void OutputView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  painter.setPen(palette().color(QPalette::Text));
+  // The selection shows whether or not the view has the focus.
+  QTextCharFormat selected;
+  selected.setBackground(palette().brush(QPalette::Active, QPalette::Highlight));
+  selected.setForeground(palette().brush(QPalette::Active, QPalette::HighlightedText));
+  const TextRange selection = Selection();
+  const int height = viewport()->height();
+  qreal y = -LayoutOf(top_.line).lineAt(top_.row).y();
+  std::size_t line = top_.line;
+  for (; line < text_.LineCount() && y < height; ++line) {
+    const QTextLayout& layout = LayoutOf(line);
+    const TextRange range = text_.Line(line);
+    QList<QTextLayout::FormatRange> selections;
+    const std::size_t from = std::max(selection.start, range.start);
+    const std::size_t to = std::min(selection.end, range.end);
+    if (from < to) {
+      selections.append(
+          {static_cast<int>(from - range.start), static_cast<int>(to - from), selected});
+    }
+    layout.draw(&painter, QPointF(kMargin, y), selections);
+    y += LayoutHeight(layout);
+  }
+  DropLayoutsOutside(top_.line);
+}
+
+void OutputView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  if (TextWidth() != layoutWidth_) {
+    layoutWidth_ = TextWidth();
+    layouts_.clear();
+    top_.row = std::min(top_.row, RowsOf(top_.line) - 1);
+  }
+  UpdateScrollRange();
+}
+
+void OutputView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    font_ = font();
+    layouts_.clear();
+    top_.row = 0;
+    UpdateScrollRange();
+  }
+}
+
+// The scroll bar counts lines; its end is the end of the text.
+void OutputView::scrollContentsBy(int, int) {
+  const Position end = EndPosition();
+  const auto value = static_cast<std::size_t>(verticalScrollBar()->value());
+  top_ = value >= end.line ? end : Position{value, 0};
+  followEnd_ = top_ == end;
+  viewport()->update();
+}
+
+void OutputView::wheelEvent(QWheelEvent* event) {
+  wheelTurn_ += event->angleDelta().y();
+  const int notches = wheelTurn_ / kWheelStep;
+  wheelTurn_ -= notches * kWheelStep;
+  ScrollRows(-notches * QApplication::wheelScrollLines());
+  event->accept();
+}
+
+void OutputView::keyPressEvent(QKeyEvent* event) {
+  const int pageRows = std::max(1, VisibleRows() - 1);
+  if (event == QKeySequence::Copy) {
+    Copy();
+  } else if (event == QKeySequence::SelectAll) {
+    SelectAll();
+  } else if (event == QKeySequence::MoveToStartOfDocument) {
+    SetTop({});
+  } else if (event == QKeySequence::MoveToEndOfDocument) {
+    ScrollToEnd();
+  } else if (event->key() == Qt::Key_Up) {
+    ScrollRows(-1);
+  } else if (event->key() == Qt::Key_Down) {
+    ScrollRows(1);
+  } else if (event->key() == Qt::Key_PageUp) {
+    ScrollRows(-pageRows);
+  } else if (event->key() == Qt::Key_PageDown) {
+    ScrollRows(pageRows);
+  } else {
+    event->ignore();  // typed characters go on to the main window
+  }
+}
+
+// The byte offset under `point` of the viewport; above the text the first shown
+// character, below it the end of the text.
+std::size_t OutputView::OffsetAt(QPoint point) const {
+  qreal y = -LayoutOf(top_.line).lineAt(top_.row).y();
+  for (std::size_t line = top_.line; line < text_.LineCount(); ++line) {
+    const QTextLayout& layout = LayoutOf(line);
+    const qreal height = LayoutHeight(layout);
+    if (point.y() < y + height || line + 1 == text_.LineCount()) {
+      int rowIndex = top_.line == line ? top_.row : 0;
+      for (; rowIndex + 1 < layout.lineCount(); ++rowIndex) {
+        const QTextLine row = layout.lineAt(rowIndex);
+        if (point.y() < y + row.y() + row.height()) break;
+      }
+      const QTextLine row = layout.lineAt(rowIndex);
+      const int column = row.xToCursor(point.x() - kMargin);
+      return text_.Line(line).start + static_cast<std::size_t>(std::max(0, column));
+    }
+    y += height;
+  }
+  return text_.Size();
+}
+
+void OutputView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
+  setFocus(Qt::MouseFocusReason);
+  const std::size_t offset = OffsetAt(event->position().toPoint());
+  if (event->modifiers() & Qt::ShiftModifier) {
+    SetSelectionEnds(anchor_, offset);
+  } else {
+    SetSelectionEnds(offset, offset);
+  }
+  selecting_ = true;
+}
+
+void OutputView::mouseMoveEvent(QMouseEvent* event) {
+  if (!selecting_) return;
+  const QPoint point = event->position().toPoint();
+  if (point.y() < 0) ScrollRows(-1);
+  if (point.y() > viewport()->height()) ScrollRows(1);
+  SetSelectionEnds(anchor_, OffsetAt(point));
+}
+
+void OutputView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mouseReleaseEvent(event);
+  selecting_ = false;
+  QClipboard* clipboard = QApplication::clipboard();
+  if (Selection().Length() > 0 && clipboard->supportsSelection()) {
+    clipboard->setText(CopyText(Selection()), QClipboard::Selection);
+  }
+}
+
+void OutputView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  const std::string_view bytes = text_.Bytes();
+  std::size_t start = OffsetAt(event->position().toPoint());
+  std::size_t end = start;
+  while (start > 0 && IsWordChar(static_cast<std::uint8_t>(bytes[start - 1]))) --start;
+  while (end < bytes.size() && IsWordChar(static_cast<std::uint8_t>(bytes[end]))) ++end;
+  SetSelectionEnds(start, end);
+}
+
+}  // namespace tavrin::app

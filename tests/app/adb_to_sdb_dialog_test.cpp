@@ -1,0 +1,190 @@
+// The ADB to SDB dialog with the remembered parser path in memory, the file dialogs and
+// message boxes answered by FakePrompts, and a real parser: a shell script that writes its
+// command line into a FIFO the test reads.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <array>
+#include <fstream>
+#include <string>
+
+#include "app/adb_to_sdb_dialog.h"
+#include "app/fake_prompts.h"
+#include "qt_test_support.h"
+#include "scripts/parser_launcher.h"
+
+namespace tavrin::app {
+namespace {
+
+using testing::FakePrompts;
+
+class AdbToSdb : public ::testing::Test {
+ protected:
+  std::unique_ptr<AdbToSdbDialog> MakeDialog() {
+    auto dialog = std::make_unique<AdbToSdbDialog>(
+        [this]() -> std::optional<QString> {
+          if (!storeOpens_) return std::nullopt;
+          return stored_;
+        },
+        [this](const QString& path) {
+          if (!storeOpens_) return false;
+          stored_ = path;
+          return true;
+        },
+        prompts_, nullptr);
+    QObject::connect(dialog.get(), &AdbToSdbDialog::ShutdownRequested,
+                     [this] { ++shutdownRequests_; });
+    QObject::connect(dialog.get(), &QDialog::finished, [this] { finished_ = true; });
+    dialog->SetStartPause(std::chrono::milliseconds{0});
+    return dialog;
+  }
+  QStringList MessageTexts() const {
+    QStringList texts;
+    for (const auto& message : prompts_.messages) texts << message.text;
+    return texts;
+  }
+
+  FakePrompts prompts_;
+  std::optional<QString> stored_ = QString();
+  bool storeOpens_ = true;
+  int shutdownRequests_ = 0;
+  bool finished_ = false;
+};
+
+TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvert) {
+  stored_ = QStringLiteral("/opt/parser");
+  auto dialog = MakeDialog();
+  ASSERT_TRUE(dialog->Open());
+  EXPECT_EQ(dialog->ParserEdit()->text(), "/opt/parser");
+  EXPECT_FALSE(dialog->ConvertButton()->isEnabled());
+  EXPECT_EQ(dialog->focusWidget(), dialog->CancelButton());
+
+  dialog->DownloadedEdit()->setText(QStringLiteral("/data/typed.dbf"));
+  EXPECT_FALSE(dialog->ConvertButton()->isEnabled());
+  prompts_.fileAnswers = {QStringLiteral("/data/a.dbf")};
+  dialog->BrowseDownloaded();
+  EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
+  ASSERT_EQ(prompts_.dialogs.size(), 1u);
+  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Downloaded BIN File (*.DBF) (*.dbf)"});
+  EXPECT_FALSE(prompts_.dialogs[0].mustExist);
+}
+
+// A chosen path with a blank is refused wherever it is chosen: the message names it and
+// nothing else changes.
+TEST_F(AdbToSdb, AChosenPathWithABlankIsRefused) {
+  struct Case {
+    const char* name;
+    void (AdbToSdbDialog::*command)();
+    const char* path;
+  };
+  const Case cases[] = {
+      {"parser", &AdbToSdbDialog::BrowseParser, "/my tools/parser"},
+      {"downloaded", &AdbToSdbDialog::BrowseDownloaded, "/my data/a.dbf"},
+      {"output", &AdbToSdbDialog::Convert, "/my data/a.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    stored_ = QStringLiteral("/nonexistent/parser");
+    prompts_ = FakePrompts{};
+    auto dialog = MakeDialog();
+    ASSERT_TRUE(dialog->Open());
+    prompts_.fileAnswers = {QStringLiteral("/data/a.dbf"), QString::fromLatin1(c.path)};
+    dialog->BrowseDownloaded();
+
+    ((*dialog).*c.command)();
+    EXPECT_EQ(MessageTexts(),
+              QStringList{WithPath(scripts::kBlankInPath.data(), QString::fromLatin1(c.path))});
+    EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kExclamation);
+    EXPECT_EQ(prompts_.messages[0].caption, "Tavrin 1.1");
+    EXPECT_EQ(dialog->ParserEdit()->text(), "/nonexistent/parser");
+    EXPECT_EQ(dialog->DownloadedEdit()->text(), "/data/a.dbf");
+    EXPECT_EQ(stored_, "/nonexistent/parser");
+    EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
+    EXPECT_FALSE(finished_);
+  }
+}
+
+TEST_F(AdbToSdb, AParserThatNamesNoProgramIsAConversionProblem) {
+  auto dialog = MakeDialog();
+  ASSERT_TRUE(dialog->Open());
+  prompts_.fileAnswers = {QStringLiteral("/nonexistent/parser"), QStringLiteral("/data/a.dbf"),
+                          QStringLiteral("/data/a.bin")};
+  dialog->BrowseParser();
+  dialog->BrowseDownloaded();
+  EXPECT_EQ(stored_, "/nonexistent/parser");
+  dialog->Convert();
+  EXPECT_EQ(MessageTexts(), QStringList{"ADB to SDB convertion problem"});
+  EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kStop);
+  EXPECT_FALSE(finished_);
+  EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
+}
+
+TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
+  QTemporaryDir dir;
+  const std::string base = dir.path().toStdString();
+  const std::string fifo = base + "/args";
+  const std::string parser = base + "/parser.sh";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(parser) << "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$1\" \"$2\" > " << fifo << "\n";
+  ASSERT_EQ(::chmod(parser.c_str(), 0700), 0);
+  // Open before the parser starts, so that its write finds a reader.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+
+  auto dialog = MakeDialog();
+  ASSERT_TRUE(dialog->Open());
+  const QString output = dir.path() + "/out.bin";
+  prompts_.fileAnswers = {QString::fromStdString(parser), dir.path() + "/in.dbf", output};
+  dialog->BrowseParser();
+  dialog->BrowseDownloaded();
+  dialog->Convert();
+  ASSERT_TRUE(testing::WaitUntil(dialog.get(), &QDialog::finished, [this] { return finished_; }));
+  EXPECT_EQ(MessageTexts(), QStringList{output + " successfully generated"});
+  EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
+  ASSERT_EQ(prompts_.dialogs.size(), 3u);
+  EXPECT_EQ(prompts_.dialogs[0].filters[0], "Parser Application (*.EXE) (*.exe)");
+  EXPECT_EQ(prompts_.dialogs[2].title, "Save");
+  EXPECT_EQ(prompts_.dialogs[2].filters, QStringList{"Static Database File (*.BIN) (*.bin)"});
+  EXPECT_EQ(prompts_.dialogs[2].defaultSuffix, "bin");
+
+  // The parser writes its command line and closes the FIFO: data, then end of file.
+  std::string args;
+  std::array<char, 512> chunk{};
+  for (;;) {
+    pollfd ready{reader, POLLIN, 0};
+    if (::poll(&ready, 1, 5000) <= 0) break;
+    const ssize_t got = ::read(reader, chunk.data(), chunk.size());
+    if (got <= 0) break;
+    args.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  ::close(reader);
+  EXPECT_EQ(args, parser + "\n" + base + "/in.dbf\n" + base + "/out.bin\n");
+}
+
+TEST_F(AdbToSdb, ASettingsStoreThatCannotBeOpenedShutsTheProgramDown) {
+  stored_.reset();  // a value that cannot be read is written empty
+  auto reads = MakeDialog();
+  EXPECT_TRUE(reads->Open());
+  EXPECT_EQ(stored_, "");
+  EXPECT_TRUE(prompts_.messages.empty());
+
+  storeOpens_ = false;
+  auto fails = MakeDialog();
+  EXPECT_FALSE(fails->Open());
+  prompts_.fileAnswers = {QStringLiteral("/opt/parser")};
+  reads->BrowseParser();
+  EXPECT_EQ(reads->ParserEdit()->text(), "");
+  EXPECT_EQ(MessageTexts(),
+            (QStringList{"Registry handling problem", "Registry handling problem"}));
+  EXPECT_EQ(prompts_.messages[1].icon, PromptIcon::kStop);
+  EXPECT_EQ(shutdownRequests_, 2);
+}
+
+}  // namespace
+}  // namespace tavrin::app

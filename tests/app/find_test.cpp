@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "app/fake_prompts.h"
+#include "app/find_dialog.h"
+#include "app/find_text.h"
+#include "app/output_view.h"
+
+namespace tavrin::app {
+namespace {
+
+// A run of Find Next requests on one text: each request starts from the previous
+// answer's selection (unchanged when nothing was found), as in the dialog.
+struct FindRow {
+  const char* name;
+  std::string text;
+  std::string find;
+  bool matchCase;
+  TextRange selection;  // before the first request
+  std::vector<std::optional<TextRange>> answers;
+};
+
+class FindNextMatchTest : public ::testing::TestWithParam<FindRow> {};
+
+TEST_P(FindNextMatchTest, StartsOnePastThePreviousMatch) {
+  const FindRow& row = GetParam();
+  TextRange selection = row.selection;
+  bool started = false;
+  for (const auto& expected : row.answers) {
+    const auto match = FindNextMatch(row.text, row.find, {selection, row.matchCase}, started);
+    EXPECT_EQ(match, expected);
+    EXPECT_TRUE(started);
+    if (match) selection = *match;
+  }
+}
+
+const std::optional<TextRange> kNone;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FindNextMatchTest,
+    ::testing::Values(
+        FindRow{
+            "Overlapping", "aaaa", "aa", true, {}, {{{0, 2}}, {{1, 3}}, {{2, 4}}, kNone, kNone}},
+        FindRow{"MatchCaseOn", "Abc abc", "abc", true, {}, {{{4, 7}}, kNone}},
+        FindRow{"MatchCaseOff", "Abc abc", "abc", false, {}, {{{0, 3}}, {{4, 7}}, kNone}},
+        FindRow{
+            "FromTheOperatorsSelection", "abc abc abc", "abc", true, {4, 7}, {{{4, 7}}, {{8, 11}}}},
+        FindRow{"CaretAloneSearchesFromTheStart", "abc abc", "abc", true, {5, 5}, {{{0, 3}}}},
+        // A one-character match: start one past it equals its end, so the search
+        // starts again at 0.
+        FindRow{"OneCharacterStartsOver", "xaxa", "a", true, {}, {{{1, 2}}, {{1, 2}}}},
+        FindRow{"ControlBytesMatchAsBlanks",
+                std::string("a\x11"
+                            "b",
+                            3),
+                "a b",
+                true,
+                {},
+                {{{0, 3}}}},
+        FindRow{"Latin1", "caf\xE9", "\xE9", true, {}, {{{3, 4}}}},
+        FindRow{"NotThere", "abc", "zz", true, {}, {kNone}}),
+    [](const ::testing::TestParamInfo<FindRow>& row) { return std::string(row.param.name); });
+
+TEST(FindText, MessagesAndBytes) {
+  EXPECT_EQ(CannotFindText(QStringLiteral("boot ok")), "Cannot find \"boot ok\" ");
+  EXPECT_EQ(FindTextBytes(QStringLiteral("caf\u00E9")), std::string("caf\xE9"));
+  EXPECT_EQ(FindTextBytes(QStringLiteral("\u20AC")), std::nullopt);  // no byte shows as this
+}
+
+class FindDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string_view text = "abcabcab";
+    output_.Append({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                   ColourMark::kNone);
+  }
+  QWidget mainWindow_;
+  OutputView output_{&mainWindow_};
+  testing::FakePrompts prompts_;
+  FindDialog dialog_{&output_, prompts_, &mainWindow_};
+};
+
+TEST_F(FindDialogTest, FindsOverlappingMatchesThenSaysItCannotFind) {
+  dialog_.ShowFind();
+  EXPECT_TRUE(dialog_.MatchCaseBox()->isChecked());
+  dialog_.FindTextEdit()->setText(QStringLiteral("bcab"));
+  dialog_.FindNext();
+  EXPECT_EQ(output_.Selection(), (TextRange{1, 5}));
+  dialog_.FindNext();
+  EXPECT_EQ(output_.Selection(), (TextRange{4, 8}));
+  EXPECT_TRUE(prompts_.messages.empty());
+  dialog_.FindNext();
+  EXPECT_EQ(output_.Selection(), (TextRange{4, 8}));  // unchanged
+  ASSERT_EQ(prompts_.messages.size(), 1u);
+  EXPECT_EQ(prompts_.messages[0].caption, "Tavrin");
+  EXPECT_EQ(prompts_.messages[0].text, "Cannot find \"bcab\" ");
+  EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
+}
+
+TEST_F(FindDialogTest, ReopeningTurnsMatchCaseOnAgainAndOffersTheText) {
+  dialog_.ShowFind();
+  dialog_.FindTextEdit()->setText(QStringLiteral("ABC"));
+  dialog_.MatchCaseBox()->setChecked(false);
+  dialog_.FindNext();
+  EXPECT_EQ(output_.Selection(), (TextRange{0, 3}));
+  dialog_.ShowFind();  // while open: nothing changes
+  EXPECT_FALSE(dialog_.MatchCaseBox()->isChecked());
+  EXPECT_TRUE(dialog_.FindStarted());
+  dialog_.reject();
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_FALSE(dialog_.FindStarted());
+  dialog_.ShowFind();
+  EXPECT_TRUE(dialog_.MatchCaseBox()->isChecked());
+  EXPECT_EQ(dialog_.FindTextEdit()->text(), "ABC");
+}
+
+}  // namespace
+}  // namespace tavrin::app

@@ -1,0 +1,206 @@
+#include "app/output_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <random>
+#include <thread>
+
+#include "support/recorders.h"
+#include "terminal/capture_log.h"
+
+namespace tavrin::app {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::span<const std::uint8_t> Bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Runs `work` on another thread while the UI thread runs no events at all, so a Show()
+// that waited for the UI thread would never finish: bounded, it fails instead of hanging.
+void RunWithoutUi(const std::function<void()>& work) {
+  auto done = std::async(std::launch::async, work);
+  ASSERT_EQ(done.wait_for(20s), std::future_status::ready) << "a worker waited for the UI thread";
+}
+
+struct Expected {
+  std::string bytes;
+  std::vector<ColourMark> colours;  // one a byte
+};
+
+TEST(OutputViewSink, ManyBlocksFromAWorkerArriveCompleteAndInOrderInOneTurn) {
+  OutputView view;
+  OutputViewSink sink(view);
+  Expected expected;
+  RunWithoutUi([&] {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> size(1, 3000);
+    std::uniform_int_distribution<int> colour(0, 9);
+    for (int block = 0; block < 2000; ++block) {
+      std::string bytes(static_cast<std::size_t>(size(random)), '\0');
+      for (auto& c : bytes) c = static_cast<char>(random());
+      const int pick = colour(random);
+      const ColourMark mark =
+          pick == 0 ? ColourMark::kRed : (pick == 1 ? ColourMark::kBlue : ColourMark::kNone);
+      sink.Show(Bytes(bytes), mark);
+      expected.bytes += bytes;
+      expected.colours.insert(expected.colours.end(), bytes.size(), mark);
+    }
+  });
+  EXPECT_EQ(view.Content().Size(), 0u);  // nothing reaches the view off the UI thread
+  QCoreApplication::processEvents();     // the one posted drain
+  ASSERT_EQ(view.Content().Bytes(), expected.bytes);
+  std::vector<ColourMark> shown(expected.bytes.size(), ColourMark::kNone);
+  for (const ColourSpan& span : view.Content().ColoursIn({0, expected.bytes.size()})) {
+    std::fill(shown.begin() + static_cast<std::ptrdiff_t>(span.range.start),
+              shown.begin() + static_cast<std::ptrdiff_t>(span.range.end), span.colour);
+  }
+  EXPECT_EQ(shown, expected.colours);
+}
+
+// A script of sink calls: a letter shows itself, 'C' clears, 'D' lets the UI thread
+// drain; the view's text at the end.
+struct ClearRow {
+  const char* script;
+  const char* shown;
+};
+
+class SinkClearTest : public ::testing::TestWithParam<ClearRow> {};
+
+TEST_P(SinkClearTest, TextBeforeAClearNeverComesBack) {
+  OutputView view;
+  OutputViewSink sink(view);
+  for (const char* step = GetParam().script; *step != '\0'; ++step) {
+    if (*step == 'C') {
+      sink.ClearOutput();
+    } else if (*step == 'D') {
+      QCoreApplication::processEvents();
+    } else {
+      sink.Show(Bytes(std::string_view(step, 1)), ColourMark::kNone);
+    }
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view.Content().Bytes(), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, SinkClearTest,
+                         ::testing::Values(ClearRow{"abCcd", "cd"}, ClearRow{"abDCcd", "cd"},
+                                           ClearRow{"abC", ""}, ClearRow{"abDC", ""},
+                                           ClearRow{"CabDcd", "abcd"}, ClearRow{"aCbCc", "c"}));
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The real capture path: a writer thread appends while the UI thread clears now and
+// then; at the end the view shows exactly what the capture file holds.
+TEST(OutputViewSink, ViewShowsTheCaptureFileAcrossClearsFromTheUiThread) {
+  QTemporaryDir dir;
+  OutputView view;
+  OutputViewSink sink(view);
+  test::RecordingErrorSink errors;
+  serial::ErrorReporter reporter(errors);
+  terminal::CaptureLog log(dir.path().toStdString(), sink, reporter);
+  std::atomic<bool> writing = true;
+  std::thread writer([&] {
+    for (int i = 0; i < 3000; ++i) {
+      const std::string line = "line " + std::to_string(i) + "\r\n";
+      log.WriteToCapture(Bytes(line), i % 7 == 0 ? ColourMark::kBlue : ColourMark::kNone);
+    }
+    writing = false;
+  });
+  for (int clears = 0; clears < 5 && writing; ++clears) {
+    std::this_thread::yield();
+    log.Clear();
+    QCoreApplication::processEvents();
+  }
+  writer.join();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view.Content().Bytes(), ReadFile(log.Path()));
+  EXPECT_TRUE(errors.Errors().empty());
+}
+
+TEST(OutputView, ReportBlocksAreRedAndBlueAndLaterTextAutomatic) {
+  OutputView view;
+  view.resize(400, 200);
+  view.Append(Bytes("plain text\r\n"), ColourMark::kNone);
+  view.Append(Bytes("FAILED BLOCK\r\n"), ColourMark::kRed);
+  view.Append(Bytes("SUCCESS BLOCK\r\n"), ColourMark::kBlue);
+  view.Append(Bytes("after"), ColourMark::kNone);
+  const QColor automatic = view.palette().color(QPalette::Text);
+  EXPECT_EQ(view.ColourAt(0), automatic);
+  EXPECT_EQ(view.ColourAt(12), QColor(255, 0, 0));
+  EXPECT_EQ(view.ColourAt(26), QColor(0, 0, 255));
+  EXPECT_EQ(view.ColourAt(41), automatic);
+  // And the screen shows them: some pixels are pure red, some pure blue.
+  const QImage image = view.viewport()->grab().toImage();
+  bool red = false;
+  bool blue = false;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      red = red || pixel == QColor(255, 0, 0);
+      blue = blue || pixel == QColor(0, 0, 255);
+    }
+  }
+  EXPECT_TRUE(red);
+  EXPECT_TRUE(blue);
+}
+
+TEST(OutputView, CopyGivesTheTextAsShownWithOneBreakPerLine) {
+  OutputView view;
+  view.Append(Bytes("one\r\ntwo\x11\rthree\n"), ColourMark::kNone);
+  EXPECT_EQ(view.CopyText({0, view.Content().Size()}), "one\ntwo \nthree\n");
+  EXPECT_EQ(view.CopyText({4, 9}), "\ntwo ");
+  view.SelectAll();
+  EXPECT_EQ(view.Selection(), (TextRange{0, view.Content().Size()}));
+  view.Copy();
+  EXPECT_EQ(QApplication::clipboard()->text(), "one\ntwo \nthree\n");
+}
+
+std::string NumberedLines(int from, int to) {
+  std::string text;
+  for (int i = from; i < to; ++i) text += "line " + std::to_string(i) + "\r\n";
+  return text;
+}
+
+TEST(OutputView, FollowsTheEndOnlyWhileScrolledToTheBottom) {
+  OutputView view;
+  view.resize(300, 120);
+  view.show();
+  QScrollBar* bar = view.verticalScrollBar();
+  view.Append(Bytes(NumberedLines(0, 200)), ColourMark::kNone);
+  EXPECT_TRUE(view.FollowsEnd());
+  EXPECT_GT(bar->maximum(), 150);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  bar->setValue(10);  // the operator scrolls up to read
+  EXPECT_FALSE(view.FollowsEnd());
+  view.Append(Bytes(NumberedLines(200, 300)), ColourMark::kNone);
+  EXPECT_EQ(bar->value(), 10);
+  view.SetSelection(view.Content().Line(250).start, view.Content().Line(250).end);
+  EXPECT_LE(bar->value(), 250);
+  EXPECT_GT(bar->value(), 200);  // the selection was brought on screen
+  bar->setValue(bar->maximum());
+  EXPECT_TRUE(view.FollowsEnd());
+  view.Append(Bytes(NumberedLines(300, 310)), ColourMark::kNone);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  view.ClearText();
+  EXPECT_EQ(view.Content().Size(), 0u);
+  EXPECT_EQ(view.Selection(), (TextRange{0, 0}));
+  EXPECT_EQ(bar->maximum(), 0);
+  EXPECT_FALSE(view.viewport()->grab().isNull());  // an empty view paints
+}
+
+}  // namespace
+}  // namespace tavrin::app
