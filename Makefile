@@ -42,11 +42,12 @@ bench: deps
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
-# The simulated target and the program connected to it. Until the GUI lands this runs
-# the command-line upload and download against the simulated target (the demo).
+# The window on the simulated target: the target on a pseudo-terminal, the program started
+# with TAVRIN_PORT naming it; the target is stopped when the program exits.
+# SIM_ARGS go to the target, e.g. make run SIM_ARGS="--baud 115200" paces it like a UART.
+SIM_ARGS ?=
 run: build
-	@echo "The GUI is not built yet: running tavrin-cli against the simulated target."
-	@bash scripts/demo.sh $(BUILD)
+	@bash scripts/run-gui.sh $(BUILD) $(SIM_ARGS)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz build-release

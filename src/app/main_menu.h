@@ -1,0 +1,34 @@
+// Menu 102 and accelerator table 103 as data: the texts, ids and initially grayed items
+// of the menu bar, and the keys that issue menu commands. A key issues nothing while its
+// menu item is grayed, so the state rules govern the keys too.
+#pragma once
+
+#include <vector>
+
+namespace tavrin::app {
+
+// One item of a drop-down menu: a command (id, text with its key after a tab) or a
+// separator (id 0).
+struct MenuItem {
+  int id;
+  const char* text;
+};
+
+struct MenuDefinition {
+  const char* title;
+  std::vector<MenuItem> items;
+};
+
+// The menu bar, in order. The resource grays Download (40015) and COM Port Testing (40014).
+const std::vector<MenuDefinition>& MainMenu();
+
+// One accelerator: the key as Qt names it, and the command it issues.
+struct Accelerator {
+  const char* key;
+  int command;
+};
+
+// Accelerator table 103, in its order.
+const std::vector<Accelerator>& Accelerators();
+
+}  // namespace tavrin::app

@@ -1,0 +1,223 @@
+// The state rules and the layout arithmetic, without a widget.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "app/command_ids.h"
+#include "app/window_layout.h"
+#include "app/window_rules.h"
+
+namespace tavrin::app {
+namespace {
+
+// One column of the main window's state table.
+struct Column {
+  const char* name;
+  bool connect, disconnect, portSettings, upload, download, comTest, cancel, pause, counters;
+};
+
+constexpr Column kNotConnected{"not connected", true,  false, true,  false,
+                               false,           false, false, false, false};
+constexpr Column kConnectedIdle{
+    "connected, no transfer", false, true, false, true, true, true, false, false, false};
+constexpr Column kUploadRunning{
+    "upload running", false, true, false, false, false, false, true, true, true};
+constexpr Column kDownloadRunning{
+    "download running", false, true, false, false, false, false, true, true, false};
+
+void ExpectColumn(const ControlStates& s, const Column& c) {
+  SCOPED_TRACE(c.name);
+  EXPECT_EQ(s.Menu(cmd::kConnect), c.connect);
+  EXPECT_EQ(s.Toolbar(tb::kConnect), c.connect);
+  EXPECT_EQ(s.Menu(cmd::kDisconnect), c.disconnect);
+  EXPECT_EQ(s.Toolbar(tb::kDisconnect), c.disconnect);
+  EXPECT_EQ(s.Menu(cmd::kPortSettings), c.portSettings);
+  EXPECT_EQ(s.Toolbar(tb::kPortSettings), c.portSettings);
+  EXPECT_EQ(s.Menu(cmd::kUpload), c.upload);
+  EXPECT_EQ(s.Toolbar(tb::kUpload), c.upload);
+  EXPECT_EQ(s.Panel(panel::kUpload), c.upload);
+  EXPECT_EQ(s.Menu(cmd::kDownload), c.download);
+  EXPECT_EQ(s.Toolbar(tb::kDownload), c.download);
+  EXPECT_EQ(s.Menu(cmd::kComPortTesting), c.comTest);
+  EXPECT_EQ(s.Menu(cmd::kCancel), c.cancel);
+  EXPECT_EQ(s.Toolbar(tb::kCancel), c.cancel);
+  EXPECT_EQ(s.Panel(panel::kCancel), c.cancel);
+  EXPECT_EQ(s.Toolbar(tb::kPause), c.pause);
+  EXPECT_EQ(s.Panel(panel::kPause), c.pause);
+  EXPECT_EQ(s.countersShown, c.counters);
+  EXPECT_EQ(s.Panel(panel::kPacketsSentLabel), c.counters);
+  // Never changed by any rule.
+  for (int id : {cmd::kSave, cmd::kExit, cmd::kCreateDownloadScript, cmd::kConvertAdbToSdb,
+                 cmd::kCopy, cmd::kClear, cmd::kSelectAll, cmd::kFind, cmd::kAbout}) {
+    EXPECT_TRUE(s.Menu(id)) << id;
+  }
+  EXPECT_TRUE(s.Toolbar(tb::kSave));
+  EXPECT_TRUE(s.Panel(panel::kSaveLogFile));
+}
+
+ControlStates Connected() {
+  ControlStates s = StartUpControlStates();
+  UpdateConnectionState(s, true);
+  ApplyConnectSteps(s);
+  return s;
+}
+
+ControlStates UploadStarted() {
+  ControlStates s = Connected();
+  ApplyUploadStartSteps(s);
+  RefreshTransferState(s, {true, true, false});  // the transfer thread's first refresh
+  return s;
+}
+
+ControlStates DownloadStarted() {
+  ControlStates s = Connected();
+  ApplyDownloadStartSteps(s);
+  RefreshTransferState(s, {true, true, true});
+  return s;
+}
+
+struct StateRow {
+  const char* name;
+  std::function<ControlStates()> make;
+  Column expected;
+};
+
+void PrintTo(const StateRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class StateTable : public ::testing::TestWithParam<StateRow> {};
+
+TEST_P(StateTable, EachSituationSetsItsColumn) {
+  ExpectColumn(GetParam().make(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MainWindow, StateTable,
+    ::testing::Values(StateRow{"StartUp", [] { return StartUpControlStates(); }, kNotConnected},
+                      StateRow{"Connect", [] { return Connected(); }, kConnectedIdle},
+                      StateRow{"Upload", [] { return UploadStarted(); }, kUploadRunning},
+                      StateRow{"DownloadStart", [] { return DownloadStarted(); }, kDownloadRunning},
+                      StateRow{"UploadEndsOnItsOwn",
+                               [] {
+                                 ControlStates s = UploadStarted();
+                                 RefreshTransferState(s, {true, false, false});
+                                 ApplyTransferIdleSteps(s);
+                                 return s;
+                               },
+                               kConnectedIdle},
+                      StateRow{"CancelThenTransferRefresh",
+                               [] {
+                                 ControlStates s = UploadStarted();
+                                 ApplyCancelSteps(s);
+                                 RefreshTransferState(s, {true, false, false});
+                                 return s;
+                               },
+                               kConnectedIdle},
+                      StateRow{"DisconnectDuringUpload",
+                               [] {
+                                 ControlStates s = UploadStarted();
+                                 ApplyDisconnectSteps(s);
+                                 return s;
+                               },
+                               kNotConnected},
+                      StateRow{"DisconnectAnsweredNoDuringUpload",
+                               [] {
+                                 ControlStates s = UploadStarted();
+                                 ApplyDisconnectDeclined(s, {true, true, false});
+                                 return s;
+                               },
+                               kUploadRunning},
+                      StateRow{"DisconnectAnsweredNoDuringDownload",
+                               [] {
+                                 ControlStates s = DownloadStarted();
+                                 ApplyDisconnectDeclined(s, {true, true, true});
+                                 return s;
+                               },
+                               kDownloadRunning}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(StateRules, ResourceGraysDownloadAndComTestBeforeAnyRule) {
+  const ControlStates s = ResourceControlStates();
+  EXPECT_FALSE(s.Menu(cmd::kDownload));
+  EXPECT_FALSE(s.Menu(cmd::kComPortTesting));
+  EXPECT_TRUE(s.Menu(cmd::kUpload));
+}
+
+TEST(StateRules, PauseShowsContinueUntilCancel) {
+  ControlStates s = UploadStarted();
+  ApplyPauseToggled(s, true);
+  EXPECT_STREQ(PauseTooltip(s), "Continue");
+  ApplyCancelSteps(s);
+  EXPECT_STREQ(PauseTooltip(s), "Pause");
+  EXPECT_FALSE(s.progressLabelShown);
+}
+
+TEST(StateRules, PanelCancelLeavesProgressLabelAndToolbar) {
+  ControlStates s = UploadStarted();
+  ApplyPanelCancelSteps(s);
+  EXPECT_FALSE(s.Panel(panel::kCancel));
+  EXPECT_FALSE(s.Menu(cmd::kCancel));
+  EXPECT_TRUE(s.progressLabelShown);
+  EXPECT_EQ(s.progressLabelText, kUploadingText);
+  EXPECT_TRUE(s.Toolbar(tb::kCancel));
+}
+
+struct LayoutRow {
+  int width, height, baseUnit;
+  bool shown;
+  PixelRect panel, output, lineInput;
+  int usable;
+};
+
+void PrintTo(const LayoutRow& row, std::ostream* os) {
+  *os << row.width << "x" << row.height << " u" << row.baseUnit
+      << (row.shown ? " line input shown" : " line input hidden");
+}
+
+class Layout : public ::testing::TestWithParam<LayoutRow> {};
+
+TEST_P(Layout, PlacesEveryChild) {
+  const LayoutRow& r = GetParam();
+  const MainLayout layout = LayOutMainWindow(r.width, r.height, r.baseUnit, r.shown);
+  EXPECT_EQ(layout.panel, r.panel);
+  EXPECT_EQ(layout.output, r.output);
+  EXPECT_EQ(layout.lineInput, r.lineInput);
+  EXPECT_EQ(layout.usableHeight, r.usable);
+  EXPECT_EQ(layout.terminal, (PixelRect{0, 49, 0, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MainWindow, Layout,
+    ::testing::Values(
+        // 1280 x 700, u 16: B = 620.
+        LayoutRow{
+            1280, 700, 16, false, {0, 610, 1280, 90}, {0, 36, 1280, 576}, {0, 521, 0, 0}, 561},
+        LayoutRow{
+            1280, 700, 16, true, {0, 610, 1280, 90}, {0, 36, 1280, 508}, {0, 541, 1280, 70}, 501},
+        // u 26 (a panel that holds template 106 whole): B = 1024 - 130 = 894.
+        LayoutRow{
+            1920, 1024, 26, true, {0, 884, 1920, 140}, {0, 36, 1920, 782}, {0, 815, 1920, 70}, 775},
+        // B is a 16-bit value: 66000 - 80 wraps to 384.
+        LayoutRow{
+            800, 66000, 16, false, {0, 374, 800, 90}, {0, 36, 800, 340}, {0, 285, 0, 0}, 325}));
+
+TEST(DialogUnits, ConvertWithTheFontsBaseUnits) {
+  // The line input toggle (505, 3, 16, 14) with a 6 x 13 font.
+  EXPECT_EQ(DialogUnitsToPixels({505, 3, 16, 14}, {6, 13}), (PixelRect{758, 5, 24, 23}));
+}
+
+TEST(DialogUnits, PanelHeightHoldsTheWholeTemplate) {
+  for (int charHeight : {11, 13, 15, 16, 19, 24}) {
+    const DialogBaseUnits base{6, charHeight};
+    const int u = BaseUnitHeightForPanel(86, base);
+    const int templatePixels = DialogUnitsToPixels({0, 0, 0, 86}, base).height;
+    EXPECT_GE(PanelHeight(u), templatePixels) << charHeight;
+    EXPECT_LT(PanelHeight(u) - 5, templatePixels) << charHeight;
+  }
+}
+
+}  // namespace
+}  // namespace tavrin::app
