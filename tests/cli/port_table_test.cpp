@@ -1,4 +1,4 @@
-// tavrin-cli ports: the rows read from a device tree built in a temporary directory, the
+// tavrin-cli ports: the rows read from a sysfs built in a temporary directory, and the
 // table and the JSON made of them.
 #include "cli/port_table.h"
 
@@ -13,52 +13,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-serial::PortInfo Uart() {
-  serial::PortInfo port;
-  port.name = "ttyS0";
-  port.devicePath = "/dev/ttyS0";
-  return port;
-}
+const serial::PortInfo kUart{"ttyS0", "/dev/ttyS0", {}, {}, {}, {}, {}, {}, {}};
+const serial::PortInfo kFtdi{"ttyUSB0",
+                             "/dev/ttyUSB0",
+                             "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                             0x0403,
+                             0x6001,
+                             "FTDI",
+                             "FT232R USB UART",
+                             "A50285BI",
+                             {}};
 
-serial::PortInfo Ftdi() {
-  serial::PortInfo port;
-  port.name = "ttyUSB0";
-  port.devicePath = "/dev/ttyUSB0";
-  port.byIdName = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-  port.vendorId = 0x0403;
-  port.productId = 0x6001;
-  port.manufacturer = "FTDI";
-  port.product = "FT232R USB UART";
-  port.serialNumber = "A50285BI";
-  return port;
-}
-
-class PortRowsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(testing::TempDir()) / "ports_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    sysfs_ = pattern;
+TEST(PortTable, AlignsEveryFieldAndMarksWhatAPortLacks) {
+  std::string pattern = (fs::path(testing::TempDir()) / "sysfs_XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path sysfs = pattern;
+  for (const auto& [tty, text] : {std::pair{"ttyUSB0", "16\n"}, std::pair{"ttyS0", "junk"}}) {
+    fs::create_directories(sysfs / "class/tty" / tty / "device");
+    std::ofstream(sysfs / "class/tty" / tty / "device/latency_timer") << text;
   }
-  void TearDown() override { fs::remove_all(sysfs_); }
-
-  void AddLatencyTimer(const std::string& tty, const std::string& text) {
-    const fs::path device = sysfs_ / "class/tty" / tty / "device";
-    fs::create_directories(device);
-    std::ofstream(device / "latency_timer") << text;
-  }
-
-  fs::path sysfs_;
-};
-
-TEST_F(PortRowsTest, TheTableAlignsEveryFieldAndMarksWhatAPortLacks) {
-  AddLatencyTimer("ttyUSB0", "16\n");
-  AddLatencyTimer("ttyS0", "garbage");  // unreadable: no value, as without the file
-  const std::vector<serial::PortInfo> ports{Uart(), Ftdi()};
-  const auto rows = PortRows(ports, sysfs_);
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].latencyTimer, std::nullopt);
-  EXPECT_EQ(rows[1].latencyTimer, 16u);
+  const std::vector<serial::PortInfo> ports{kUart, kFtdi};
+  const auto rows = PortRows(ports, sysfs);
+  fs::remove_all(sysfs);
   EXPECT_EQ(PortTable(rows),
             "DEVICE        BY-ID                                         USB ID     MANUFACTURER  "
             "PRODUCT          SERIAL    LATENCY\n"
@@ -68,17 +44,13 @@ TEST_F(PortRowsTest, TheTableAlignsEveryFieldAndMarksWhatAPortLacks) {
             "FT232R USB UART  A50285BI  16 ms\n");
 }
 
-TEST(PortJson, GivesEveryFieldWithNullForWhatAPortLacks) {
-  serial::PortInfo odd = Ftdi();
-  odd.name = "ttyUSB1";
-  odd.manufacturer = "Caf\xE9";  // Latin-1 from a device's string descriptor
-  odd.vendorId = 0x1a86;
-  const std::vector<PortRow> rows{{Uart(), std::nullopt}, {Ftdi(), 16u}, {odd, 1u}};
+TEST(PortJson, GivesEveryFieldOnOneLineWithNullForWhatAPortLacks) {
+  serial::PortInfo latin1 = kFtdi;
+  latin1.manufacturer = "Caf\xE9";  // not UTF-8: replaced, the listing still goes out
+  const std::vector<PortRow> rows{{kUart, std::nullopt}, {kFtdi, 16u}, {latin1, 1u}};
   const std::string text = PortJson(rows);
-  ASSERT_EQ(text.back(), '\n');
-  EXPECT_EQ(text.find('\n'), text.size() - 1);  // one line
-  const auto document = nlohmann::json::parse(text);
-  const auto& ports = document.at("ports");
+  EXPECT_EQ(text.find('\n'), text.size() - 1);
+  const auto ports = nlohmann::json::parse(text).at("ports");
   ASSERT_EQ(ports.size(), 3u);
   EXPECT_EQ(ports[0], nlohmann::json::parse(R"({"name":"ttyS0","device":"/dev/ttyS0",
       "by_id":null,"vendor_id":null,"product_id":null,"manufacturer":null,"product":null,
@@ -88,8 +60,6 @@ TEST(PortJson, GivesEveryFieldWithNullForWhatAPortLacks) {
       "product_id":"6001","manufacturer":"FTDI","product":"FT232R USB UART",
       "serial_number":"A50285BI","latency_timer_ms":16})"));
   EXPECT_EQ(ports[2].at("manufacturer"), "Caf\uFFFD");
-  EXPECT_EQ(ports[2].at("vendor_id"), "1a86");
-  EXPECT_EQ(PortJson({}), "{\"ports\":[]}\n");
 }
 
 }  // namespace

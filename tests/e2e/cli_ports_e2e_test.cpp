@@ -20,42 +20,29 @@
 namespace tavrin::test {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
+// The table has a heading and a line per port of the JSON, in the same order; a serial
+// number that no port has is a usage error.
 TEST(CliPorts, TheTableAndTheJsonListTheSamePorts) {
   const auto json = RunCli({"ports", "--json"});
-  ASSERT_EQ(json.status, 0) << json.err;
-  const auto ports = nlohmann::json::parse(json.out).at("ports");
   const auto table = RunCli({"ports"});
+  ASSERT_EQ(json.status, 0) << json.err;
   ASSERT_EQ(table.status, 0) << table.err;
-  if (ports.empty()) {
-    EXPECT_EQ(table.out, "");
-    EXPECT_NE(table.err.find("no serial ports were found"), std::string::npos) << table.err;
-    return;
+  const auto ports = nlohmann::json::parse(json.out).at("ports");
+  std::istringstream lines(table.out);
+  std::string line;
+  if (!ports.empty()) {
+    EXPECT_TRUE(std::getline(lines, line) && line.starts_with("DEVICE "));
   }
-  const auto lines = Lines(table.out);
-  ASSERT_EQ(lines.size(), ports.size() + 1) << table.out;
-  EXPECT_TRUE(lines[0].starts_with("DEVICE ")) << lines[0];
-  for (std::size_t i = 0; i < ports.size(); ++i) {
-    for (const char* key : {"name", "device", "by_id", "vendor_id", "product_id", "manufacturer",
-                            "product", "serial_number", "latency_timer_ms"}) {
-      EXPECT_TRUE(ports[i].contains(key)) << key;
-    }
-    EXPECT_TRUE(lines[i + 1].starts_with(ports[i].at("device").get<std::string>() + " "))
-        << lines[i + 1];
+  for (const auto& port : ports) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_TRUE(line.starts_with(port.at("device").get<std::string>() + " ")) << line;
+    EXPECT_TRUE(port.contains("latency_timer_ms") && port.contains("serial_number")) << port;
   }
-}
+  EXPECT_FALSE(std::getline(lines, line)) << line;
 
-TEST(CliPorts, AnUnknownSerialNumberIsAUsageError) {
-  const auto run = RunCli({"upload", "--port", "serial:TAVRIN-NO-SUCH", "x.urt"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err,
+  const auto unknown = RunCli({"upload", "--port", "serial:TAVRIN-NO-SUCH", "x.urt"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err,
             "tavrin-cli: --port serial:TAVRIN-NO-SUCH: no serial port has this USB serial "
             "number (tavrin-cli ports lists them)\n");
 }
@@ -150,6 +137,9 @@ TEST_P(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   }
   const std::vector<std::string> args{"upload", "--port", device, "image.urt"};
   const CliRun run = unprivileged ? RunCliAs(user, args) : RunCli(args);
+  if (run.status == kCannotRunAs && run.err == "cannot run as that user\n") {
+    GTEST_SKIP() << "tavrin-cli cannot be run as uid " << user.uid << " from this build tree";
+  }
   EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("COM Port Open: Port is not available.\ntavrin-cli: " + cause),

@@ -74,12 +74,13 @@ Spawned SpawnAs(const RunAs& user, const std::string& program,
   Spawned spawned;
   spawned.pid = ::fork();
   if (spawned.pid == 0) {
-    if (::dup2(out[1], STDOUT_FILENO) < 0 || ::dup2(err[1], STDERR_FILENO) < 0 ||
-        ::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0) {
-      ::_exit(127);
+    if (::dup2(out[1], STDOUT_FILENO) >= 0 && ::dup2(err[1], STDERR_FILENO) >= 0 &&
+        ::setgroups(0, nullptr) == 0 && ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0) {
+      ::execve(program.c_str(), argv.data(), env.data());
     }
-    ::execve(program.c_str(), argv.data(), env.data());
-    ::_exit(127);
+    constexpr char kFailed[] = "cannot run as that user\n";
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
+    ::_exit(kCannotRunAs);
   }
   ::close(out[1]);
   ::close(err[1]);

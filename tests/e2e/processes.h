@@ -51,6 +51,10 @@ struct RunAs {
   gid_t gid;
 };
 
+// The status of a RunCliAs whose child could not become the user or start the program
+// (a build tree the user may not enter); stderr then says "cannot run as that user".
+constexpr int kCannotRunAs = 127;
+
 // RunCli as another user.
 CliRun RunCliAs(const RunAs& user, const std::vector<std::string>& args,
                 std::chrono::milliseconds limit = std::chrono::seconds(30));
