@@ -21,10 +21,10 @@ class LookUpPortTest : public testing::TestWithParam<LookupRow> {};
 
 TEST_P(LookUpPortTest, OpensWhatTheNameStandsFor) {
   const LookupRow& row = GetParam();
-  serial::PortList list{
-      {Port("ttyS0", ""), Port("ttyUSB0", "A5", "usb-FTDI_A5-if00-port0"),
-       Port("ttyUSB1", "D1", "usb-Dual_D1-if00"), Port("ttyUSB2", "D1", "usb-Dual_D1-if01")},
-      ""};
+  serial::PortList list{{Port("ttyS0", ""), Port("ttyUSB0", "A5", "usb-FTDI_A5-if00-port0"),
+                         Port("ttyUSB1", "FT4232X", "usb-Dual_FT4232X-if00"),
+                         Port("ttyUSB2", "FT4232X", "usb-Dual_FT4232X-if01")},
+                        ""};
   list.ports.back().devicePath = "/dev/elsewhere/ttyUSB2";
   const PortLookup lookup = LookUpPort(row.given, list);
   EXPECT_EQ(lookup.portName, row.portName);
@@ -36,17 +36,18 @@ TEST_P(LookUpPortTest, OpensWhatTheNameStandsFor) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, LookUpPortTest,
-    testing::Values(
-        LookupRow{"SerialNumber", "serial:A5", "ttyUSB0", ""},
-        LookupRow{"ByIdName", "usb-FTDI_A5-if00-port0", "ttyUSB0", ""},
-        LookupRow{"ByIdPath", "/dev/serial/by-id/usb-Dual_D1-if01", "/dev/elsewhere/ttyUSB2", ""},
-        LookupRow{"UnknownNameOpensAsGiven", "/dev/pts/3", "/dev/pts/3", ""},
-        LookupRow{"UnknownSerialNumber", "serial:NOPE", "",
-                  "no serial port has this USB serial number (tavrin-cli ports lists them)"},
-        LookupRow{"SharedSerialNumber", "serial:D1", "",
-                  "names several ports: ttyUSB1, ttyUSB2; name one of them"},
-        LookupRow{"EmptySerialNumber", "serial:", "",
-                  "needs a USB serial number after serial: (serial:A50285BI)"}),
+    testing::Values(LookupRow{"SerialNumber", "serial:A5", "ttyUSB0", ""},
+                    LookupRow{"ByIdName", "usb-FTDI_A5-if00-port0", "ttyUSB0", ""},
+                    LookupRow{"ByIdPath", "/dev/serial/by-id/usb-Dual_FT4232X-if01",
+                              "/dev/elsewhere/ttyUSB2", ""},
+                    LookupRow{"UnknownNameOpensAsGiven", "/dev/pts/3", "/dev/pts/3", ""},
+                    LookupRow{
+                        "UnknownSerialNumber", "serial:NOPE", "",
+                        "no serial port has this USB serial number (tavrin-cli ports lists them)"},
+                    LookupRow{"SharedSerialNumber", "serial:FT4232X", "",
+                              "names several ports: ttyUSB1, ttyUSB2; name one of them"},
+                    LookupRow{"EmptySerialNumber", "serial:", "",
+                              "needs a USB serial number after serial: (serial:A50285BI)"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
