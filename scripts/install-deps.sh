@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   clang-format
   libudev-dev
+  nlohmann-json3-dev
 )
 
 missing=()

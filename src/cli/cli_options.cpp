@@ -84,6 +84,7 @@ std::optional<Command> CommandNamed(const std::string& name) {
   if (name == "download") return Command::kDownload;
   if (name == "comtest") return Command::kComTest;
   if (name == "script") return Command::kScriptShow;
+  if (name == "ports") return Command::kPorts;
   if (name == "help" || name == "--help" || name == "-h") return Command::kHelp;
   if (name == "--version") return Command::kVersion;
   return std::nullopt;
@@ -112,6 +113,13 @@ Parsed ParseCliOptions(const std::vector<std::string>& args) {
   if (!command) return "unknown command " + args[0];
   options.command = *command;
   std::size_t i = 1;
+  if (options.command == Command::kPorts) {
+    for (; i < args.size(); ++i) {
+      if (args[i] != "--json") return "ports takes no option but --json, not " + args[i];
+      options.json = true;
+    }
+    return options;
+  }
   if (options.command == Command::kScriptShow) {
     if (args.size() < 2 || args[1] != "show") return std::string("script needs 'show SCRIPT.DSF'");
     i = 2;
@@ -123,6 +131,8 @@ Parsed ParseCliOptions(const std::vector<std::string>& args) {
       options.port.rtsControl = 1;
     } else if (arg == "--trace") {
       options.trace = true;
+    } else if (arg == "--json") {
+      return std::string("--json is for ports only");
     } else if (arg.starts_with("--") && arg.size() > 2) {
       if (!TakesValue(arg)) return "unknown option " + arg;
       if (i + 1 >= args.size()) return arg + " needs a value";
@@ -143,6 +153,8 @@ std::string UsageText() {
          "SCRIPT.DSF\n"
          "  tavrin-cli comtest  --port DEV [LINE] [--timeout S] TEXT\n"
          "  tavrin-cli script   show SCRIPT.DSF\n"
+         "  tavrin-cli ports    [--json]   (the serial ports of this machine)\n"
+         "DEV: COM1.., ttyUSB0, a path, a /dev/serial/by-id name, or serial:NUMBER (USB serial)\n"
          "LINE: --baud N (115200) --data-bits 5..8 (8) --parity none|odd|even|mark|space (none)\n"
          "      --stop-bits 1|1.5|2 (1) --rts (RTS on)\n"
          "      --trace (hex dump of the line on stderr)\n"

@@ -3,6 +3,8 @@
 //   tavrin-cli download --port DEV [LINE] [--timeout S] [--log FILE] --output FILE.DBF SCRIPT.DSF
 //   tavrin-cli comtest  --port DEV [LINE] [--timeout S] TEXT
 //   tavrin-cli script   show SCRIPT.DSF
+//   tavrin-cli ports    [--json]
+// DEV: a port name (COM1, ttyUSB0), a path, a /dev/serial/by-id name, or serial:NUMBER.
 // LINE: --baud N --data-bits 5..8 --parity none|odd|even|mark|space --stop-bits 1|1.5|2 --rts
 #pragma once
 
@@ -16,7 +18,7 @@
 
 namespace tavrin::cli {
 
-enum class Command { kUpload, kDownload, kComTest, kScriptShow, kHelp, kVersion };
+enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kHelp, kVersion };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -27,6 +29,7 @@ struct CliOptions {
   std::string log;                       // save the capture here at the end
   std::string argument;                  // FILE.URT, SCRIPT.DSF or TEXT
   bool trace = false;                    // hex dump of every byte on the line to stderr
+  bool json = false;                     // ports: the list as JSON on stdout
 };
 
 // The options, or a usage error text.

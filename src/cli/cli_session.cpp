@@ -12,10 +12,14 @@
 #include <mutex>
 
 #include "cli/cli_views.h"
+#include "cli/port_lookup.h"
+#include "cli/port_table.h"
 #include "core/port_core.h"
 #include "core/product_identity.h"
 #include "scripts/command_image.h"
 #include "scripts/script_list_rows.h"
+#include "serial/port_diagnosis.h"
+#include "serial/usb_latency.h"
 #include "transfer/report_texts.h"
 
 namespace tavrin::cli {
@@ -134,13 +138,16 @@ class FirstPayload final : public serial::ComTestView {
   std::optional<std::string> payload_;
 };
 
-// Real ports; a USB adapter whose latency timer slows every frame is named on stderr.
-core::CoreConfig CoreConfigFor(const std::filesystem::path& tempDir, core::LineTrace* trace) {
+// Real ports; a USB adapter whose latency timer slows every frame is named on stderr, and
+// the errno of an open that fails is kept in `openError` to say why.
+core::CoreConfig CoreConfigFor(const std::filesystem::path& tempDir, core::LineTrace* trace,
+                               int& openError) {
   core::CoreConfig config;
   config.tempDir = tempDir;
   config.latencyNotice = [](const std::string& note) {
     std::fprintf(stderr, "tavrin-cli: %s\n", note.c_str());
   };
+  config.openFailure = [&openError](int error) { openError = error; };
   config.trace = trace;
   return config;
 }
@@ -155,8 +162,9 @@ struct Session {
                  : std::nullopt),
         tracer(options.trace),
         core({output, view, errors, firstPayload},
-             CoreConfigFor(temp.Path(), options.trace ? &tracer : nullptr)) {}
+             CoreConfigFor(temp.Path(), options.trace ? &tracer : nullptr, openError)) {}
 
+  int openError = 0;  // the errno of a port that could not be opened (main thread)
   TempDir temp;
   StdoutSink output;
   StderrErrorSink errors;
@@ -171,7 +179,15 @@ void PrintFileAccessError() {
                std::string(scripts::kFileAccessErrorText).c_str());
 }
 
-int Connect(Session& session, const CliOptions& options) {
+// After "Port is not available.": why, and what to do, in one line.
+void PrintOpenFailureCause(const std::string& portName, int error, const serial::PortList& ports) {
+  const auto diagnosis =
+      serial::DiagnoseOpenFailure(portName, error, serial::SystemDiagnosisEnvironment());
+  std::fprintf(stderr, "tavrin-cli: %s\n",
+               serial::DescribeOpenFailure(diagnosis, ports.ports).c_str());
+}
+
+int Connect(Session& session, const CliOptions& options, const serial::PortList& ports) {
   switch (session.core.Connect(options.port)) {
     case serial::OpenOutcome::kConnected:
       std::fprintf(stderr, "Connected: %s\n", serial::ConnectionSummary(options.port).c_str());
@@ -182,6 +198,7 @@ int Connect(Session& session, const CliOptions& options) {
     case serial::OpenOutcome::kNotAvailable:
       std::fprintf(stderr, "%s: %s\n", std::string(serial::kPortOpenCaption).c_str(),
                    std::string(serial::kPortNotAvailable).c_str());
+      PrintOpenFailureCause(options.port.portName, session.openError, ports);
       return exit_status::kPortNotAvailable;
     case serial::OpenOutcome::kFailed:
       return exit_status::kLinkFailed;
@@ -236,14 +253,16 @@ int TransferStatus(Session& session, const CliOptions& options) {
   return session.view.AnyCrcMismatch() ? exit_status::kCrcMismatch : exit_status::kSuccess;
 }
 
-int RunTransfer(const CliOptions& options) {
+int RunTransfer(const CliOptions& options, const serial::PortList& ports) {
   SignalWatch signals;
   Session session(options);
   if (session.temp.Path().empty()) {
     std::fprintf(stderr, "tavrin-cli: cannot create a temporary directory\n");
     return exit_status::kLinkFailed;
   }
-  if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
+  if (const int status = Connect(session, options, ports); status != exit_status::kSuccess) {
+    return status;
+  }
 
   if (options.command == Command::kUpload) {
     session.core.StartUpload(options.argument);
@@ -264,10 +283,12 @@ int RunTransfer(const CliOptions& options) {
   return TransferStatus(session, options);
 }
 
-int RunComTest(const CliOptions& options) {
+int RunComTest(const CliOptions& options, const serial::PortList& ports) {
   SignalWatch signals;
   Session session(options);
-  if (const int status = Connect(session, options); status != exit_status::kSuccess) return status;
+  if (const int status = Connect(session, options, ports); status != exit_status::kSuccess) {
+    return status;
+  }
   session.core.SetComTestActive(true);
   const auto sent = session.core.SendTestText(options.argument);
   std::optional<std::string> payload;
@@ -307,17 +328,54 @@ int ShowScript(const CliOptions& options) {
   return exit_status::kSuccess;
 }
 
+int ShowPorts(const CliOptions& options) {
+  const serial::PortList list = serial::ListPorts();
+  if (!list.error.empty()) {
+    std::fprintf(stderr, "tavrin-cli: the serial ports cannot be listed: %s\n", list.error.c_str());
+    return exit_status::kPortNotAvailable;
+  }
+  const auto rows = PortRows(list.ports, serial::kSysfsRoot);
+  if (rows.empty()) std::fprintf(stderr, "tavrin-cli: no serial ports were found\n");
+  const std::string text = options.json ? PortJson(rows) : rows.empty() ? "" : PortTable(rows);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return exit_status::kSuccess;
+}
+
+// The port --port names, looked up in the port list; a usage error when it names none
+// or several.
+std::optional<CliOptions> WithPortLookedUp(const CliOptions& options,
+                                           const serial::PortList& ports) {
+  const PortLookup lookup = LookUpPort(options.port.portName, ports);
+  if (!lookup.error.empty()) {
+    std::fprintf(stderr, "tavrin-cli: --port %s: %s\n", options.port.portName.c_str(),
+                 lookup.error.c_str());
+    return std::nullopt;
+  }
+  CliOptions resolved = options;
+  resolved.port.portName = lookup.portName;
+  return resolved;
+}
+
+int RunOnPort(const CliOptions& options) {
+  const serial::PortList ports = serial::ListPorts();
+  const auto resolved = WithPortLookedUp(options, ports);
+  if (!resolved) return exit_status::kUsage;
+  return options.command == Command::kComTest ? RunComTest(*resolved, ports)
+                                              : RunTransfer(*resolved, ports);
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options) {
   switch (options.command) {
     case Command::kUpload:
     case Command::kDownload:
-      return RunTransfer(options);
     case Command::kComTest:
-      return RunComTest(options);
+      return RunOnPort(options);
     case Command::kScriptShow:
       return ShowScript(options);
+    case Command::kPorts:
+      return ShowPorts(options);
     case Command::kHelp:
     case Command::kVersion:
       break;

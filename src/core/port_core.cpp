@@ -74,9 +74,10 @@ struct PortCore::Parts {
         comTest(host.comTestView),
         comTestAdapter(comTest),
         link(receiver, status, reporter,
-             config.deviceFactory
-                 ? std::move(config.deviceFactory)
-                 : serial::LatencyCheckedDeviceFactory(status, std::move(config.latencyNotice)),
+             config.deviceFactory ? std::move(config.deviceFactory)
+                                  : serial::LatencyCheckedDeviceFactory(
+                                        status, std::move(config.latencyNotice), serial::kSysfsRoot,
+                                        std::move(config.openFailure)),
              config.linkTimings) {
     port.Attach(link);
     dispatcher.SetComTest(&comTestAdapter);

@@ -58,6 +58,9 @@ struct CoreConfig {
   // and to `latencyNotice`) about a USB adapter whose latency timer slows every frame.
   serial::DeviceFactory deviceFactory;
   serial::NoticeSink latencyNotice;
+  // With real ports: told the open's errno, on the host's thread, when Connect cannot open
+  // the port (before it returns kNotAvailable), so that the host can say why.
+  serial::OpenFailureSink openFailure;
   serial::LinkTimings linkTimings{};
   transfer::Clock* clock = nullptr;  // null: the system clock
   LineTrace* trace = nullptr;        // null: no trace

@@ -33,13 +33,19 @@ std::string SlowAdapterNote(unsigned milliseconds, const std::filesystem::path& 
 }
 
 DeviceFactory LatencyCheckedDeviceFactory(StatusLog& status, NoticeSink notice,
-                                          std::filesystem::path sysfsRoot) {
+                                          std::filesystem::path sysfsRoot,
+                                          OpenFailureSink openFailure) {
   auto said = std::make_shared<SaidAlready>();
-  return [&status, notice = std::move(notice), root = std::move(sysfsRoot),
-          said](std::string_view portName) -> std::unique_ptr<SerialDevice> {
+  return [&status, notice = std::move(notice), root = std::move(sysfsRoot), said,
+          openFailure =
+              std::move(openFailure)](std::string_view portName) -> std::unique_ptr<SerialDevice> {
     const std::string path = DevicePath(portName);
-    auto device = PosixSerialDevice::Open(path).device;
-    if (!device) return nullptr;
+    auto opened = PosixSerialDevice::Open(path);
+    if (!opened.device) {
+      if (openFailure) openFailure(opened.error);
+      return nullptr;
+    }
+    auto device = std::move(opened.device);
     const auto file = FindLatencyTimerFile(root, TtyName(path));
     const auto timer = file ? ReadLatencyTimer(*file) : std::nullopt;
     if (timer && *timer > kLowestLatencyTimer && said->FirstTime(*file)) {

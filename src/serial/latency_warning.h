@@ -24,12 +24,17 @@ std::string SlowAdapterNote(unsigned milliseconds, const std::filesystem::path& 
 
 // Where else the note goes (the command line: standard error); may be empty.
 using NoticeSink = std::function<void(const std::string& note)>;
+// Told the open's errno when a port cannot be opened, so that the host can say why
+// (port_diagnosis.h); may be empty. Called on the thread that opens.
+using OpenFailureSink = std::function<void(int error)>;
 
 // Opens ports as PosixDeviceFactory does. When the opened adapter's latency timer is
 // above kLowestLatencyTimer, adds SlowAdapterNote to `status` (ended by "\r\n") and
 // gives it to `notice`: once per adapter for the life of the factory (its copies share
-// what they have said). `status` must outlive the factory.
+// what they have said). `status` must outlive the factory. A port that cannot be opened
+// gives null, and its errno to `openFailure`.
 DeviceFactory LatencyCheckedDeviceFactory(StatusLog& status, NoticeSink notice = {},
-                                          std::filesystem::path sysfsRoot = kSysfsRoot);
+                                          std::filesystem::path sysfsRoot = kSysfsRoot,
+                                          OpenFailureSink openFailure = {});
 
 }  // namespace tavrin::serial

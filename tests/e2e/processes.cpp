@@ -1,6 +1,7 @@
 #include "processes.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 extern char** environ;
 
@@ -23,6 +25,14 @@ struct Spawned {
   int err = -1;
 };
 
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
 Spawned Spawn(const std::string& program, const std::vector<std::string>& args) {
   int out[2];
   int err[2];
@@ -32,15 +42,46 @@ Spawned Spawn(const std::string& program, const std::vector<std::string>& args) 
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = Argv(program, args);
   Spawned spawned;
   if (posix_spawn(&spawned.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
     spawned.pid = -1;
   }
   posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  spawned.out = out[0];
+  spawned.err = err[0];
+  return spawned;
+}
+
+// fork and exec, the child switched to `user` first: posix_spawn cannot change the user.
+// Everything the child needs is built before the fork.
+Spawned SpawnAs(const RunAs& user, const std::string& program,
+                const std::vector<std::string>& args) {
+  int out[2];
+  int err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return {};
+  if (::pipe2(err, O_CLOEXEC) != 0) return {};
+  std::vector<char*> argv = Argv(program, args);
+  std::string tmpdir = "TMPDIR=/tmp";
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
+  }
+  env.push_back(tmpdir.data());
+  env.push_back(nullptr);
+  Spawned spawned;
+  spawned.pid = ::fork();
+  if (spawned.pid == 0) {
+    if (::dup2(out[1], STDOUT_FILENO) >= 0 && ::dup2(err[1], STDERR_FILENO) >= 0 &&
+        ::setgroups(0, nullptr) == 0 && ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0) {
+      ::execve(program.c_str(), argv.data(), env.data());
+    }
+    constexpr char kFailed[] = "cannot run as that user\n";
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
+    ::_exit(kCannotRunAs);
+  }
   ::close(out[1]);
   ::close(err[1]);
   spawned.out = out[0];
@@ -101,10 +142,13 @@ std::string SimProcess::Stop() {
   return err;
 }
 
-CliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit,
-              std::chrono::milliseconds interruptAfter) {
+namespace {
+
+// Collects what `spawned` writes until it ends; SIGINT after `interruptAfter` (unless 0),
+// SIGKILL after `limit`.
+CliRun Collect(const Spawned& spawned, std::chrono::milliseconds limit,
+               std::chrono::milliseconds interruptAfter) {
   CliRun run;
-  const Spawned spawned = Spawn(CliPath(), args);
   if (spawned.pid < 0) return run;
   const auto started = Clock::now();
   bool interrupted = interruptAfter.count() == 0;
@@ -131,6 +175,18 @@ CliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds li
   ::close(spawned.err);
   if (WIFEXITED(status) && Clock::now() - started <= limit) run.status = WEXITSTATUS(status);
   return run;
+}
+
+}  // namespace
+
+CliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit,
+              std::chrono::milliseconds interruptAfter) {
+  return Collect(Spawn(CliPath(), args), limit, interruptAfter);
+}
+
+CliRun RunCliAs(const RunAs& user, const std::vector<std::string>& args,
+                std::chrono::milliseconds limit) {
+  return Collect(SpawnAs(user, CliPath(), args), limit, std::chrono::milliseconds(0));
 }
 
 }  // namespace tavrin::test

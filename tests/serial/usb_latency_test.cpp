@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "serial/latency_warning.h"
@@ -121,6 +122,19 @@ INSTANTIATE_TEST_SUITE_P(Adapters, SlowAdapterWarning,
                                          WarningRow{"LowLatency1ms", "1\n", std::nullopt},
                                          WarningRow{"NoTimer", std::nullopt, std::nullopt}),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// A port that cannot be opened gives null and tells the host the open's errno.
+TEST_F(FakeSysfs, AFailedOpenHandsItsErrnoOn) {
+  StatusLog status;
+  std::vector<int> errors;
+  const auto factory =
+      LatencyCheckedDeviceFactory(status, {}, root_, [&](int error) { errors.push_back(error); });
+  EXPECT_EQ(factory((root_ / "no-such-tty").string()), nullptr);
+  EXPECT_EQ(factory(root_.string()), nullptr);  // a directory is no terminal
+  EXPECT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors.front(), ENOENT);
+  EXPECT_NE(errors.back(), 0);
+}
 
 }  // namespace
 }  // namespace tavrin::serial
