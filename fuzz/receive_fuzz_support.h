@@ -59,8 +59,10 @@ inline FuzzInput SplitInput(std::span<const std::uint8_t> input) {
 
 class NullPort final : public transfer::TransferPort {
  public:
-  std::size_t Write(std::span<const std::uint8_t> bytes) override { return bytes.size(); }
-  void PurgeReceive() override {}
+  std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal&) override {
+    return bytes.size();
+  }
+  serial::DeviceResult PurgeReceive() override { return serial::DeviceResult::Ok(); }
 };
 
 class NullCapture final : public terminal::CaptureSink {
@@ -70,7 +72,7 @@ class NullCapture final : public terminal::CaptureSink {
 
 class QuietErrors final : public serial::ErrorSink {
  public:
-  void ShowError(const std::string&) override {}
+  void ShowError(std::string) override {}
   void EndProcess() override {}
   void Debug(std::string_view) override {}
 };
@@ -84,9 +86,7 @@ class FixedClock final : public transfer::Clock {
 // could not be made: the harness is broken, not the code.
 class TrappingView final : public transfer::TransferView {
  public:
-  void ShowMessage(const std::string&, const std::string&, transfer::MessageIcon) override {
-    __builtin_trap();
-  }
+  void ShowMessage(std::string, std::string, transfer::MessageIcon) override { __builtin_trap(); }
 };
 
 // The Transfer and everything it talks to. No transfer thread is started: the fuzzer sets
