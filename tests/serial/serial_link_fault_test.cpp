@@ -209,5 +209,74 @@ TEST_F(SlowStopTest, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
   line_->Release();  // the reader ends; the link's destructor joins it
 }
 
+// An error sink whose end of the run stops until the test lets it go, as a window's would
+// if it waited for its busy UI thread.
+class HeldEndSink final : public test::WaitableErrorSink {
+ public:
+  void EndProcess() override {
+    std::unique_lock lock(mutex_);
+    ++ends_;
+    changed_.notify_all();
+    if (ends_ == 1) changed_.wait_for(lock, test::kTestWait, [this] { return released_; });
+  }
+  bool WaitForEnds(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, test::kTestWait, [&] { return ends_ >= count; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int ends_ = 0;
+  bool released_ = false;
+};
+
+// The link is destroyed while its reader is still in the fatal path (it has closed the
+// port itself and is inside EndProcess). The destructor waits for it holding no lock,
+// and not without bound: it names the thread and reports "Error closing port.", and the
+// link goes once the reader has ended.
+TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
+  struct Parts {
+    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
+    test::RecordingReceiver receiver;
+    StatusLog statusLog;
+    HeldEndSink sink;
+    ErrorReporter reporter{sink};
+    std::unique_ptr<SerialLink> link;
+  };
+  // Shared with the destroying thread, so that a regression that never ends leaks the
+  // parts rather than destroying them under it.
+  auto parts = std::make_shared<Parts>();
+  parts->link = std::make_unique<SerialLink>(
+      parts->receiver, parts->statusLog, parts->reporter,
+      [line = parts->line](std::string_view) { return std::make_unique<FakeSerialDevice>(line); },
+      LinkTimings{.closeWaitLimit = 50ms});
+  ASSERT_EQ(parts->link->OpenPort(PortSettings{}), OpenOutcome::kConnected);
+  parts->line->FailReads(EIO);
+  ASSERT_TRUE(parts->sink.WaitForEnds(1));  // the reader is inside EndProcess
+  ASSERT_TRUE(parts->line->WaitForDeviceClosed());
+
+  std::promise<void> destroyed;
+  auto done = destroyed.get_future();
+  std::thread([parts, destroyed = std::move(destroyed)]() mutable {
+    parts->link.reset();
+    destroyed.set_value();
+  }).detach();
+  EXPECT_TRUE(parts->sink.WaitForEnds(2));
+  parts->sink.Release();
+  ASSERT_EQ(done.wait_for(test::kTestWait), std::future_status::ready);
+  const auto errors = parts->sink.Errors();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[1].find(": Error closing port..\n\r"), std::string::npos);
+  const auto debug = parts->sink.DebugLines();
+  EXPECT_NE(std::find(debug.begin(), debug.end(), "Reader/Status Thread didn't exit.\n\r"),
+            debug.end());
+}
+
 }  // namespace
 }  // namespace tavrin::serial
