@@ -126,6 +126,13 @@ class LongLivedCore : public testing::Test {
     EXPECT_FALSE(Core().TransferActive());
   }
 
+  // The transfer stops on its cancel alone, well before anything else would end its wait
+  // (a held write gives up only after kTestWait), and then the port closes.
+  void StopThenDisconnect() {
+    EXPECT_TRUE(Core().StopTransfer(2s));
+    DisconnectStopsTheTransfer();
+  }
+
   void WholeUpload() {
     ASSERT_TRUE(Core().StartUpload(Urt()));
     EXPECT_EQ(Ended(), kUploadSuccess);
@@ -177,7 +184,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     gate_.HoldNext(IsUrtFrame);
     ASSERT_TRUE(Core().StartUpload(Urt()));
     ASSERT_TRUE(gate_.WaitHeld());
-    DisconnectStopsTheTransfer();
+    StopThenDisconnect();
     EXPECT_TRUE(gate_.WaitAbandoned());
     EXPECT_EQ(View().Results().back(), kTerminated);
 
@@ -187,7 +194,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
     ASSERT_TRUE(gate_.WaitHeld());
     EXPECT_FALSE(Core().State().running);
-    DisconnectStopsTheTransfer();
+    StopThenDisconnect();
     EXPECT_EQ(View().Results().back(), kTerminated);
 
     // Pause pressed between a Cancel and the transfer's next cancel test: the cancel wins.
