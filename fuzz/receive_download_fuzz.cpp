@@ -179,7 +179,7 @@ std::size_t OpenDescriptors() {
 void RunInput(const FuzzInput& input, const ScratchDirectory& scratch) {
   DownloadBench bench;
   ReachRegion(bench, scratch);
-  ReceiveModel model = ModelFromState(bench.transfer.State());
+  ReceiveModel model = ModelFromState(bench.transfer.State(), bench.transfer.Active());
   Check(model.receiving && model.regionReady && !model.inFrame);
   const auto frameFile = scratch.File("pckurt.bin");
   FeedBoth(bench.transfer, model, input, false, [&] {

@@ -109,6 +109,9 @@ class ReceiveModel {
   // Flags shared with the transfer thread.
   bool running = false;
   bool cancelRequest = false;
+  // A transfer thread runs: only then does a pending cancel leave the blocks alone (it
+  // ends with its transfer).
+  bool transferActive = false;
   bool download = false;
   bool ackSeen = false;
   bool attention = true;
@@ -129,7 +132,7 @@ class ReceiveModel {
   // Processes one block in place, as ProcessReceivedBytes does.
   void Process(std::span<std::uint8_t> block) {
     std::size_t i = 0;
-    while (i < block.size() && !cancelRequest) {
+    while (i < block.size() && !(cancelRequest && transferActive)) {
       if (running && Gathering() && answerMissing_ > 0) {
         i += TakeAnswer(block.subspan(i));
         if (answerMissing_ > 0) return;
@@ -316,8 +319,9 @@ inline void ApplyFlags(const ReceiveModel& model, transfer::TransferState& state
 }
 
 // A model that starts where the Transfer's shared flags stand.
-inline ReceiveModel ModelFromState(const transfer::TransferState& state) {
+inline ReceiveModel ModelFromState(const transfer::TransferState& state, bool transferActive) {
   ReceiveModel model;
+  model.transferActive = transferActive;
   model.download = state.mode == transfer::TransferMode::kDownload;
   model.running = state.running;
   model.cancelRequest = state.cancelRequest;
