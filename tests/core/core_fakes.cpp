@@ -7,33 +7,6 @@
 
 namespace tavrin::core::test {
 
-void Cue::Arm() {
-  std::lock_guard lock(mutex_);
-  armed_ = true;
-  reached_ = false;
-}
-
-void Cue::Hold() {
-  std::unique_lock lock(mutex_);
-  if (!armed_) return;
-  reached_ = true;
-  changed_.notify_all();
-  changed_.wait_for(lock, kTestWait, [this] { return !armed_; });
-}
-
-bool Cue::WaitReached() {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, kTestWait, [this] { return reached_; });
-}
-
-void Cue::Release() {
-  {
-    std::lock_guard lock(mutex_);
-    armed_ = false;
-  }
-  changed_.notify_all();
-}
-
 void CueView::SetSendIndicator(bool shown) {
   if (shown) sendIndicator.Hold();
 }
@@ -124,21 +97,10 @@ std::string CueOutput::Calls() const {
   return calls_;
 }
 
-void PayloadView::ShowReceived(std::vector<std::uint8_t> payload) {
-  std::lock_guard lock(mutex_);
-  payloads_.emplace_back(payload.begin(), payload.end());
-}
-
-std::vector<std::string> PayloadView::Payloads() const {
-  std::lock_guard lock(mutex_);
-  return payloads_;
-}
-
 void WriteGate::HoldNext(Match match) {
   std::lock_guard lock(mutex_);
   match_ = std::move(match);
   held_ = false;
-  abandoned_ = false;
 }
 
 bool WriteGate::TakeHold(std::span<const std::uint8_t> bytes) {
@@ -155,19 +117,6 @@ bool WriteGate::WaitHeld() {
   return changed_.wait_for(lock, kTestWait, [this] { return held_; });
 }
 
-bool WriteGate::WaitAbandoned() {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, kTestWait, [this] { return abandoned_; });
-}
-
-void WriteGate::Abandoned() {
-  {
-    std::lock_guard lock(mutex_);
-    abandoned_ = true;
-  }
-  changed_.notify_all();
-}
-
 serial::IoResult GatedDevice::Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
                                    serial::StopFd stop) {
   return inner_.Read(into, timeout, stop);
@@ -179,7 +128,6 @@ serial::IoResult GatedDevice::Write(std::span<const std::uint8_t> bytes,
   pollfd fd{stop, POLLIN, 0};
   const int ready = ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count()));
   if (ready <= 0) return {serial::IoStatus::kTimeout, 0, 0};
-  gate_.Abandoned();
   return {serial::IoStatus::kStopped, 0, 0};
 }
 

@@ -19,6 +19,7 @@
 #include "core/port_core.h"
 #include "serial/serial_device.h"
 #include "serial/serial_link.h"
+#include "support/cue.h"
 #include "support/recorders.h"
 #include "terminal/output_sink.h"
 #include "transfer/clock.h"
@@ -30,21 +31,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kTestWait = std::chrono::seconds{5};  // upper bound of every wait here
 
-// A point where a fake stops until the test lets it go: Arm, then the fake's thread
-// reaches Hold and stays there (at most kTestWait) until Release.
-class Cue {
- public:
-  void Arm();
-  void Hold();
-  bool WaitReached();
-  void Release();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool armed_ = false;
-  bool reached_ = false;
-};
+using tavrin::test::Cue;
 
 // The transfer panel and message boxes of a window, with owned values kept the way a
 // queue to the UI thread keeps them. SetSendIndicator(true) and ShowMessage stop on cue;
@@ -98,14 +85,9 @@ class CueOutput final : public terminal::OutputSink {
   std::string calls_;
 };
 
-class PayloadView final : public serial::ComTestView {
+class NoComTest final : public serial::ComTestView {
  public:
-  void ShowReceived(std::vector<std::uint8_t> payload) override;
-  std::vector<std::string> Payloads() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> payloads_;
+  void ShowReceived(std::vector<std::uint8_t>) override {}
 };
 
 class FixedClock final : public transfer::Clock {
@@ -123,16 +105,12 @@ class WriteGate {
   // Called by the device for every write: true when this one is to be held (once).
   bool TakeHold(std::span<const std::uint8_t> bytes);
   bool WaitHeld();
-  // Whether the held write has given up (its stop came).
-  bool WaitAbandoned();
-  void Abandoned();
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   Match match_;
   bool held_ = false;
-  bool abandoned_ = false;
 };
 
 // The PC end of an in-memory line behind a WriteGate.
@@ -180,7 +158,7 @@ struct CoreHostRig {
   CueOutput output;
   CueView view;
   tavrin::test::RecordingErrorSink errors;
-  PayloadView comTest;
+  NoComTest comTest;
   FixedClock clock;
   std::unique_ptr<PortCore> core;
 };

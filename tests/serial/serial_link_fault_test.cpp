@@ -8,6 +8,7 @@
 #include "serial/serial_link.h"
 #include "serial/status_log.h"
 #include "serial_fakes.h"
+#include "support/cue.h"
 
 namespace tavrin::serial {
 namespace {
@@ -209,31 +210,29 @@ TEST_F(SlowStopTest, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
   line_->Release();  // the reader ends; the link's destructor joins it
 }
 
-// An error sink whose end of the run stops until the test lets it go, as a window's would
-// if it waited for its busy UI thread.
+// An error sink whose first end of the run stops on cue, as a window's would if it waited
+// for its busy UI thread.
 class HeldEndSink final : public test::WaitableErrorSink {
  public:
   void EndProcess() override {
-    std::unique_lock lock(mutex_);
-    ++ends_;
+    int ends = 0;
+    {
+      std::lock_guard lock(mutex_);
+      ends = ++ends_;
+    }
     changed_.notify_all();
-    if (ends_ == 1) changed_.wait_for(lock, test::kTestWait, [this] { return released_; });
+    if (ends == 1) firstEnd.Hold();
   }
   bool WaitForEnds(int count) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, test::kTestWait, [&] { return ends_ >= count; });
   }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
+  tavrin::test::Cue firstEnd;
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   int ends_ = 0;
-  bool released_ = false;
 };
 
 // The link is destroyed while its reader is still in the fatal path (it has closed the
@@ -252,6 +251,7 @@ TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
   // Shared with the destroying thread, so that a regression that never ends leaks the
   // parts rather than destroying them under it.
   auto parts = std::make_shared<Parts>();
+  parts->sink.firstEnd.Arm();
   parts->link = std::make_unique<SerialLink>(
       parts->receiver, parts->statusLog, parts->reporter,
       [line = parts->line](std::string_view) { return std::make_unique<FakeSerialDevice>(line); },
@@ -268,7 +268,7 @@ TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
     destroyed.set_value();
   }).detach();
   EXPECT_TRUE(parts->sink.WaitForEnds(2));
-  parts->sink.Release();
+  parts->sink.firstEnd.Release();
   ASSERT_EQ(done.wait_for(test::kTestWait), std::future_status::ready);
   const auto errors = parts->sink.Errors();
   ASSERT_EQ(errors.size(), 2u);

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "support/cue.h"
 #include "support/recorders.h"
 #include "terminal/capture_log.h"
 
@@ -238,41 +239,8 @@ TEST_F(CaptureLogTest, SaveLeavesAppendsAndTheStreamWhereTheyWere) {
   EXPECT_EQ(ReadFile(dir_ / "saved.Log"), "one ");
 }
 
-// A host call that stops until the test lets it go, as a window's would if it waited for
-// its busy UI thread.
-class Gate {
- public:
-  void Arm() {
-    std::lock_guard lock(mutex_);
-    armed_ = true;
-  }
-  void Hold() {
-    std::unique_lock lock(mutex_);
-    if (!armed_) return;
-    reached_ = true;
-    changed_.notify_all();
-    changed_.wait_for(lock, kWait, [this] { return !armed_; });
-  }
-  bool WaitReached() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kWait, [this] { return reached_; });
-  }
-  void Release() {
-    {
-      std::lock_guard lock(mutex_);
-      armed_ = false;
-    }
-    changed_.notify_all();
-  }
-
-  static constexpr auto kWait = std::chrono::seconds{5};
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool armed_ = false;
-  bool reached_ = false;
-};
+using test::Cue;
+using test::kCueWait;
 
 // The calls in order, "\f" for a ClearOutput; Show stops at the gate.
 class GatedOutput final : public OutputSink {
@@ -292,7 +260,7 @@ class GatedOutput final : public OutputSink {
     std::lock_guard lock(mutex_);
     return calls_;
   }
-  Gate gate;
+  Cue gate;
 
  private:
   mutable std::mutex mutex_;
@@ -304,12 +272,12 @@ class GatedErrors final : public serial::ErrorSink {
   void ShowError(std::string) override { gate.Hold(); }
   void EndProcess() override {}
   void Debug(std::string_view) override {}
-  Gate gate;
+  Cue gate;
 };
 
 template <typename Future>
 bool Returns(Future& call) {
-  return call.wait_for(Gate::kWait) == std::future_status::ready;
+  return call.wait_for(kCueWait) == std::future_status::ready;
 }
 
 // The reader thread is still inside Show with its block (the window has not taken it
