@@ -14,7 +14,8 @@
 // - the transfer thread: OutputSink::Show (report blocks) and TransferView calls.
 // - the writer thread: ErrorSink calls.
 // - the host's thread itself: OutputSink::Show and ClearOutput (a Clear, or a block left
-//   in the capture's outbox by another thread).
+//   in the capture's outbox by another thread), ErrorSink calls (Connect, Disconnect, a
+//   full writer queue).
 // The core calls host sinks with none of its locks held, and host sinks never wait: a
 // window queues what it gets (the values are its own, or, for Show's span, copied) to its
 // UI thread and returns. The download's save question is answered later through its
