@@ -37,7 +37,7 @@ class CollectingOutput : public tavrin::terminal::OutputSink {
 // A failure to report would mean the harness itself is broken (it owns the directory).
 class TrappingErrors : public tavrin::serial::ErrorSink {
  public:
-  void ShowError(const std::string&) override { __builtin_trap(); }
+  void ShowError(std::string) override { __builtin_trap(); }
   void EndProcess() override { __builtin_trap(); }
   void Debug(std::string_view) override {}
 };

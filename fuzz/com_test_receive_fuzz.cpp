@@ -16,9 +16,9 @@ using Payloads = std::vector<std::vector<std::uint8_t>>;
 
 class RecordingView final : public tavrin::serial::ComTestView {
  public:
-  void ShowReceived(std::span<const std::uint8_t> payload) override {
+  void ShowReceived(std::vector<std::uint8_t> payload) override {
     Check(!payload.empty());
-    shown.emplace_back(payload.begin(), payload.end());
+    shown.push_back(std::move(payload));
   }
   Payloads shown;
 };

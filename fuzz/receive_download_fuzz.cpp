@@ -50,7 +50,8 @@ class ScriptedTarget final : public tavrin::transfer::TransferPort {
  public:
   void Attach(Transfer& transfer) { transfer_ = &transfer; }
 
-  std::size_t Write(std::span<const std::uint8_t> bytes) override {
+  std::size_t Write(std::span<const std::uint8_t> bytes,
+                    const tavrin::serial::StopSignal&) override {
     if (bytes.size() == 1 && bytes[0] == 0x17) {
       Answer({0x06, 0x05});  // ACK and ENQ together: the mode command goes out
     } else if (HasPayload(bytes, kModePayload)) {
@@ -67,7 +68,7 @@ class ScriptedTarget final : public tavrin::transfer::TransferPort {
     }
     return bytes.size();
   }
-  void PurgeReceive() override {}
+  tavrin::serial::DeviceResult PurgeReceive() override { return {}; }
 
   // True once the PC has accepted the region.
   bool WaitForAccept(std::chrono::microseconds timeout) {
@@ -94,7 +95,7 @@ class PhaseView final : public tavrin::transfer::TransferView {
     receivePhase_ = true;
     changed_.notify_all();
   }
-  void ShowMessage(const std::string&, const std::string&, tavrin::transfer::MessageIcon) override {
+  void ShowMessage(std::string, std::string, tavrin::transfer::MessageIcon) override {
     __builtin_trap();  // the harness's own files could not be made
   }
   bool WaitForReceivePhase(std::chrono::milliseconds timeout) {
@@ -178,7 +179,7 @@ std::size_t OpenDescriptors() {
 void RunInput(const FuzzInput& input, const ScratchDirectory& scratch) {
   DownloadBench bench;
   ReachRegion(bench, scratch);
-  ReceiveModel model = ModelFromState(bench.transfer.State());
+  ReceiveModel model = ModelFromState(bench.transfer.State(), bench.transfer.Active());
   Check(model.receiving && model.regionReady && !model.inFrame);
   const auto frameFile = scratch.File("pckurt.bin");
   FeedBoth(bench.transfer, model, input, false, [&] {

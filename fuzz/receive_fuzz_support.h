@@ -59,8 +59,10 @@ inline FuzzInput SplitInput(std::span<const std::uint8_t> input) {
 
 class NullPort final : public transfer::TransferPort {
  public:
-  std::size_t Write(std::span<const std::uint8_t> bytes) override { return bytes.size(); }
-  void PurgeReceive() override {}
+  std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal&) override {
+    return bytes.size();
+  }
+  serial::DeviceResult PurgeReceive() override { return serial::DeviceResult::Ok(); }
 };
 
 class NullCapture final : public terminal::CaptureSink {
@@ -70,7 +72,7 @@ class NullCapture final : public terminal::CaptureSink {
 
 class QuietErrors final : public serial::ErrorSink {
  public:
-  void ShowError(const std::string&) override {}
+  void ShowError(std::string) override {}
   void EndProcess() override {}
   void Debug(std::string_view) override {}
 };
@@ -84,9 +86,7 @@ class FixedClock final : public transfer::Clock {
 // could not be made: the harness is broken, not the code.
 class TrappingView final : public transfer::TransferView {
  public:
-  void ShowMessage(const std::string&, const std::string&, transfer::MessageIcon) override {
-    __builtin_trap();
-  }
+  void ShowMessage(std::string, std::string, transfer::MessageIcon) override { __builtin_trap(); }
 };
 
 // The Transfer and everything it talks to. No transfer thread is started: the fuzzer sets
@@ -109,6 +109,9 @@ class ReceiveModel {
   // Flags shared with the transfer thread.
   bool running = false;
   bool cancelRequest = false;
+  // A transfer thread runs: only then does a pending cancel leave the blocks alone (it
+  // ends with its transfer).
+  bool transferActive = false;
   bool download = false;
   bool ackSeen = false;
   bool attention = true;
@@ -129,7 +132,7 @@ class ReceiveModel {
   // Processes one block in place, as ProcessReceivedBytes does.
   void Process(std::span<std::uint8_t> block) {
     std::size_t i = 0;
-    while (i < block.size() && !cancelRequest) {
+    while (i < block.size() && !(cancelRequest && transferActive)) {
       if (running && Gathering() && answerMissing_ > 0) {
         i += TakeAnswer(block.subspan(i));
         if (answerMissing_ > 0) return;
@@ -316,8 +319,9 @@ inline void ApplyFlags(const ReceiveModel& model, transfer::TransferState& state
 }
 
 // A model that starts where the Transfer's shared flags stand.
-inline ReceiveModel ModelFromState(const transfer::TransferState& state) {
+inline ReceiveModel ModelFromState(const transfer::TransferState& state, bool transferActive) {
   ReceiveModel model;
+  model.transferActive = transferActive;
   model.download = state.mode == transfer::TransferMode::kDownload;
   model.running = state.running;
   model.cancelRequest = state.cancelRequest;

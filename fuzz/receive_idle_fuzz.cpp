@@ -1,6 +1,6 @@
 // Received blocks while no transfer runs: the receive processor interprets nothing and
-// only blanks the protocol bytes (or, with a cancel request pending, leaves the block as
-// it is). Setup bit 0: a cancel request is pending.
+// only blanks the protocol bytes, also with a cancel request left pending (it belongs to
+// no transfer). Setup bit 0: a cancel request is pending.
 #include <cstddef>
 #include <cstdint>
 

@@ -111,8 +111,7 @@ void ComTestDialog::EndTest() {
   relay_.Detach(this);
 }
 
-void ComTestRelay::ShowReceived(std::span<const std::uint8_t> payload) {
-  // The span lives only during this call; the copy travels to the UI thread.
+void ComTestRelay::ShowReceived(std::vector<std::uint8_t> payload) {
   QByteArray bytes(reinterpret_cast<const char*>(payload.data()),
                    static_cast<qsizetype>(payload.size()));
   QMetaObject::invokeMethod(

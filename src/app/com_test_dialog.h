@@ -15,7 +15,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
-#include <span>
+#include <vector>
 
 #include "app/user_prompts.h"
 #include "core/port_core.h"
@@ -90,7 +90,7 @@ class ComTestRelay final : public QObject, public serial::ComTestView {
   explicit ComTestRelay(QObject* parent = nullptr) : QObject(parent) {}
 
   // Reader/status thread: copies the payload and queues it to the UI thread.
-  void ShowReceived(std::span<const std::uint8_t> payload) override;
+  void ShowReceived(std::vector<std::uint8_t> payload) override;
 
   // UI thread: the dialog that receives payloads from now on (null: none).
   void Attach(ComTestDialog* dialog);

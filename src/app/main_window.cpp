@@ -116,7 +116,6 @@ MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView
 MainWindow::~MainWindow() {
   // The shut-down sequence. The connection was closed by the close steps (or is left to
   // the end of the process after a settings store failure).
-  queuedView_.Abandon();
   find_.reset();
   core_->DeleteCapture();
   core_.reset();
@@ -445,7 +444,7 @@ void MainWindow::SetSent(std::optional<std::uint32_t> sent) {
   panel_->SetSent(sent);
 }
 
-void MainWindow::SetFileName(const std::filesystem::path& path) {
+void MainWindow::SetFileName(std::filesystem::path path) {
   panel_->SetFileName(FromPath(path));
 }
 
@@ -478,14 +477,15 @@ void MainWindow::TransferControlsIdle() {
   ApplyStates();
 }
 
-void MainWindow::ShowMessage(const std::string& caption, const std::string& text,
-                             transfer::MessageIcon icon) {
+void MainWindow::ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) {
   // A transfer's boxes have no owner window.
   deps_.prompts.Message(nullptr, QString::fromStdString(caption), QString::fromStdString(text),
                         ToPromptIcon(icon));
 }
 
-std::optional<std::filesystem::path> MainWindow::AskDownloadSavePath() {
+void MainWindow::AskDownloadSavePath(transfer::DownloadSaveQuestion question) {
+  // A transfer cancelled while the question was queued no longer waits for it.
+  if (!question.Awaited()) return;
   FileDialogSpec dialog;
   dialog.title = QStringLiteral("Save Downloaded File");
   dialog.filters = QStringList{QStringLiteral("Downloaded BIN File (*.dbf)")};
@@ -493,8 +493,7 @@ std::optional<std::filesystem::path> MainWindow::AskDownloadSavePath() {
   dialog.mustExist = false;
   dialog.confirmOverwrite = true;
   const std::optional<QString> chosen = deps_.prompts.SaveFile(nullptr, dialog);
-  if (!chosen) return std::nullopt;
-  return ToPath(*chosen);
+  question.Answer(chosen ? std::optional(ToPath(*chosen)) : std::nullopt);
 }
 
 }  // namespace tavrin::app

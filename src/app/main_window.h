@@ -94,7 +94,7 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
  private:
   class NullComTestView final : public serial::ComTestView {
    public:
-    void ShowReceived(std::span<const std::uint8_t>) override {}
+    void ShowReceived(std::vector<std::uint8_t>) override {}
   };
 
   void BuildMenu();
@@ -128,16 +128,15 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   void SetReceiveIndicator(bool shown) override;
   void SetTotal(std::optional<std::uint32_t> total) override;
   void SetSent(std::optional<std::uint32_t> sent) override;
-  void SetFileName(const std::filesystem::path& path) override;
+  void SetFileName(std::filesystem::path path) override;
   void SetProgressRange(std::uint32_t max) override;
   void SetProgressPosition(std::uint32_t position) override;
   void StepProgress() override;
   void ShowProgressBar(bool shown) override;
   void HideProgressLabel() override;
   void TransferControlsIdle() override;
-  void ShowMessage(const std::string& caption, const std::string& text,
-                   transfer::MessageIcon icon) override;
-  std::optional<std::filesystem::path> AskDownloadSavePath() override;
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override;
 
   MainWindowDeps deps_;
   serial::PortSettings settings_;

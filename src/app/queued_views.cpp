@@ -5,29 +5,9 @@
 
 namespace tavrin::app {
 
-// One question of the transfer thread to the operator, answered on the UI thread.
-struct QueuedTransferView::Question {
-  std::mutex mutex;
-  std::condition_variable answered;
-  bool done = false;
-  std::optional<std::filesystem::path> answer;
-
-  void Answer(std::optional<std::filesystem::path> value) {
-    {
-      std::lock_guard lock(mutex);
-      if (done) return;
-      done = true;
-      answer = std::move(value);
-    }
-    answered.notify_all();
-  }
-};
-
 QueuedTransferView::QueuedTransferView(transfer::TransferView& uiView) : uiView_(uiView) {}
 
-QueuedTransferView::~QueuedTransferView() {
-  Abandon();
-}
+QueuedTransferView::~QueuedTransferView() = default;
 
 void QueuedTransferView::Post(std::function<void(transfer::TransferView&)> call) {
   queue_.Post([view = &uiView_, call = std::move(call)] { call(*view); });
@@ -53,8 +33,8 @@ void QueuedTransferView::FrameWritten(std::size_t bytes) {
   Post([bytes](transfer::TransferView& v) { v.FrameWritten(bytes); });
 }
 
-void QueuedTransferView::SetFileName(const std::filesystem::path& path) {
-  Post([path](transfer::TransferView& v) { v.SetFileName(path); });
+void QueuedTransferView::SetFileName(std::filesystem::path path) {
+  Post([path = std::move(path)](transfer::TransferView& v) { v.SetFileName(path); });
 }
 
 void QueuedTransferView::SetProgressRange(std::uint32_t max) {
@@ -85,9 +65,11 @@ void QueuedTransferView::TransferControlsIdle() {
   Post([](transfer::TransferView& v) { v.TransferControlsIdle(); });
 }
 
-void QueuedTransferView::ShowMessage(const std::string& caption, const std::string& text,
+void QueuedTransferView::ShowMessage(std::string caption, std::string text,
                                      transfer::MessageIcon icon) {
-  Post([caption, text, icon](transfer::TransferView& v) { v.ShowMessage(caption, text, icon); });
+  Post([caption = std::move(caption), text = std::move(text), icon](transfer::TransferView& v) {
+    v.ShowMessage(caption, text, icon);
+  });
 }
 
 void QueuedTransferView::ResultReported(int code) {
@@ -102,34 +84,12 @@ void QueuedTransferView::RegionProgress(int region, std::uint64_t bytes) {
   Post([region, bytes](transfer::TransferView& v) { v.RegionProgress(region, bytes); });
 }
 
-std::optional<std::filesystem::path> QueuedTransferView::AskDownloadSavePath() {
-  auto question = std::make_shared<Question>();
-  {
-    std::lock_guard lock(mutex_);
-    if (abandoned_) return std::nullopt;
-    questions_.push_back(question);
-  }
-  // The call holds the question: a call dropped with the window leaves it unanswered, and
-  // Abandon answers it instead.
-  Post([question](transfer::TransferView& v) { question->Answer(v.AskDownloadSavePath()); });
-  std::unique_lock lock(question->mutex);
-  // Bounded by the operator's answer or by the window's Abandon.
-  question->answered.wait(lock, [&] { return question->done; });
-  auto answer = question->answer;
-  lock.unlock();
-  std::lock_guard listLock(mutex_);
-  std::erase(questions_, question);
-  return answer;
-}
-
-void QueuedTransferView::Abandon() {
-  std::vector<std::shared_ptr<Question>> waiting;
-  {
-    std::lock_guard lock(mutex_);
-    abandoned_ = true;
-    waiting = questions_;
-  }
-  for (auto& question : waiting) question->Answer(std::nullopt);
+void QueuedTransferView::AskDownloadSavePath(transfer::DownloadSaveQuestion question) {
+  // A question dropped with the window is never answered: the transfer ends on the Cancel
+  // that closing the window gives it.
+  Post([question = std::move(question)](transfer::TransferView& v) {
+    v.AskDownloadSavePath(question);
+  });
 }
 
 QueuedErrorSink::QueuedErrorSink(UserPrompts& prompts, std::function<void()> endProcess)
@@ -139,9 +99,9 @@ void QueuedErrorSink::SetOwner(QWidget* owner) {
   owner_ = owner;
 }
 
-void QueuedErrorSink::ShowError(const std::string& text) {
+void QueuedErrorSink::ShowError(std::string text) {
   // The queue runs one call at a time: a later report or the end waits for this box.
-  queue_.Post([this, text] {
+  queue_.Post([this, text = std::move(text)] {
     prompts_.Message(owner_.data(), kErrorBoxCaption, QString::fromStdString(text),
                      PromptIcon::kNone);
   });

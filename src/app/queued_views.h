@@ -1,8 +1,8 @@
 // The window's side of the engine's reporting interfaces, called from the engine's threads
 // and carried over to the UI thread:
 // - QueuedTransferView forwards every TransferView call to a view that lives on the UI
-//   thread, queued, with owning copies of its arguments (a path or text handed in is valid
-//   only during the call). Only the download's save question waits for its answer.
+//   thread, queued, with the values it was given. The download's save question travels
+//   the same way; the transfer waits for its answer or for a Cancel, never for the UI.
 // - QueuedErrorSink shows each report in a message box on the UI thread, one after the
 //   other, and ends the program after the boxes of the reports made before the end.
 // Neither ever waits on the UI thread while holding a lock the UI thread might need.
@@ -39,7 +39,7 @@ class QueuedTransferView final : public transfer::TransferView {
   void SetTotal(std::optional<std::uint32_t> total) override;
   void SetSent(std::optional<std::uint32_t> sent) override;
   void FrameWritten(std::size_t bytes) override;
-  void SetFileName(const std::filesystem::path& path) override;
+  void SetFileName(std::filesystem::path path) override;
   void SetProgressRange(std::uint32_t max) override;
   void SetProgressPosition(std::uint32_t position) override;
   void StepProgress() override;
@@ -47,27 +47,18 @@ class QueuedTransferView final : public transfer::TransferView {
   void HideProgressLabel() override;
   void RefreshTransferState() override;
   void TransferControlsIdle() override;
-  void ShowMessage(const std::string& caption, const std::string& text,
-                   transfer::MessageIcon icon) override;
-  // Waits for the operator's answer, or until Abandon.
-  std::optional<std::filesystem::path> AskDownloadSavePath() override;
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
+  // Queued like the rest: the UI view answers the question when the operator has chosen.
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override;
   void ResultReported(int code) override;
   void RegionCrcMismatch(int region) override;
   void RegionProgress(int region, std::uint64_t bytes) override;
 
-  // The window is going away: every question waiting for an answer gets none, and later
-  // questions are not asked. UI thread.
-  void Abandon();
-
  private:
-  struct Question;
   void Post(std::function<void(transfer::TransferView&)> call);
 
   UiQueue queue_;
   transfer::TransferView& uiView_;
-  std::mutex mutex_;
-  bool abandoned_ = false;
-  std::vector<std::shared_ptr<Question>> questions_;
 };
 
 class QueuedErrorSink final : public serial::ErrorSink {
@@ -80,7 +71,7 @@ class QueuedErrorSink final : public serial::ErrorSink {
   // The window that owns the message boxes (null: none). UI thread.
   void SetOwner(QWidget* owner);
 
-  void ShowError(const std::string& text) override;
+  void ShowError(std::string text) override;
   void EndProcess() override;
   // The debug output on standard error, one line for each text.
   void Debug(std::string_view text) override;

@@ -20,6 +20,7 @@
 #include "scripts/script_list_rows.h"
 #include "serial/port_diagnosis.h"
 #include "serial/usb_latency.h"
+#include "terminal/capture_log.h"
 #include "transfer/report_texts.h"
 
 namespace tavrin::cli {
@@ -59,7 +60,8 @@ class SignalWatch {
   int fd_ = -1;
 };
 
-// A private temporary directory for the run, removed at its end.
+// A private temporary directory for the run, removed at its end (a fatal end leaves it:
+// the capture stays on disk, as the window's would).
 class TempDir {
  public:
   TempDir() {
@@ -69,15 +71,12 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ignored;
-    if (!path_.empty() && !keep_) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& Path() const { return path_; }
-  // After a fatal link failure the capture stays on disk, as the window's would.
-  void Keep() { keep_ = true; }
 
  private:
   std::filesystem::path path_;
-  bool keep_ = false;
 };
 
 // --trace: every byte on the line, hex, with the time since the start.
@@ -115,7 +114,7 @@ class Tracer final : public core::LineTrace {
 // Keeps the payload of the first test frame that comes back.
 class FirstPayload final : public serial::ComTestView {
  public:
-  void ShowReceived(std::span<const std::uint8_t> payload) override {
+  void ShowReceived(std::vector<std::uint8_t> payload) override {
     {
       std::lock_guard lock(mutex_);
       if (payload_) return;
@@ -141,9 +140,11 @@ class FirstPayload final : public serial::ComTestView {
 // Real ports; a USB adapter whose latency timer slows every frame is named on stderr, and
 // the errno of an open that fails is kept in `openError` to say why.
 core::CoreConfig CoreConfigFor(const std::filesystem::path& tempDir, core::LineTrace* trace,
-                               int& openError) {
+                               int& openError, const CliLink& link) {
   core::CoreConfig config;
   config.tempDir = tempDir;
+  config.deviceFactory = link.deviceFactory;
+  config.linkTimings = link.timings;
   config.latencyNotice = [](const std::string& note) {
     std::fprintf(stderr, "tavrin-cli: %s\n", note.c_str());
   };
@@ -154,15 +155,28 @@ core::CoreConfig CoreConfigFor(const std::filesystem::path& tempDir, core::LineT
 
 // Everything a run with a serial port needs, in the order it must be built.
 struct Session {
-  explicit Session(const CliOptions& options)
-      : errors(options.trace),
+  Session(const CliOptions& options, const CliLink& link)
+      : errors(options.trace, [this] { EndFatally(); }),
         view(::isatty(STDERR_FILENO) == 1,
              options.command == Command::kDownload
                  ? std::optional<std::filesystem::path>(options.output)
                  : std::nullopt),
         tracer(options.trace),
         core({output, view, errors, firstPayload},
-             CoreConfigFor(temp.Path(), options.trace ? &tracer : nullptr, openError)) {}
+             CoreConfigFor(temp.Path(), options.trace ? &tracer : nullptr, openError, link)) {}
+
+  // The serial link failed fatally: the run ends here, on the reporting thread, with
+  // nothing more on stdout (no report block of a transfer that would be cancelled now),
+  // the capture file left on disk and no wait for any thread.
+  [[noreturn]] void EndFatally() {
+    output.Close();
+    if (!temp.Path().empty()) {
+      const auto capture = temp.Path() / terminal::kCaptureFileName;
+      std::fprintf(stderr, "tavrin-cli: the capture is kept in %s\n", capture.c_str());
+    }
+    std::fflush(stderr);
+    std::_Exit(exit_status::kLinkFailed);
+  }
 
   int openError = 0;  // the errno of a port that could not be opened (main thread)
   TempDir temp;
@@ -206,7 +220,7 @@ int Connect(Session& session, const CliOptions& options, const serial::PortList&
   return exit_status::kLinkFailed;
 }
 
-// Waits for the transfer to end; Ctrl+C, --timeout and a fatal link error cancel it.
+// Waits for the transfer to end; Ctrl+C and --timeout cancel it.
 bool WaitForTransfer(Session& session, const CliOptions& options, SignalWatch& signals) {
   const auto started = Clock::now();
   std::optional<Clock::time_point> cancelledAt;
@@ -215,7 +229,7 @@ bool WaitForTransfer(Session& session, const CliOptions& options, SignalWatch& s
     const bool timedOut =
         options.timeoutSeconds &&
         Clock::now() - started > std::chrono::duration<double>(*options.timeoutSeconds);
-    if (!cancelledAt && (signals.Raised() || timedOut || session.errors.Fatal())) {
+    if (!cancelledAt && (signals.Raised() || timedOut)) {
       if (timedOut) std::fprintf(stderr, "tavrin-cli: --timeout expired, cancelling\n");
       session.core.Cancel();
       cancelledAt = Clock::now();
@@ -231,16 +245,7 @@ void SaveLog(Session& session, const CliOptions& options) {
   std::fprintf(stderr, "%s: %s\n", result.caption.c_str(), result.text.c_str());
 }
 
-// After a fatal link failure the capture file is left where it is and named.
-void KeepCaptureIfFatal(Session& session) {
-  if (!session.errors.Fatal()) return;
-  session.temp.Keep();
-  std::fprintf(stderr, "tavrin-cli: the capture is kept in %s\n",
-               session.core.CapturePath().c_str());
-}
-
 int TransferStatus(Session& session, const CliOptions& options) {
-  if (session.errors.Fatal()) return exit_status::kLinkFailed;
   const int result = session.view.FinalResult();
   if (result == 0) return exit_status::kBadFile;  // the transfer never started
   if (options.command == Command::kUpload) {
@@ -253,9 +258,9 @@ int TransferStatus(Session& session, const CliOptions& options) {
   return session.view.AnyCrcMismatch() ? exit_status::kCrcMismatch : exit_status::kSuccess;
 }
 
-int RunTransfer(const CliOptions& options, const serial::PortList& ports) {
+int RunTransfer(const CliOptions& options, const serial::PortList& ports, const CliLink& link) {
   SignalWatch signals;
-  Session session(options);
+  Session session(options, link);
   if (session.temp.Path().empty()) {
     std::fprintf(stderr, "tavrin-cli: cannot create a temporary directory\n");
     return exit_status::kLinkFailed;
@@ -279,13 +284,12 @@ int RunTransfer(const CliOptions& options, const serial::PortList& ports) {
   }
   session.core.Disconnect();
   SaveLog(session, options);
-  KeepCaptureIfFatal(session);
   return TransferStatus(session, options);
 }
 
-int RunComTest(const CliOptions& options, const serial::PortList& ports) {
+int RunComTest(const CliOptions& options, const serial::PortList& ports, const CliLink& link) {
   SignalWatch signals;
-  Session session(options);
+  Session session(options, link);
   if (const int status = Connect(session, options, ports); status != exit_status::kSuccess) {
     return status;
   }
@@ -305,7 +309,6 @@ int RunComTest(const CliOptions& options, const serial::PortList& ports) {
   }
   session.core.SetComTestActive(false);
   session.core.Disconnect();
-  if (session.errors.Fatal()) return exit_status::kLinkFailed;
   if (!payload) return exit_status::kTransferFailed;
   std::fwrite(payload->data(), 1, payload->size(), stdout);
   std::fputc('\n', stdout);
@@ -356,22 +359,26 @@ std::optional<CliOptions> WithPortLookedUp(const CliOptions& options,
   return resolved;
 }
 
-int RunOnPort(const CliOptions& options) {
+int RunOnPort(const CliOptions& options, const CliLink& link) {
   const serial::PortList ports = serial::ListPorts();
   const auto resolved = WithPortLookedUp(options, ports);
   if (!resolved) return exit_status::kUsage;
-  return options.command == Command::kComTest ? RunComTest(*resolved, ports)
-                                              : RunTransfer(*resolved, ports);
+  return options.command == Command::kComTest ? RunComTest(*resolved, ports, link)
+                                              : RunTransfer(*resolved, ports, link);
 }
 
 }  // namespace
 
 int RunCli(const CliOptions& options) {
+  return RunCli(options, CliLink{});
+}
+
+int RunCli(const CliOptions& options, const CliLink& link) {
   switch (options.command) {
     case Command::kUpload:
     case Command::kDownload:
     case Command::kComTest:
-      return RunOnPort(options);
+      return RunOnPort(options, link);
     case Command::kScriptShow:
       return ShowScript(options);
     case Command::kPorts:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli/cli_options.h"
+#include "serial/serial_link.h"
 
 namespace tavrin::cli {
 
@@ -17,8 +18,18 @@ constexpr int kCrcMismatch = 5;     // download saved, but a region failed its C
 constexpr int kLinkFailed = 6;      // the serial link failed fatally (device lost)
 }  // namespace exit_status
 
-// Runs the command of `options`; returns the exit status.
+// Runs the command of `options`; returns the exit status. After a fatal report of the
+// serial link (the device is lost, or the link threads would not stop) the process exits
+// at once with kLinkFailed: nothing more goes to stdout, and the capture file stays on
+// disk (its path on stderr).
 int RunCli(const CliOptions& options);
+
+// The serial link a run uses: real ports by default; tests pass fakes and short waits.
+struct CliLink {
+  serial::DeviceFactory deviceFactory;  // empty: real ports
+  serial::LinkTimings timings{};
+};
+int RunCli(const CliOptions& options, const CliLink& link);
 
 // The program's identity line ("tavrin-cli 1.1.0 TVR-STB-001 Dec 5 2026").
 std::string VersionText();

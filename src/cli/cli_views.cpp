@@ -7,16 +7,24 @@
 namespace tavrin::cli {
 
 void StdoutSink::Show(std::span<const std::uint8_t> bytes, terminal::ColourMark) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return;
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
 }
 
-void StderrErrorSink::ShowError(const std::string& text) {
+void StdoutSink::Close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  std::fflush(stdout);
+}
+
+void StderrErrorSink::ShowError(std::string text) {
   std::fputs(text.c_str(), stderr);
 }
 
 void StderrErrorSink::EndProcess() {
-  if (fatal_.exchange(true)) return;
+  std::lock_guard lock(endMutex_);
   if (onFatal_) onFatal_();
 }
 
@@ -66,7 +74,7 @@ void CliTransferView::RegionProgress(int region, std::uint64_t bytes) {
   DrawProgress(line);
 }
 
-void CliTransferView::ShowMessage(const std::string& caption, const std::string& text,
+void CliTransferView::ShowMessage(std::string caption, std::string text,
                                   transfer::MessageIcon icon) {
   std::lock_guard lock(mutex_);
   EndProgressLine();

@@ -16,27 +16,32 @@
 
 namespace tavrin::cli {
 
-// stdout is exactly the capture stream.
+// stdout is exactly the capture stream, until the run ends on a fatal report.
 class StdoutSink final : public terminal::OutputSink {
  public:
   void Show(std::span<const std::uint8_t> bytes, terminal::ColourMark colour) override;
+  // Flushes what has been shown and shows nothing more.
+  void Close();
+
+ private:
+  std::mutex mutex_;
+  bool closed_ = false;
 };
 
-// Reports on stderr; a fatal report makes the run end with the fatal exit status.
+// Reports on stderr. A fatal report ends the run at once: EndProcess calls `endRun`
+// (which closes the output and leaves the process), on whichever thread reports; a second
+// EndProcess on another thread waits for the first, which does not come back.
 class StderrErrorSink final : public serial::ErrorSink {
  public:
-  explicit StderrErrorSink(bool showDebug) : showDebug_(showDebug) {}
-  void ShowError(const std::string& text) override;
+  StderrErrorSink(bool showDebug, std::function<void()> endRun)
+      : showDebug_(showDebug), onFatal_(std::move(endRun)) {}
+  void ShowError(std::string text) override;
   void EndProcess() override;
   void Debug(std::string_view text) override;
 
-  bool Fatal() const { return fatal_; }
-  // Called once when a fatal report ends the run (wakes the main thread).
-  void OnFatal(std::function<void()> handler) { onFatal_ = std::move(handler); }
-
  private:
   bool showDebug_;
-  std::atomic<bool> fatal_{false};
+  std::mutex endMutex_;
   std::function<void()> onFatal_;
 };
 
@@ -49,9 +54,11 @@ class CliTransferView final : public transfer::TransferView {
   void SetSent(std::optional<std::uint32_t> sent) override;
   void FrameWritten(std::size_t bytes) override;
   void RegionProgress(int region, std::uint64_t bytes) override;
-  void ShowMessage(const std::string& caption, const std::string& text,
-                   transfer::MessageIcon icon) override;
-  std::optional<std::filesystem::path> AskDownloadSavePath() override { return savePath_; }
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
+  // The --output path, at once.
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
+    question.Answer(savePath_);
+  }
   void ResultReported(int code) override;
   void RegionCrcMismatch(int region) override;
 

@@ -12,6 +12,7 @@ namespace tavrin::core {
 namespace {
 
 constexpr const char* kCommandImageName = "CmdUrtFile.urt";
+constexpr std::string_view kTransferDidNotExit = "Transfer Thread didn't exit.\n\r";
 
 // The transfer writes through the link's WriterGeneric; the trace sees every byte sent.
 class LinkTransferPort final : public transfer::TransferPort {
@@ -19,12 +20,13 @@ class LinkTransferPort final : public transfer::TransferPort {
   explicit LinkTransferPort(LineTrace* trace) : trace_(trace) {}
   void Attach(serial::SerialLink& link) { link_ = &link; }
 
-  std::size_t Write(std::span<const std::uint8_t> bytes) override {
+  std::size_t Write(std::span<const std::uint8_t> bytes,
+                    const serial::StopSignal& cancel) override {
     if (trace_) trace_->Sent(bytes);
-    return link_ ? link_->WriterGeneric(bytes) : 0;
+    return link_ ? link_->WriterGeneric(bytes, &cancel) : 0;
   }
-  void PurgeReceive() override {
-    if (link_) link_->PurgeReceive();
+  serial::DeviceResult PurgeReceive() override {
+    return link_ ? link_->PurgeReceive() : serial::DeviceResult::Ok();
   }
 
  private:
@@ -67,6 +69,7 @@ struct PortCore::Parts {
         reporter(host.errors),
         capture(tempDir, host.output, reporter),
         clock(config.clock ? *config.clock : systemClock),
+        trace(config.trace),
         port(config.trace),
         transfer({port, host.view, capture, clock, host.errors, status}),
         dispatcher(transfer, capture, host.errors),
@@ -90,6 +93,7 @@ struct PortCore::Parts {
   terminal::CaptureLog capture;
   transfer::SystemClock systemClock;
   transfer::Clock& clock;
+  LineTrace* trace;
   LinkTransferPort port;
   transfer::Transfer transfer;
   transfer::ReceiveDispatcher dispatcher;
@@ -103,10 +107,18 @@ PortCore::PortCore(CoreHost host, CoreConfig config)
     : parts_(std::make_unique<Parts>(host, std::move(config))) {}
 
 PortCore::~PortCore() {
-  // The port first, so that no link thread feeds the transfer or the capture any more;
-  // then the transfer, which ends on its cancel (its writes find no connection).
-  parts_->link.ClosePort();
-  StopTransfer(kTransferStopLimit);
+  // The port first, link threads joined (also one that is closing the port itself after a
+  // fatal error), so that nothing feeds the transfer or the capture any more; then the
+  // transfer, which ends on its cancel (its writes find no connection); then the rest, in
+  // the reverse order of building.
+  const bool linkEnded = parts_->link.Shutdown();
+  const bool transferEnded = StopTransfer(kTransferStopLimit);
+  if (!linkEnded || !transferEnded) {
+    // A thread that does not end is inside a host call that does not return. The objects
+    // it uses stay: they are never destroyed under it.
+    if (!transferEnded) parts_->errors.Debug(kTransferDidNotExit);
+    static_cast<void>(parts_.release());
+  }
 }
 
 serial::OpenOutcome PortCore::Connect(const serial::PortSettings& settings) {
@@ -169,8 +181,15 @@ bool PortCore::QueueCharWrite(std::uint8_t character) {
 }
 
 bool PortCore::SendLine(std::span<const std::uint8_t> bytes) {
-  if (!parts_->link.Connected()) return false;
-  return parts_->port.Write(bytes) == bytes.size();
+  return QueueBytes(bytes);
+}
+
+// Through the writer thread's queue, like typed keys: the host's thread never waits for
+// the port, nor for a transfer's write that holds it.
+bool PortCore::QueueBytes(std::span<const std::uint8_t> bytes) {
+  if (!parts_->link.QueueWrite(bytes)) return false;
+  if (parts_->trace) parts_->trace->Sent(bytes);
+  return true;
 }
 
 terminal::SaveResult PortCore::SaveLog(const std::filesystem::path& logPath) {
@@ -198,8 +217,9 @@ void PortCore::SetComTestActive(bool active) {
 }
 
 serial::TestSendResult PortCore::SendTestText(std::string_view text) {
-  return serial::SendTestFrame(
-      text, [this](std::span<const std::uint8_t> bytes) { return parts_->port.Write(bytes); });
+  return serial::SendTestFrame(text, [this](std::span<const std::uint8_t> bytes) {
+    return QueueBytes(bytes) ? bytes.size() : std::size_t{0};
+  });
 }
 
 serial::StatusLog& PortCore::Status() {

@@ -6,12 +6,20 @@
 //
 // Threads:
 // - the host's thread (the window's UI thread, the command line's main thread): every public
-//   call of PortCore.
-// - the reader/status thread: OutputSink::Show, TransferView::SetReceiveIndicator,
-//   ComTestView::ShowReceived, ErrorSink calls.
+//   call of PortCore. None of them waits for the port: what the host sends (typed keys, a
+//   line, a COM test frame) goes through the writer thread's queue. Only Disconnect,
+//   StopTransfer, WaitTransfer and the destructor wait, each within a limit.
+// - the reader/status thread: OutputSink::Show, TransferView::SetReceiveIndicator and
+//   ShowMessage, ComTestView::ShowReceived, ErrorSink calls.
 // - the transfer thread: OutputSink::Show (report blocks) and TransferView calls.
 // - the writer thread: ErrorSink calls.
-// Host sinks never wait on the host's thread: a window queues what it gets to its UI thread.
+// - the host's thread itself: OutputSink::Show and ClearOutput (a Clear, or a block left
+//   in the capture's outbox by another thread), ErrorSink calls (Connect, Disconnect, a
+//   full writer queue).
+// The core calls host sinks with none of its locks held, and host sinks never wait: a
+// window queues what it gets (the values are its own, or, for Show's span, copied) to its
+// UI thread and returns. The download's save question is answered later through its
+// DownloadSaveQuestion, so no engine thread ever waits for the UI.
 #pragma once
 
 #include <chrono>
@@ -80,14 +88,17 @@ class PortCore {
  public:
   PortCore(CoreHost host, CoreConfig config);
   // Tears the engine down in one order: the port is closed (link threads joined), the
-  // transfer is stopped, then the capture file is closed (it stays on disk).
+  // transfer is stopped (within kTransferStopLimit), then the capture file is closed (it
+  // stays on disk). A thread that does not end keeps the objects it uses: they are left,
+  // not destroyed under it.
   ~PortCore();
   PortCore(const PortCore&) = delete;
   PortCore& operator=(const PortCore&) = delete;
 
   // Connection. Connect opens and configures the port of `settings`, raises DTR and starts
-  // the link threads. Disconnect stops a running transfer first (cancel, then wait at most
-  // kTransferStopLimit), then closes the port; false when no connection was open.
+  // the link threads. Disconnect stops an active transfer first (StopTransfer with
+  // kTransferStopLimit: its report 23 is shown), then closes the port whether or not the
+  // transfer ended; false when no connection was open.
   serial::OpenOutcome Connect(const serial::PortSettings& settings);
   bool Disconnect();
   bool Connected() const;
@@ -102,17 +113,21 @@ class PortCore {
   // True from a start until the transfer thread has ended (including a download's receive
   // phase and its save step).
   bool TransferActive() const;
-  // Cancels an active transfer and waits, at most `limit`, for its thread to end; true when
-  // no transfer is active any more.
+  // The one call that stops a transfer: cancels it if it is active (whatever it waits for:
+  // the target, a pause, a write the target does not take, a download's region or its
+  // save question) and waits, at most `limit`, for its thread to end; true when no
+  // transfer is active any more. Hosts decide from TransferActive, never from `running`.
   bool StopTransfer(std::chrono::milliseconds limit);
   // Waits, at most `limit`, for the transfer thread to end; true when it has.
   bool WaitTransfer(std::chrono::milliseconds limit);
-  // Read-only view of the transfer's flags (running, mode, pause) for the state rules.
+  // Read-only view of the transfer's flags (running, mode, pause) for the state rules: no
+  // host writes them.
   const transfer::TransferState& State() const;
 
   // Terminal. A typed key goes to the writer thread's queue; false when it was dropped.
   bool QueueCharWrite(std::uint8_t character);
-  // A line from the line input box; false when it was not sent.
+  // A line from the line input box, queued for the writer thread like typed keys and sent
+  // whole; false when it was not queued (no connection, or the queue is full).
   bool SendLine(std::span<const std::uint8_t> bytes);
 
   // The capture log: Save copies it into `logPath`, Clear empties it and the output.
@@ -125,11 +140,15 @@ class PortCore {
 
   // COM port test: while active, every received block goes to the test's receiver.
   void SetComTestActive(bool active);
+  // Queues the test frame of `text` for the writer thread; kShortWrite when it could not
+  // be queued (no connection, or the queue is full).
   serial::TestSendResult SendTestText(std::string_view text);
 
   serial::StatusLog& Status();
 
  private:
+  bool QueueBytes(std::span<const std::uint8_t> bytes);
+
   struct Parts;
   std::unique_ptr<Parts> parts_;
 };

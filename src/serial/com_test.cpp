@@ -1,6 +1,7 @@
 #include "serial/com_test.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tavrin::serial {
 
@@ -67,14 +68,13 @@ std::optional<std::size_t> ComTest::TakePayload(std::span<const std::uint8_t> bl
   payload_.insert(payload_.end(), block.begin() + static_cast<std::ptrdiff_t>(at),
                   block.begin() + static_cast<std::ptrdiff_t>(at + taken));
   if (payload_.size() < expectedLength_) return at + taken;
-  view_.ShowReceived(payload_);
+  view_.ShowReceived(std::exchange(payload_, {}));
   EndFrame();
   return std::nullopt;
 }
 
 void ComTest::EndFrame() {
-  payload_.clear();
-  payload_.shrink_to_fit();
+  payload_ = {};
   frameStarted_ = false;
   headerComplete_ = false;
 }

@@ -42,12 +42,13 @@ TestSendResult SendTestFrame(
     std::string_view text, const std::function<std::size_t(std::span<const std::uint8_t>)>& write);
 
 // Where the payload of a test frame that came back is shown: the Receiver box of the
-// dialog, or the command line's output. Called on the reader/status thread.
+// dialog, or the command line's output. Called on the reader/status thread, which must not
+// wait for the UI thread: a window queues the payload (it owns it) and returns.
 class ComTestView {
  public:
   virtual ~ComTestView() = default;
-  // The payload of one frame (a frame of length 0 shows nothing).
-  virtual void ShowReceived(std::span<const std::uint8_t> payload) = 0;
+  // The payload of one frame (a frame of length 0 shows nothing); the view's to keep.
+  virtual void ShowReceived(std::vector<std::uint8_t> payload) = 0;
 };
 
 class ComTest {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace tavrin::serial {
 
@@ -23,9 +24,9 @@ std::string FormatErrorReport(int error, std::string_view step) {
 }
 
 void ErrorReporter::ReportError(std::string_view step, int error) {
-  const std::string text = FormatErrorReport(error, step);
+  std::string text = FormatErrorReport(error, step);
   sink_.Debug(text);
-  sink_.ShowError(text);
+  sink_.ShowError(std::move(text));
 }
 
 void ErrorReporter::ReportErrorAndExit(std::string_view step, int error) {

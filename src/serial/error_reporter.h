@@ -10,16 +10,20 @@
 namespace tavrin::serial {
 
 // What the host does with reports. GUI: message boxes; CLI: lines on standard error;
-// tests: a recorder. Called from any thread.
+// tests: a recorder. Called from any thread, never under an engine lock. A sink never
+// waits: a window queues the box to its UI thread and returns, since the reporting thread
+// may be one the UI thread is waiting for (a link thread while Disconnect stops it).
 class ErrorSink {
  public:
   virtual ~ErrorSink() = default;
-  // The formatted report ("Error 5: GetCommState.\n\r...\r\n").
-  virtual void ShowError(const std::string& text) = 0;
-  // The run cannot go on (a link thread failed fatally). The GUI ends the process, the
-  // command line exits with its fatal status, tests record it. May return.
+  // The formatted report ("Error 5: GetCommState.\n\r...\r\n"); the text is the sink's.
+  virtual void ShowError(std::string text) = 0;
+  // The run cannot go on (a link thread failed fatally, or the link threads would not
+  // stop). The GUI ends the process, the command line exits with its fatal status at
+  // once; tests record it, and for them it returns.
   virtual void EndProcess() = 0;
-  // A debug line (the system's debugger output). Default: standard error.
+  // A debug line (the system's debugger output), written at once: the text lives only
+  // during the call. Default: standard error.
   virtual void Debug(std::string_view text);
 };
 

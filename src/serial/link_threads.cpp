@@ -92,6 +92,20 @@ StopOutcome SerialLink::StopLinkThreads(std::chrono::milliseconds limit) {
   return StopOutcome::kEnded;
 }
 
+bool SerialLink::WaitLinkThreadsEnded(std::chrono::milliseconds limit) {
+  std::vector<std::string_view> stillRunning;
+  {
+    std::unique_lock lock(threadsMutex_);
+    if (threadEnded_.wait_for(lock, limit, [&] { return LinkThreadsEnded(Self::kNone); })) {
+      return true;
+    }
+    if (reader_.running) stillRunning.push_back(kReaderDidNotExit);
+    if (writer_.running) stillRunning.push_back(kWriterDidNotExit);
+  }
+  for (std::string_view line : stillRunning) reporter_.Sink().Debug(line);
+  return false;
+}
+
 SerialLink::Self SerialLink::CallingLinkThread() {
   const auto id = std::this_thread::get_id();
   std::lock_guard lock(threadsMutex_);

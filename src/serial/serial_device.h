@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct DeviceResult {
     return {false, err, std::move(stepName)};
   }
 };
+
+// The step a failed purge of the device is reported under.
+inline constexpr std::string_view kPurgeStep = "PurgeComm";
 
 // Outcome of a read or write that waits.
 enum class IoStatus {

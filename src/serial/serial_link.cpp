@@ -17,7 +17,6 @@ namespace {
 constexpr std::string_view kStepSetDtr = "EscapeCommFunction (SETDTR)";
 constexpr std::string_view kStepClearDtr = "EscapeCommFunction(CLRDTR)";
 constexpr std::string_view kStepRestore = "SetCommTimeouts (Restoration to original)";
-constexpr std::string_view kStepPurge = "PurgeComm";
 constexpr std::string_view kStepCloseFailed = "Error closing port.";
 constexpr std::string_view kStepWriteFailed = "WriteFile (in Writer)";
 constexpr std::string_view kStepShortWrite = "Error writing data to port (overlapped)";
@@ -56,12 +55,26 @@ SerialLink::SerialLink(ReceiveHandler& receiver, StatusLog& statusLog, ErrorRepo
 }
 
 SerialLink::~SerialLink() {
-  ClosePort();
-  std::lock_guard lifecycle(lifecycleMutex_);
-  RaiseStop();
-  JoinLinkThreads(Self::kNone);
+  // Shutdown has reported a link thread that would not end and the host has not ended the
+  // run: the objects that thread uses cannot go from under it.
+  if (!Shutdown()) JoinLinkThreads(Self::kNone);
   std::unique_lock deviceLock(deviceMutex_);
   device_.reset();
+}
+
+bool SerialLink::Shutdown() {
+  ClosePort();
+  // A link thread that met a fatal error has cleared the connected flag (so ClosePort did
+  // nothing here) and closes the port itself, under the lifecycle lock: it is waited for
+  // without that lock.
+  RaiseStop();
+  if (!WaitLinkThreadsEnded(timings_.closeWaitLimit)) {
+    reporter_.ReportErrorAndExit(kStepCloseFailed, ETIMEDOUT);
+    return false;
+  }
+  std::lock_guard lifecycle(lifecycleMutex_);
+  JoinLinkThreads(Self::kNone);
+  return true;
 }
 
 OpenOutcome SerialLink::OpenPort(const PortSettings& settings) {
@@ -120,7 +133,7 @@ void SerialLink::ReleaseDevice() {
     const bool drained = device_->DrainOutput(kDrainLimit);
     note(kStepClearDtr, device_->SetDtr(false));
     note(kStepRestore, device_->RestoreSettings());
-    note(kStepPurge, drained ? device_->PurgeReceive() : device_->PurgeBoth());
+    note(kPurgeStep, drained ? device_->PurgeReceive() : device_->PurgeBoth());
     device_.reset();
   }
   for (const StepFailure& failure : failures) reporter_.ReportError(failure.step, failure.error);
@@ -130,17 +143,23 @@ void SerialLink::FatalError(std::string_view step, int error) {
   reporter_.ReportErrorCloseAndExit(step, error, [this] { ClosePort(); });
 }
 
-std::size_t SerialLink::WriterGeneric(std::span<const std::uint8_t> bytes) {
-  return FinishWrite(WriteSerialised(bytes), bytes.size());
+std::size_t SerialLink::WriterGeneric(std::span<const std::uint8_t> bytes,
+                                      const StopSignal* cancel) {
+  return FinishWrite(WriteSerialised(bytes, cancel), bytes.size());
 }
 
-IoResult SerialLink::WriteSerialised(std::span<const std::uint8_t> bytes) {
+IoResult SerialLink::WriteSerialised(std::span<const std::uint8_t> bytes,
+                                     const StopSignal* cancel) {
   if (!connected_) return {IoStatus::kStopped, 0, 0};
   std::shared_lock deviceLock(deviceMutex_);
   if (!device_ || !connected_) return {IoStatus::kStopped, 0, 0};
   std::lock_guard writeLock(writeMutex_);
-  if (stop_.Raised()) return {IoStatus::kStopped, 0, 0};
-  return device_->Write(bytes, WriteTimeLimit(bytes.size()), stop_.Fd());
+  if (stop_.Raised() || (cancel && cancel->Raised())) return {IoStatus::kStopped, 0, 0};
+  const auto limit = WriteTimeLimit(bytes.size());
+  if (!cancel) return device_->Write(bytes, limit, stop_.Fd());
+  // A target that stopped reading holds the write until the limit; a cancel ends it.
+  const EitherSignal stopOrCancel(stop_, *cancel);
+  return device_->Write(bytes, limit, stopOrCancel.Fd());
 }
 
 // Reports outside the locks: a report may wait for the operator, and the fatal path
@@ -151,7 +170,7 @@ std::size_t SerialLink::FinishWrite(const IoResult& result, std::size_t asked) {
       if (result.count < asked) statusLog_.UpdateStatus(kStatusWriteTimedOut);
       return result.count;
     case IoStatus::kStopped:
-      return 0;  // the link is stopping: the write is left to the close
+      return 0;  // the link is stopping or the transfer cancelled: the rest is abandoned
     case IoStatus::kTimeout:
       reporter_.ReportError(kStepShortWrite, ETIMEDOUT);
       return result.count;
@@ -175,26 +194,34 @@ std::chrono::milliseconds SerialLink::WriteTimeLimit(std::size_t bytes) const {
 }
 
 bool SerialLink::QueueCharWrite(std::uint8_t character) {
-  switch (queue_.Push({WriterPacketKind::kSendChar, character})) {
+  return Queue({WriterPacketKind::kSendChar, character, {}});
+}
+
+bool SerialLink::QueueWrite(std::span<const std::uint8_t> bytes) {
+  return Queue({WriterPacketKind::kSendBlock, 0, {bytes.begin(), bytes.end()}});
+}
+
+// Refused while no connection is up: from the moment ClosePort begins nothing taken
+// would be sent.
+bool SerialLink::Queue(WriterPacket packet) {
+  if (!connected_) return false;
+  switch (queue_.Push(std::move(packet))) {
     case WriteQueue::PushResult::kQueued:
       return true;
     case WriteQueue::PushResult::kFull:
       reporter_.ReportError(kStepWriterPacket, ENOMEM);
       return false;
     case WriteQueue::PushResult::kNoQueue:
+    case WriteQueue::PushResult::kTooLong:
       break;
   }
   return false;
 }
 
-void SerialLink::PurgeReceive() {
-  DeviceResult result;
-  {
-    std::shared_lock deviceLock(deviceMutex_);
-    if (!device_) return;
-    result = device_->PurgeReceive();
-  }
-  if (!result.ok) reporter_.ReportError(kStepPurge, result.error);
+DeviceResult SerialLink::PurgeReceive() {
+  std::shared_lock deviceLock(deviceMutex_);
+  if (!device_) return DeviceResult::Ok();
+  return device_->PurgeReceive();
 }
 
 }  // namespace tavrin::serial

@@ -6,9 +6,10 @@
 // port again.
 //
 // Threads, and what each may call:
-// - UI thread: OpenPort, ClosePort, Connected, QueueCharWrite, WriterGeneric,
-//   PurgeReceive. OpenPort and ClosePort (through StartLinkThreads and StopLinkThreads)
-//   are the only calls that start and stop the link threads.
+// - UI thread: OpenPort, ClosePort, Shutdown, Connected, QueueCharWrite, QueueWrite.
+//   OpenPort and ClosePort (through StartLinkThreads and StopLinkThreads) are the only
+//   calls that start and stop the link threads. The UI thread never waits on the port:
+//   what it sends goes through the writer thread's queue.
 // - transfer thread: WriterGeneric, PurgeReceive, Connected.
 // - reader/status thread: runs ReaderAndStatusProc; calls ReceiveHandler::OutputABuffer
 //   (the block lives in the thread's buffer until the call returns), StatusLog, and on a
@@ -16,7 +17,8 @@
 //   ErrorSink::EndProcess.
 // - writer thread: runs WriterProc; calls WriterGeneric, and the fatal path as above.
 // WriterGeneric serialises whole calls, so the bytes of one call are never interleaved
-// with another's: a typed key never lands inside a frame.
+// with another's: a typed key never lands inside a frame. No host sink is called with a
+// lock of the link held.
 #pragma once
 
 #include <atomic>
@@ -77,7 +79,7 @@ class SerialLink {
  public:
   SerialLink(ReceiveHandler& receiver, StatusLog& statusLog, ErrorReporter& reporter,
              DeviceFactory factory = PosixDeviceFactory(), LinkTimings timings = {});
-  // Closes a connection that is still open.
+  // Shutdown, then the device goes.
   ~SerialLink();
   SerialLink(const SerialLink&) = delete;
   SerialLink& operator=(const SerialLink&) = delete;
@@ -90,18 +92,31 @@ class SerialLink {
   // discards what is left and closes the port. False when no connection was open.
   bool ClosePort();
 
+  // Closes a connection that is still open, then waits (at most closeWaitLimit, holding no
+  // lock) for link threads that are still ending, such as one closing the port itself
+  // after a fatal error. True when every link thread has ended and been joined; on the
+  // time-out "Error closing port." is reported and the run ends (ErrorSink::EndProcess).
+  bool Shutdown();
+
   // 1 while a connection is up.
   bool Connected() const { return connected_.load(); }
 
   // Writes all of `bytes` to the port and returns how many it took; 0 when no
-  // connection is up or the link was stopped while the write waited.
-  std::size_t WriterGeneric(std::span<const std::uint8_t> bytes);
+  // connection is up, or when the link was stopped or `cancel` raised while the write
+  // waited (what is left of the write is abandoned).
+  std::size_t WriterGeneric(std::span<const std::uint8_t> bytes,
+                            const StopSignal* cancel = nullptr);
   // Queues one typed character for the writer thread. False when the character was
-  // dropped: no queue (the writer thread is not running), or the queue is full
-  // ("HeapAlloc (writer packet)" reported).
+  // dropped: no connection or no queue (the writer thread is not running, or the link is
+  // stopping), or the queue is full ("HeapAlloc (writer packet)" reported).
   bool QueueCharWrite(std::uint8_t character);
-  // Drops what has been received and not yet read.
-  void PurgeReceive();
+  // Queues `bytes` (a line of the line input box, a COM test frame; at most
+  // kMaxWriterBlock) to be written whole by the writer thread, in order with typed
+  // characters. Returns at once; false as for QueueCharWrite, or when too long.
+  bool QueueWrite(std::span<const std::uint8_t> bytes);
+  // Drops what has been received and not yet read. A failure is returned, not reported:
+  // the caller reports it ("PurgeComm") when it holds no lock.
+  DeviceResult PurgeReceive();
 
  private:
   struct LinkThread {
@@ -135,7 +150,9 @@ class SerialLink {
   void ReleaseDevice();
   void FatalError(std::string_view step, int error);
 
-  IoResult WriteSerialised(std::span<const std::uint8_t> bytes);
+  bool Queue(WriterPacket packet);
+  bool WaitLinkThreadsEnded(std::chrono::milliseconds limit);
+  IoResult WriteSerialised(std::span<const std::uint8_t> bytes, const StopSignal* cancel);
   std::size_t FinishWrite(const IoResult& result, std::size_t asked);
   std::chrono::milliseconds WriteTimeLimit(std::size_t bytes) const;
 

@@ -1,5 +1,6 @@
 #include "serial/stop_signal.h"
 
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -29,6 +30,22 @@ void StopSignal::Reset() {
   // Reading empties the counter; nothing to read (EAGAIN) means it was not raised.
   [[maybe_unused]] const auto read = ::read(fd_, &count, sizeof count);
   raised_.store(false);
+}
+
+EitherSignal::EitherSignal(const StopSignal& first, const StopSignal& second)
+    : fd_(::epoll_create1(EPOLL_CLOEXEC)), first_(first.Fd()) {
+  if (fd_ < 0) return;
+  epoll_event watch{};
+  watch.events = EPOLLIN;
+  if (::epoll_ctl(fd_, EPOLL_CTL_ADD, first.Fd(), &watch) != 0 ||
+      ::epoll_ctl(fd_, EPOLL_CTL_ADD, second.Fd(), &watch) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+EitherSignal::~EitherSignal() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace tavrin::serial

@@ -1,5 +1,7 @@
 #include "serial/write_queue.h"
 
+#include <utility>
+
 #include "serial/error_reporter.h"
 
 namespace tavrin::serial {
@@ -19,9 +21,10 @@ void WriteQueue::Close() {
 WriteQueue::PushResult WriteQueue::Push(WriterPacket packet) {
   {
     std::lock_guard lock(mutex_);
-    if (!open_) return PushResult::kNoQueue;
+    if (!open_ || interrupted_) return PushResult::kNoQueue;
+    if (packet.block.size() > kMaxWriterBlock) return PushResult::kTooLong;
     if (packets_.size() >= kMaxWriterPackets) return PushResult::kFull;
-    packets_.push_back(packet);
+    packets_.push_back(std::move(packet));
   }
   changed_.notify_one();
   return PushResult::kQueued;
@@ -30,7 +33,7 @@ WriteQueue::PushResult WriteQueue::Push(WriterPacket packet) {
 std::optional<WriterPacket> WriteQueue::TakeNext() {
   std::lock_guard lock(mutex_);
   if (interrupted_ || packets_.empty()) return std::nullopt;
-  const WriterPacket packet = packets_.front();
+  WriterPacket packet = std::move(packets_.front());
   packets_.pop_front();
   return packet;
 }
@@ -64,10 +67,16 @@ void ServiceWriteQueue(WriteQueue& queue,
                        const std::function<std::size_t(std::span<const std::uint8_t>)>& write,
                        ErrorReporter& reporter) {
   while (const auto packet = queue.TakeNext()) {
-    if (packet->kind == WriterPacketKind::kSendChar) {
-      write(std::span(&packet->character, 1));
-    } else {
-      reporter.ReportError("Bad write request", 0);
+    switch (packet->kind) {
+      case WriterPacketKind::kSendChar:
+        write(std::span(&packet->character, 1));
+        break;
+      case WriterPacketKind::kSendBlock:
+        write(packet->block);
+        break;
+      default:
+        reporter.ReportError("Bad write request", 0);
+        break;
     }
   }
 }

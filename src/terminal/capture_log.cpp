@@ -92,11 +92,16 @@ SaveResult MakeSaveResult(SaveOutcome outcome, const std::filesystem::path& logP
 CaptureLog::CaptureLog(std::filesystem::path tempDir, OutputSink& output,
                        serial::ErrorReporter& errors)
     : path_(std::move(tempDir) / kCaptureFileName), output_(output), errors_(errors) {
-  std::lock_guard lock(captureLock_);
-  CreateCaptureFile();
+  HeldReports reports;
+  {
+    std::lock_guard lock(captureLock_);
+    CreateCaptureFile(reports);
+  }
+  Report(reports);
 }
 
 CaptureLog::~CaptureLog() {
+  std::lock_guard lock(captureLock_);
   CloseCaptureFile();
 }
 
@@ -104,11 +109,11 @@ CaptureLog::~CaptureLog() {
 // link planted in its place is not followed (the open fails), so nothing is ever written
 // through it. The exclusive lock stands in for "others may only read": a second program
 // sharing the temporary directory cannot take over (or empty) a capture in use.
-void CaptureLog::CreateCaptureFile() {
+void CaptureLog::CreateCaptureFile(HeldReports& reports) {
   const int fd =
       ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, kFileMode);
   if (fd < 0) {
-    errors_.ReportError(kCreateCaptureStep, errno);
+    reports.push_back({kCreateCaptureStep, errno});
     return;
   }
   struct stat status {};
@@ -122,7 +127,7 @@ void CaptureLog::CreateCaptureFile() {
   }
   if (error != 0) {
     ::close(fd);
-    errors_.ReportError(kCreateCaptureStep, error);
+    reports.push_back({kCreateCaptureStep, error});
     return;
   }
   file_ = fd;
@@ -134,18 +139,62 @@ void CaptureLog::CloseCaptureFile() {
 }
 
 void CaptureLog::WriteToCapture(std::span<const std::uint8_t> bytes, ColourMark colour) {
-  std::lock_guard lock(captureLock_);
-  Append(bytes);
-  const std::vector<std::uint8_t> block = ReadPending(bytes.size());
-  if (!block.empty()) output_.Show(block, colour);
+  HeldReports reports;
+  {
+    std::lock_guard lock(captureLock_);
+    Append(bytes, reports);
+    std::vector<std::uint8_t> block = ReadPending(bytes.size());
+    if (!block.empty()) Post({false, std::move(block), colour});
+  }
+  Report(reports);
+  DeliverOutput();
 }
 
 // The file is opened for appending, so every write lands at its current end.
-void CaptureLog::Append(std::span<const std::uint8_t> bytes) {
+void CaptureLog::Append(std::span<const std::uint8_t> bytes, HeldReports& reports) {
   const WriteOutcome outcome = file_ >= 0 ? WriteAll(file_, bytes) : WriteOutcome{0, EBADF};
-  if (outcome.error != 0) errors_.ReportError(kCaptureWriteStep, outcome.error);
+  if (outcome.error != 0) reports.push_back({kCaptureWriteStep, outcome.error});
   if (outcome.written < bytes.size()) {
-    errors_.ReportError(kCaptureShortWriteStep, outcome.error != 0 ? outcome.error : EIO);
+    reports.push_back({kCaptureShortWriteStep, outcome.error != 0 ? outcome.error : EIO});
+  }
+}
+
+// Under the capture lock, so the outbox keeps the order of the file.
+void CaptureLog::Post(OutputCall call) {
+  std::lock_guard lock(outboxMutex_);
+  outbox_.push_back(std::move(call));
+}
+
+void CaptureLog::Report(const HeldReports& reports) {
+  for (const HeldReport& report : reports) errors_.ReportError(report.step, report.error);
+}
+
+// Hands the outbox to the sink, oldest first, with no lock held during a call. A thread
+// that finds another one delivering leaves its calls to it: that one goes on until the
+// outbox is empty, so nothing waits there once every thread has returned.
+void CaptureLog::DeliverOutput() {
+  {
+    std::lock_guard lock(outboxMutex_);
+    if (delivering_) return;
+    delivering_ = true;
+  }
+  for (;;) {
+    std::deque<OutputCall> calls;
+    {
+      std::lock_guard lock(outboxMutex_);
+      if (outbox_.empty()) {
+        delivering_ = false;
+        return;
+      }
+      calls.swap(outbox_);
+    }
+    for (const OutputCall& call : calls) {
+      if (call.clear) {
+        output_.ClearOutput();
+      } else {
+        output_.Show(call.bytes, call.colour);
+      }
+    }
   }
 }
 
@@ -175,18 +224,36 @@ void CaptureLog::DeleteCaptureFile() {
 }
 
 void CaptureLog::Clear() {
-  std::lock_guard lock(captureLock_);
-  DeleteCaptureFile();
-  CreateCaptureFile();
-  streamOffset_ = 0;
-  output_.ClearOutput();
+  HeldReports reports;
+  {
+    std::lock_guard lock(captureLock_);
+    DeleteCaptureFile();
+    CreateCaptureFile(reports);
+    streamOffset_ = 0;
+    Post({true, {}, ColourMark::kNone});
+  }
+  Report(reports);
+  DeliverOutput();
 }
 
 SaveResult CaptureLog::Save(const std::filesystem::path& logPath) {
-  std::lock_guard lock(captureLock_);
   const int logFile = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
   if (logFile < 0) return MakeSaveResult(SaveOutcome::kOpenFailed, logPath);
-  SaveResult result = CopyInto(logFile, logPath);
+  // The length and a handle of Save's own, under the lock; the copy outside it. Appends
+  // only add past the length, and the handle keeps the file readable whatever happens to
+  // the log's own.
+  std::uint64_t length = 0;
+  int capture = -1;
+  {
+    std::lock_guard lock(captureLock_);
+    length = SaveLength(file_);
+    if (file_ >= 0) capture = ::fcntl(file_, F_DUPFD_CLOEXEC, 0);
+  }
+  // Without a handle (descriptors exhausted) nothing can be copied: a shortage like a
+  // missing copy buffer.
+  SaveResult result = capture >= 0 || length == 0 ? CopyInto(capture, length, logFile, logPath)
+                                                  : MakeSaveResult(SaveOutcome::kNoMemory, logPath);
+  if (capture >= 0) ::close(capture);
   if (::close(logFile) != 0 && result.outcome == SaveOutcome::kSaved) {
     result = MakeSaveResult(SaveOutcome::kWriteFailed, logPath);
   }
@@ -194,16 +261,16 @@ SaveResult CaptureLog::Save(const std::filesystem::path& logPath) {
   return result;
 }
 
-// Copies the capture from offset 0 (pread: the append position is not moved) with the
-// control bytes blanked. A read that ends early ends the copy with what was read.
-SaveResult CaptureLog::CopyInto(int logFile, const std::filesystem::path& logPath) {
-  const std::uint64_t length = SaveLength(file_);
+// Copies `length` bytes of the capture from offset 0 (pread: no file position is moved)
+// with the control bytes blanked. A read that ends early ends the copy with what was read.
+SaveResult CaptureLog::CopyInto(int capture, std::uint64_t length, int logFile,
+                                const std::filesystem::path& logPath) {
   const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kSaveChunkSize]);
   if (!buffer) return MakeSaveResult(SaveOutcome::kNoMemory, logPath);
   std::uint64_t copied = 0;
   while (copied < length) {
     const std::span chunk(buffer.get(), std::min<std::uint64_t>(kSaveChunkSize, length - copied));
-    const std::span<std::uint8_t> read = chunk.first(ReadAt(file_, chunk, copied));
+    const std::span<std::uint8_t> read = chunk.first(ReadAt(capture, chunk, copied));
     if (read.empty()) break;
     BlankControlBytes(read);
     const WriteOutcome outcome = WriteAll(logFile, read);

@@ -5,12 +5,21 @@
 //
 // Threads: WriteToCapture is called by the reader/status thread (received text) and the
 // transfer thread (report blocks); Save, Clear and CloseAndDelete by the user-interface
-// thread. All of them run under the capture lock, so an append never lands inside Save's
-// read and never uses a file that Clear has closed. The OutputSink and the ErrorReporter
-// are called with the capture lock held.
+// thread. Each append, Clear and CloseAndDelete runs under the capture lock, so appends
+// never interleave and never use a file that Clear has closed. Save takes only the length
+// and its own handle on the file under the lock and copies outside it (the file is only
+// ever appended to), so a slow copy never holds up the reader thread's next append.
+//
+// The OutputSink and the ErrorReporter are never called with the capture lock held: what
+// is to be shown goes into an outbox under the lock, in capture order, and is handed to
+// the sink after the lock is released, by one thread at a time (the first that finds the
+// outbox not being delivered), so the sink sees Show and ClearOutput in exactly the order
+// the file got them. A block appended just before a Clear therefore reaches the sink
+// before the ClearOutput, never after it.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <span>
@@ -63,6 +72,7 @@ class CaptureLog : public CaptureSink {
   // "CreateFile"; the log then has no file and every later block is reported as a failed
   // write and shows nothing.
   CaptureLog(std::filesystem::path tempDir, OutputSink& output, serial::ErrorReporter& errors);
+  // Closes the file (it stays on disk). No thread may be appending any more.
   ~CaptureLog() override;
   CaptureLog(const CaptureLog&) = delete;
   CaptureLog& operator=(const CaptureLog&) = delete;
@@ -76,11 +86,12 @@ class CaptureLog : public CaptureSink {
                       ColourMark colour = ColourMark::kNone) override;
 
   // Clear: closes and deletes the file, creates it again empty, sets the stream offset to
-  // 0 and empties the output.
+  // 0 and empties the output (ClearOutput, after every block shown before it).
   void Clear();
 
   // Save: copies the capture file from its start into `logPath` (created or replaced),
-  // every 0x00, 0x11 and 0x17 replaced by a blank. The position for appends is untouched.
+  // every 0x00, 0x11 and 0x17 replaced by a blank: the capture as long as it was when the
+  // copy began. The position for appends is untouched.
   SaveResult Save(const std::filesystem::path& logPath);
 
   // Shut-down: closes the file and deletes it (only a file this log holds: never one
@@ -94,12 +105,29 @@ class CaptureLog : public CaptureSink {
   std::uint64_t StreamOffset() const;
 
  private:
-  void CreateCaptureFile();
+  // A report noted under the capture lock, made after it.
+  struct HeldReport {
+    std::string_view step;
+    int error;
+  };
+  using HeldReports = std::vector<HeldReport>;
+  // One call of the OutputSink, waiting in the outbox.
+  struct OutputCall {
+    bool clear = false;  // ClearOutput; otherwise Show(bytes, colour)
+    std::vector<std::uint8_t> bytes;
+    ColourMark colour = ColourMark::kNone;
+  };
+
+  void CreateCaptureFile(HeldReports& reports);
   void CloseCaptureFile();
   void DeleteCaptureFile();
-  void Append(std::span<const std::uint8_t> bytes);
+  void Append(std::span<const std::uint8_t> bytes, HeldReports& reports);
   std::vector<std::uint8_t> ReadPending(std::size_t pendingCount);
-  SaveResult CopyInto(int logFile, const std::filesystem::path& logPath);
+  static SaveResult CopyInto(int capture, std::uint64_t length, int logFile,
+                             const std::filesystem::path& logPath);
+  void Post(OutputCall call);
+  void Report(const HeldReports& reports);
+  void DeliverOutput();
 
   mutable std::mutex captureLock_;
   const std::filesystem::path path_;
@@ -107,6 +135,10 @@ class CaptureLog : public CaptureSink {
   serial::ErrorReporter& errors_;
   int file_ = -1;
   std::uint64_t streamOffset_ = 0;
+
+  std::mutex outboxMutex_;  // taken after captureLock_, never before it
+  std::deque<OutputCall> outbox_;
+  bool delivering_ = false;  // a thread is handing the outbox to the sink
 };
 
 }  // namespace tavrin::terminal

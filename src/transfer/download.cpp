@@ -20,6 +20,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kRegionPollPeriod{800};  // waiting for the target's region
 constexpr milliseconds kFramePollPeriod{100};   // waiting for a frame to be judged
+constexpr milliseconds kAnswerPollPeriod{100};  // waiting for the save question's answer
 constexpr std::size_t kCopyChunk = 64 * 1024;   // bytes moved at a time into the DBF
 constexpr std::size_t kBlockHeaderSize = 16;
 
@@ -124,7 +125,7 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
 
   constexpr std::uint8_t kAccept[] = {kAck};
   WriteBytes(kAccept);
-  ctx_.port.PurgeReceive();
+  PurgeReceive();
   NoteDeadline();
   const Outcome outcome = FrameLoop();
   CloseDumpFile();
@@ -179,7 +180,7 @@ Transfer::Outcome Transfer::FrameLoop() {
                                         ? static_cast<std::uint32_t>(acknowledged_ * 100 / expected)
                                         : 0);
       ctx_.view.RegionProgress(regionIndex_, regionBytes_);
-      ctx_.port.PurgeReceive();  // stale bytes must not start a frame
+      PurgeReceive();  // stale bytes must not start a frame
       constexpr std::uint8_t kNext[] = {kEnq};
       WriteBytes(kNext);
       if (counted) ++acknowledged_;
@@ -187,7 +188,7 @@ Transfer::Outcome Transfer::FrameLoop() {
       NoteDeadline();
       if (acknowledged_ == expectedPackets_ && acknowledged_ != 0) return Outcome::kGoOn;
     } else if (sendNak) {
-      ctx_.port.PurgeReceive();
+      PurgeReceive();
       constexpr std::uint8_t kAgain[] = {kNak};
       WriteBytes(kAgain);
       NoteDeadline();
@@ -259,7 +260,7 @@ void Transfer::EndDownload() {
 }
 
 void Transfer::SaveDownload() {
-  const auto target = ctx_.view.AskDownloadSavePath();
+  const auto target = AskSavePath();
   if (target) {
     std::error_code error;
     std::filesystem::copy_file(TempFile(kResultFile), *target,
@@ -274,6 +275,18 @@ void Transfer::SaveDownload() {
     }
   }
   ctx_.view.HideProgressLabel();
+}
+
+// Asks the view for the path and waits for its answer, or for a Cancel (the operator
+// disconnects or closes the window while the question is still to be shown): then
+// nothing is saved, as when the dialog is cancelled.
+std::optional<std::filesystem::path> Transfer::AskSavePath() {
+  const auto slot = std::make_shared<DownloadSaveQuestion::Slot>([this] { state_.Notify(); });
+  ctx_.view.AskDownloadSavePath(DownloadSaveQuestion(slot));
+  while (!WaitUntil(kAnswerPollPeriod,
+                    [this, &slot] { return slot->Answered() || state_.cancelRequest; })) {
+  }
+  return slot->Close();
 }
 
 // Cancelled: report 23; the temporary files stay where they are and nothing is saved.

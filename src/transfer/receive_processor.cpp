@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "transfer/packet_frame.h"
 #include "transfer/transfer.h"
@@ -55,7 +56,8 @@ void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
     std::lock_guard lock(receiveMutex_);
     std::size_t i = 0;
     while (i < block.size()) {
-      if (state_.cancelRequest) break;  // the rest is neither interpreted nor blanked
+      // While a cancelled transfer ends, the rest is neither interpreted nor blanked.
+      if (state_.cancelRequest && active_) break;
       const std::uint8_t b = block[i];
       std::size_t answerBytes = 0;
       if (state_.running) {
@@ -99,7 +101,24 @@ void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
     }
   }
   state_.Notify();
+  ReleaseHeldNotices();
   ctx_.view.SetReceiveIndicator(false);
+}
+
+void Transfer::ReleaseHeldNotices() {
+  std::vector<HeldMessage> messages;
+  std::vector<int> purgeErrors;
+  {
+    std::lock_guard lock(receiveMutex_);
+    messages.swap(heldMessages_);
+    purgeErrors.swap(heldPurgeErrors_);
+  }
+  for (int error : purgeErrors) {
+    serial::ErrorReporter(ctx_.errors).ReportError(serial::kPurgeStep, error);
+  }
+  for (HeldMessage& message : messages) {
+    ctx_.view.ShowMessage(std::move(message.caption), std::move(message.text), message.icon);
+  }
 }
 
 // Takes answer bytes from the start of `bytes`; returns how many were taken.
@@ -165,8 +184,8 @@ void Transfer::BeginDumpFrame() {
   if (!frameFile_) {
     if (fd >= 0) ::close(fd);
     // The frame is lost; the time-out brings a new request.
-    ctx_.view.ShowMessage(kProgramCaption, "File Access Error ( Error : 0x0002 )",
-                          MessageIcon::kStop);
+    heldMessages_.push_back(
+        {kProgramCaption, "File Access Error ( Error : 0x0002 )", MessageIcon::kStop});
     return;
   }
   state_.inFrame = true;
@@ -204,7 +223,9 @@ void Transfer::JudgeDumpFrame() {
 // The acknowledged-packet counter is left as it is: the ENQ after the good resend is the
 // one that counts.
 void Transfer::RejectDumpFrame() {
-  ctx_.port.PurgeReceive();
+  // Here, before the NAK can go out: the target's resend must not be purged with the rest.
+  const serial::DeviceResult purged = ctx_.port.PurgeReceive();
+  if (!purged.ok) heldPurgeErrors_.push_back(purged.error);
   DropDumpFrameFile();
   lengthBytesNeeded_ = 0;
   state_.inFrame = false;

@@ -49,6 +49,7 @@ void Transfer::Launch(TransferMode mode) {
   // Cleared here, by the start command, rather than on the transfer thread: a Cancel
   // given right after the start must not be lost.
   state_.cancelRequest = false;
+  cancelSignal_.Reset();
   state_.pause = false;
   state_.mode = mode;
   {
@@ -57,6 +58,10 @@ void Transfer::Launch(TransferMode mode) {
   }
   thread_ = std::thread([this] {
     TransferProc();
+    // A cancel ends with its transfer: left pending, it would keep the receive processor
+    // from interpreting and blanking the bytes of the rest of the connection.
+    state_.cancelRequest = false;
+    state_.pause = false;
     {
       std::lock_guard lock(finishMutex_);
       active_ = false;
@@ -68,17 +73,18 @@ void Transfer::Launch(TransferMode mode) {
 void Transfer::Cancel() {
   state_.pause = false;
   state_.cancelRequest = true;
+  cancelSignal_.Raise();
   state_.Notify();
 }
 
 void Transfer::TogglePause() {
+  if (state_.cancelRequest) return;
   state_.pause = !state_.pause;
   state_.Notify();
 }
 
 bool Transfer::Active() const {
-  std::lock_guard lock(finishMutex_);
-  return active_;
+  return active_.load();
 }
 
 bool Transfer::WaitUntilFinished(milliseconds timeout) {
@@ -287,6 +293,7 @@ Transfer::Outcome Transfer::PacketPhase() {
     state_.ready = false;  // before the write, so the ENQ for the next frame is never lost
     const std::size_t written = WriteBytes(frame);
     WaitWhilePaused();
+    if (written < frame.size() && state_.cancelRequest) return Outcome::kCancelled;
     if (written < frame.size()) {
       char text[96];
       std::snprintf(text, sizeof text, "Short write: %zu of %zu bytes\r\n", written, frame.size());
@@ -379,9 +386,11 @@ bool Transfer::WaitUntilReadyOrCancel() {
   return !state_.cancelRequest;
 }
 
-// Cancel clears pause, so a paused transfer that is cancelled goes on to its cancel test.
+// A cancel wins over pause: Cancel clears it, and a Pause pressed after the Cancel (before
+// the transfer's next cancel test) does not hold the transfer either.
 void Transfer::WaitWhilePaused() {
-  while (state_.pause) WaitUntil(kPollPeriod, [this] { return !state_.pause; });
+  const auto held = [this] { return state_.pause && !state_.cancelRequest; };
+  while (held()) WaitUntil(kPollPeriod, [&held] { return !held(); });
 }
 
 bool Transfer::TargetRefused() const {
@@ -390,7 +399,12 @@ bool Transfer::TargetRefused() const {
 }
 
 std::size_t Transfer::WriteBytes(std::span<const std::uint8_t> bytes) {
-  return ctx_.port.Write(bytes);
+  return ctx_.port.Write(bytes, cancelSignal_);
+}
+
+void Transfer::PurgeReceive() {
+  const serial::DeviceResult result = ctx_.port.PurgeReceive();
+  if (!result.ok) serial::ErrorReporter(ctx_.errors).ReportError(serial::kPurgeStep, result.error);
 }
 
 void Transfer::NoteDeadline() {

@@ -7,7 +7,14 @@
 //   reader thread    ProcessReceivedBytes
 // The shared flags live in TransferState; the receive processor's own state (who-am-I
 // matcher, dump frame being received) is guarded by receiveMutex_, which the transfer
-// thread takes only to reset it at the start of a transfer or region.
+// thread takes only to reset it at the start of a transfer or region and to take the
+// frame requests. No host call (view, error sink) is made with receiveMutex_ held: the
+// receive processor notes its messages and reports and makes them after releasing it.
+//
+// Every wait of the transfer thread ends on Cancel: the phases' waits, a pause, a write
+// the target does not take (the cancel signal ends it) and the save question. So a
+// cancelled transfer thread ends within its next poll period unless a host call it makes
+// does not return.
 #pragma once
 
 #include <array>
@@ -18,6 +25,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -25,6 +33,7 @@
 
 #include "serial/error_reporter.h"
 #include "serial/status_log.h"
+#include "serial/stop_signal.h"
 #include "terminal/capture_sink.h"
 #include "transfer/clock.h"
 #include "transfer/transfer_port.h"
@@ -69,9 +78,13 @@ class Transfer {
   // Start commands: false when a transfer thread is still running.
   bool StartUpload(const std::filesystem::path& urtFile);
   bool StartDownload(const std::filesystem::path& commandImage, DownloadPlan plan);
+  // Ends the transfer with result code 23 at its next cancel test, whatever it waits for.
+  // Clears pause. The request lasts until the transfer thread ends.
   void Cancel();
+  // Pause or continue; ignored once a cancel is pending (the cancel wins).
   void TogglePause();
-  // True while the transfer thread has not finished.
+  // True while the transfer thread has not finished: from a start to the end of the
+  // thread, a download's receive phase and save question included.
   bool Active() const;
   // Waits (bounded) for the transfer thread to finish; true when it has.
   bool WaitUntilFinished(std::chrono::milliseconds timeout);
@@ -111,6 +124,10 @@ class Transfer {
   void WaitWhilePaused();
   bool TargetRefused() const;
   std::size_t WriteBytes(std::span<const std::uint8_t> bytes);
+  // Transfer thread: purges and reports a failure at once.
+  void PurgeReceive();
+  // Reader thread, after releasing receiveMutex_: the messages and reports it noted.
+  void ReleaseHeldNotices();
   void NoteDeadline();
   void TestDeadline();
   bool DeadlineDue();
@@ -138,6 +155,7 @@ class Transfer {
   void CloseDownload();
   void CloseDumpFile();
   void SaveDownload();
+  std::optional<std::filesystem::path> AskSavePath();
   std::filesystem::path TempFile(const char* name) const;
 
   TransferContext ctx_;
@@ -146,7 +164,8 @@ class Transfer {
   std::thread thread_;
   mutable std::mutex finishMutex_;
   std::condition_variable finished_;
-  bool active_ = false;
+  std::atomic<bool> active_{false};  // written under finishMutex_
+  serial::StopSignal cancelSignal_;  // raised by Cancel: ends a write that waits
 
   // Transfer thread only.
   std::filesystem::path imagePath_;
@@ -177,6 +196,14 @@ class Transfer {
   std::FILE* frameFile_ = nullptr;  // pckurt.bin while a frame is received
   std::filesystem::path dumpDir_;   // where pckurt.bin and DumpBin.dbi live
   int dumpFd_ = -1;                 // DumpBin.dbi while a region is received
+  // Noted under receiveMutex_ on the reader thread, made after it is released.
+  struct HeldMessage {
+    std::string caption;
+    std::string text;
+    MessageIcon icon;
+  };
+  std::vector<HeldMessage> heldMessages_;
+  std::vector<int> heldPurgeErrors_;
 
   // Set by the receive processor from the info packet, read by the transfer thread.
   std::atomic<int> expectedPackets_{0};

@@ -6,16 +6,22 @@
 #include <cstdint>
 #include <span>
 
+#include "serial/serial_device.h"
+#include "serial/stop_signal.h"
+
 namespace tavrin::transfer {
 
 class TransferPort {
  public:
   virtual ~TransferPort() = default;
-  // Returns when the bytes have been handed to the port; the count written (fewer on a
-  // failed or aborted write).
-  virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
-  // Drops what has been received and not yet read.
-  virtual void PurgeReceive() = 0;
+  // Returns when the bytes have been handed to the port, or as soon as `cancel` is raised
+  // while the write waits (a target that stopped reading; the rest is abandoned). The
+  // count written: fewer on a failed, aborted or cancelled write.
+  virtual std::size_t Write(std::span<const std::uint8_t> bytes,
+                            const serial::StopSignal& cancel) = 0;
+  // Drops what has been received and not yet read. A failure is returned, not reported:
+  // the transfer reports it (serial::kPurgeStep) when it holds no lock.
+  virtual serial::DeviceResult PurgeReceive() = 0;
 };
 
 }  // namespace tavrin::transfer

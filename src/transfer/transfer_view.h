@@ -1,15 +1,20 @@
 // What a running transfer shows and asks: the transfer panel's indicators, counters,
 // progress bar and file-name field, the progress label, the menus and toolbar (through
 // the transfer-state refresh), message boxes and the save dialog of a download.
-// Called on the transfer thread (and SetReceiveIndicator on the reader thread); a GUI
-// implementation queues each call to its UI thread. Every call has a do-nothing default
-// so that a host shows only what it has.
+// Called on the transfer thread (and SetReceiveIndicator and ShowMessage on the reader
+// thread), never with an engine lock held. No call waits for the UI: a GUI implementation
+// queues each call to its UI thread with the values it got (they are its own: passed by
+// value) and returns; the one question, the save dialog, is answered later through the
+// DownloadSaveQuestion. Every call has a do-nothing default so that a host shows only what
+// it has.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include "transfer/save_question.h"
 
 namespace tavrin::transfer {
 
@@ -27,7 +32,7 @@ class TransferView {
   // A frame of `bytes` bytes has been written (for rates and estimates).
   virtual void FrameWritten(std::size_t /*bytes*/) {}
   // File name field (1015); an empty path clears it.
-  virtual void SetFileName(const std::filesystem::path&) {}
+  virtual void SetFileName(std::filesystem::path) {}
   virtual void SetProgressRange(std::uint32_t /*max*/) {}
   virtual void SetProgressPosition(std::uint32_t) {}
   virtual void StepProgress() {}
@@ -39,11 +44,12 @@ class TransferView {
   // toolbar Upload/Download enabled, Pause/Cancel disabled.
   virtual void TransferControlsIdle() {}
   // A message box captioned `caption` with an OK button.
-  virtual void ShowMessage(const std::string& /*caption*/, const std::string& /*text*/,
-                           MessageIcon) {}
-  // The save dialog at the end of a download ("Save Downloaded File"); nullopt when
-  // the operator cancels it.
-  virtual std::optional<std::filesystem::path> AskDownloadSavePath() { return std::nullopt; }
+  virtual void ShowMessage(std::string /*caption*/, std::string /*text*/, MessageIcon) {}
+  // The save dialog at the end of a download ("Save Downloaded File"): the view shows it
+  // (a window: later, on its UI thread) and gives the operator's choice to `question`,
+  // nullopt when the dialog was cancelled. The transfer waits for that answer or a Cancel.
+  // Default: cancelled at once.
+  virtual void AskDownloadSavePath(DownloadSaveQuestion question) { question.Answer(std::nullopt); }
   // A result code was reported (whether or not its block was shown).
   virtual void ResultReported(int /*code*/) {}
   // A downloaded region (1-based) did not match the CRC the target gave for it.

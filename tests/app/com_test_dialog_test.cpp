@@ -97,6 +97,8 @@ TEST_F(ComTestDialogTest, SendWritesOneTestFrameOfAtMost3000Characters) {
     dialog_->Transmitter()->setPlainText(c.text);
     dialog_->SendButton()->click();
     written += c.frame;
+    // The frame goes out through the writer thread.
+    EXPECT_TRUE(line_->WaitForWritten(written.size()));
     EXPECT_EQ(line_->Written(), written);
     EXPECT_EQ(dialog_->Transmitter()->toPlainText(), c.text);
     if (c.frame.empty()) {

@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
-#include <future>
+#include <atomic>
 #include <thread>
 
 #include "app/queued_views.h"
@@ -23,16 +23,15 @@ class RecordingView final : public transfer::TransferView {
     onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
     calls.push_back("sent " + (sent ? std::to_string(*sent) : std::string("-")));
   }
-  void SetFileName(const std::filesystem::path& path) override {
+  void SetFileName(std::filesystem::path path) override {
     calls.push_back("file " + path.string());
   }
-  void ShowMessage(const std::string& caption, const std::string& text,
-                   transfer::MessageIcon) override {
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
     calls.push_back("box " + caption + ": " + text);
   }
-  std::optional<std::filesystem::path> AskDownloadSavePath() override {
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
     calls.push_back("ask");
-    return answer;
+    question.Answer(answer);
   }
 
   std::vector<std::string> calls;
@@ -62,29 +61,18 @@ TEST(QueuedTransferView, WorkerCallsArriveOnTheUiThreadInOrderWithCopies) {
   EXPECT_TRUE(ui.onUiThread);
 }
 
-TEST(QueuedTransferView, SaveQuestionWaitsForTheUiAnswer) {
+TEST(QueuedTransferView, SaveQuestionIsAnsweredOnTheUiThread) {
   RecordingView ui;
   ui.answer = "/tmp/saved.dbf";
   QueuedTransferView view(ui);
-  auto asked = std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); });
-  ASSERT_TRUE(PumpUntil(
-      [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-  EXPECT_EQ(asked.get(), std::filesystem::path("/tmp/saved.dbf"));
-}
-
-TEST(QueuedTransferView, AbandonAnswersAWaitingQuestionWithNothing) {
-  RecordingView ui;
-  std::optional<std::future<std::optional<std::filesystem::path>>> asked;
-  {
-    QueuedTransferView view(ui);
-    asked = std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); });
-    // The window goes away before its event loop ran the question.
-    view.Abandon();
-    ASSERT_EQ(asked->wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  }
-  EXPECT_EQ(asked->get(), std::nullopt);
-  QCoreApplication::processEvents();
-  EXPECT_TRUE(ui.calls.empty() || ui.calls == std::vector<std::string>{"ask"});
+  std::atomic<bool> woken{false};
+  auto slot = std::make_shared<transfer::DownloadSaveQuestion::Slot>([&] { woken = true; });
+  std::thread worker([&] { view.AskDownloadSavePath(transfer::DownloadSaveQuestion(slot)); });
+  worker.join();  // asking never waits for the UI
+  EXPECT_FALSE(slot->Answered());
+  ASSERT_TRUE(PumpUntil([&] { return slot->Answered(); }));
+  EXPECT_TRUE(woken);
+  EXPECT_EQ(slot->Close(), std::filesystem::path("/tmp/saved.dbf"));
 }
 
 TEST(QueuedErrorSink, ShowsEveryReportThenEndsTheProgram) {

@@ -49,7 +49,7 @@ TEST(SendTestFrame, SendsNothingForATooLongText) {
 
 class RecordingView : public ComTestView {
  public:
-  void ShowReceived(std::span<const std::uint8_t> payload) override {
+  void ShowReceived(std::vector<std::uint8_t> payload) override {
     shown.emplace_back(payload.begin(), payload.end());
   }
   std::vector<std::string> shown;

@@ -179,6 +179,11 @@ class FakeLine {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, kTestWait, [&] { return writes_ >= count; });
   }
+  // Waits until at least `size` bytes have been written in all.
+  bool WaitForWritten(std::size_t size) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kTestWait, [&] { return written_.size() >= size; });
+  }
   // Waits until the link has begun `count` reads.
   bool WaitForReads(int count) {
     std::unique_lock lock(mutex_);

@@ -8,6 +8,7 @@
 #include "serial/serial_link.h"
 #include "serial/status_log.h"
 #include "serial_fakes.h"
+#include "support/cue.h"
 
 namespace tavrin::serial {
 namespace {
@@ -224,6 +225,74 @@ TEST_F(SlowStopTest, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
   EXPECT_NE(sink_.Errors()[0].find(": Error closing port..\n\r"), std::string::npos);
   EXPECT_EQ(sink_.EndProcessCalls(), 1);
   line_->Release();  // the reader ends; the link's destructor joins it
+}
+
+// An error sink whose first end of the run stops on cue, as a window's would if it waited
+// for its busy UI thread.
+class HeldEndSink final : public test::WaitableErrorSink {
+ public:
+  void EndProcess() override {
+    int ends = 0;
+    {
+      std::lock_guard lock(mutex_);
+      ends = ++ends_;
+    }
+    changed_.notify_all();
+    if (ends == 1) firstEnd.Hold();
+  }
+  bool WaitForEnds(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, test::kTestWait, [&] { return ends_ >= count; });
+  }
+  tavrin::test::Cue firstEnd;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int ends_ = 0;
+};
+
+// The link is destroyed while its reader is still in the fatal path (it has closed the
+// port itself and is inside EndProcess). The destructor waits for it holding no lock,
+// and not without bound: it names the thread and reports "Error closing port.", and the
+// link goes once the reader has ended.
+TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
+  struct Parts {
+    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
+    test::RecordingReceiver receiver;
+    StatusLog statusLog;
+    HeldEndSink sink;
+    ErrorReporter reporter{sink};
+    std::unique_ptr<SerialLink> link;
+  };
+  // Shared with the destroying thread, so that a regression that never ends leaks the
+  // parts rather than destroying them under it.
+  auto parts = std::make_shared<Parts>();
+  parts->sink.firstEnd.Arm();
+  parts->link = std::make_unique<SerialLink>(
+      parts->receiver, parts->statusLog, parts->reporter,
+      [line = parts->line](std::string_view) { return std::make_unique<FakeSerialDevice>(line); },
+      LinkTimings{.closeWaitLimit = 50ms});
+  ASSERT_EQ(parts->link->OpenPort(PortSettings{}), OpenOutcome::kConnected);
+  parts->line->FailReads(EIO);
+  ASSERT_TRUE(parts->sink.WaitForEnds(1));  // the reader is inside EndProcess
+  ASSERT_TRUE(parts->line->WaitForDeviceClosed());
+
+  std::promise<void> destroyed;
+  auto done = destroyed.get_future();
+  std::thread([parts, destroyed = std::move(destroyed)]() mutable {
+    parts->link.reset();
+    destroyed.set_value();
+  }).detach();
+  EXPECT_TRUE(parts->sink.WaitForEnds(2));
+  parts->sink.firstEnd.Release();
+  ASSERT_EQ(done.wait_for(test::kTestWait), std::future_status::ready);
+  const auto errors = parts->sink.Errors();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[1].find(": Error closing port..\n\r"), std::string::npos);
+  const auto debug = parts->sink.DebugLines();
+  EXPECT_NE(std::find(debug.begin(), debug.end(), "Reader/Status Thread didn't exit.\n\r"),
+            debug.end());
 }
 
 }  // namespace

@@ -8,6 +8,14 @@
 namespace tavrin::serial {
 namespace {
 
+WriterPacket Char(char c, WriterPacketKind kind = WriterPacketKind::kSendChar) {
+  return {kind, static_cast<std::uint8_t>(c), {}};
+}
+
+WriterPacket Block(std::string_view text) {
+  return {WriterPacketKind::kSendBlock, 0, {text.begin(), text.end()}};
+}
+
 class WriteQueueTest : public testing::Test {
  protected:
   void SetUp() override { queue_.Open(); }
@@ -29,9 +37,9 @@ class WriteQueueTest : public testing::Test {
 };
 
 TEST_F(WriteQueueTest, ABadRequestIsReportedAndTheRestStillServedInOrder) {
-  queue_.Push({WriterPacketKind::kSendChar, 'a'});
-  queue_.Push({static_cast<WriterPacketKind>(7), 'x'});
-  queue_.Push({WriterPacketKind::kSendChar, 'b'});
+  queue_.Push(Char('a'));
+  queue_.Push(Char('x', static_cast<WriterPacketKind>(7)));
+  queue_.Push(Char('b'));
   Serve();
   EXPECT_EQ(sent_, "ab");
   ASSERT_EQ(sink_.Errors().size(), 1u);
@@ -42,24 +50,52 @@ TEST_F(WriteQueueTest, ABadRequestIsReportedAndTheRestStillServedInOrder) {
 
 TEST_F(WriteQueueTest, HoldsAtMostTheFixedPool) {
   for (std::size_t i = 0; i < kMaxWriterPackets; ++i) {
-    ASSERT_EQ(queue_.Push({WriterPacketKind::kSendChar, 'k'}), WriteQueue::PushResult::kQueued);
+    ASSERT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kQueued);
   }
-  EXPECT_EQ(queue_.Push({WriterPacketKind::kSendChar, 'k'}), WriteQueue::PushResult::kFull);
+  EXPECT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kFull);
   Serve();
   EXPECT_EQ(sent_.size(), kMaxWriterPackets);
 }
 
 TEST_F(WriteQueueTest, RefusesPushesWhileClosedAndDropsWhatIsLeftWhenItCloses) {
-  queue_.Push({WriterPacketKind::kSendChar, 'k'});
+  queue_.Push(Char('k'));
   queue_.Close();
-  EXPECT_EQ(queue_.Push({WriterPacketKind::kSendChar, 'k'}), WriteQueue::PushResult::kNoQueue);
+  EXPECT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kNoQueue);
   queue_.Open();
   Serve();
   EXPECT_EQ(sent_, "");
 }
 
+// A line or a test frame goes out in one write, in order with the typed characters.
+TEST_F(WriteQueueTest, BlocksGoOutWholeBetweenCharacters) {
+  std::vector<std::string> writes;
+  queue_.Push(Char('a'));
+  queue_.Push(Block("line\r"));
+  queue_.Push(Char('b'));
+  EXPECT_EQ(queue_.Push(Block(std::string(kMaxWriterBlock + 1, 'x'))),
+            WriteQueue::PushResult::kTooLong);
+  ServiceWriteQueue(
+      queue_,
+      [&writes](std::span<const std::uint8_t> bytes) {
+        writes.emplace_back(bytes.begin(), bytes.end());
+        return bytes.size();
+      },
+      reporter_);
+  EXPECT_EQ(writes, (std::vector<std::string>{"a", "line\r", "b"}));
+}
+
+// Once the link is told to stop, a packet taken would never be sent: it is refused rather
+// than reported as queued.
+TEST_F(WriteQueueTest, RefusesPushesOnceInterrupted) {
+  queue_.Interrupt();
+  EXPECT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kNoQueue);
+  EXPECT_EQ(queue_.Push(Block("line")), WriteQueue::PushResult::kNoQueue);
+  queue_.ClearInterrupt();
+  EXPECT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kQueued);
+}
+
 TEST_F(WriteQueueTest, AnInterruptedQueueSendsNothingMoreAndWakesItsWaiter) {
-  queue_.Push({WriterPacketKind::kSendChar, 'k'});
+  queue_.Push(Char('k'));
   queue_.Interrupt();
   EXPECT_EQ(queue_.WaitForWork(std::chrono::milliseconds{0}), WriteQueue::Wake::kStop);
   Serve();

@@ -2,9 +2,9 @@
 
 namespace tavrin::test {
 
-void RecordingErrorSink::ShowError(const std::string& text) {
+void RecordingErrorSink::ShowError(std::string text) {
   std::lock_guard lock(mutex_);
-  errors_.push_back(text);
+  errors_.push_back(std::move(text));
 }
 
 void RecordingErrorSink::EndProcess() {

@@ -12,7 +12,7 @@ namespace tavrin::test {
 
 class RecordingErrorSink : public serial::ErrorSink {
  public:
-  void ShowError(const std::string& text) override;
+  void ShowError(std::string text) override;
   void EndProcess() override;
   void Debug(std::string_view text) override;
 

@@ -1,15 +1,22 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "support/cue.h"
 #include "support/recorders.h"
 #include "terminal/capture_log.h"
 
@@ -230,6 +237,123 @@ TEST_F(CaptureLogTest, SaveLeavesAppendsAndTheStreamWhereTheyWere) {
   EXPECT_EQ(ReadFile(log.Path()), "one two");
   EXPECT_EQ(output_.Text(), "one two");
   EXPECT_EQ(ReadFile(dir_ / "saved.Log"), "one ");
+}
+
+using test::Cue;
+using test::kCueWait;
+
+// The calls in order, "\f" for a ClearOutput; Show stops at the gate.
+class GatedOutput final : public OutputSink {
+ public:
+  void Show(std::span<const std::uint8_t> bytes, ColourMark) override {
+    {
+      std::lock_guard lock(mutex_);
+      calls_.append(bytes.begin(), bytes.end());
+    }
+    gate.Hold();
+  }
+  void ClearOutput() override {
+    std::lock_guard lock(mutex_);
+    calls_ += '\f';
+  }
+  std::string Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  Cue gate;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string calls_;
+};
+
+class GatedErrors final : public serial::ErrorSink {
+ public:
+  void ShowError(std::string) override { gate.Hold(); }
+  void EndProcess() override {}
+  void Debug(std::string_view) override {}
+  Cue gate;
+};
+
+template <typename Future>
+bool Returns(Future& call) {
+  return call.wait_for(kCueWait) == std::future_status::ready;
+}
+
+// The reader thread is still inside Show with its block (the window has not taken it
+// yet): Clear and Save do not wait for it, and the sink gets the clear after that block,
+// so the emptied window never shows the block again.
+TEST_F(CaptureLogTest, ASinkStillShowingABlockHoldsUpNeitherClearNorSaveAndTheClearComesAfterIt) {
+  GatedOutput output;
+  CaptureLog log(dir_, output, errors_);
+  output.gate.Arm();
+  auto reader = std::async(std::launch::async, [&log] { log.WriteToCapture(Bytes("old")); });
+  ASSERT_TRUE(output.gate.WaitReached());
+
+  auto clear = std::async(std::launch::async, [&log] { log.Clear(); });
+  const bool cleared = Returns(clear);
+  auto save = std::async(std::launch::async, [&] { return log.Save(dir_ / "a.Log").outcome; });
+  const bool saved = Returns(save);
+  output.gate.Release();
+  EXPECT_TRUE(cleared);
+  EXPECT_TRUE(saved);
+  reader.get();
+  clear.get();
+  EXPECT_EQ(save.get(), SaveOutcome::kEmpty);
+
+  log.WriteToCapture(Bytes("new"));
+  EXPECT_EQ(output.Calls(), "old\fnew");
+  EXPECT_EQ(ReadFile(log.Path()), "new");
+}
+
+// A report box the operator has not closed (the reading thread is inside ShowError) holds
+// up no other call of the log.
+TEST_F(CaptureLogTest, AReportStillShownHoldsUpNoOtherCall) {
+  GatedErrors errorSink;
+  serial::ErrorReporter reporter(errorSink);
+  CaptureLog log(dir_, output_, reporter);
+  log.CloseAndDelete();  // every later block is a failed write
+  errorSink.gate.Arm();
+  auto reader = std::async(std::launch::async, [&log] { log.WriteToCapture(Bytes("lost")); });
+  ASSERT_TRUE(errorSink.gate.WaitReached());
+
+  auto clear = std::async(std::launch::async, [&log] { log.Clear(); });
+  const bool cleared = Returns(clear);
+  errorSink.gate.Release();
+  EXPECT_TRUE(cleared);
+  reader.get();
+  clear.get();
+  log.WriteToCapture(Bytes("kept"));
+  EXPECT_EQ(ReadFile(log.Path()), "kept");
+}
+
+// Save into a file that takes its bytes slowly (a pipe nobody drains yet): the reader
+// thread's appends go on meanwhile, and the log holds the capture as it was when the
+// copy began.
+TEST_F(CaptureLogTest, ASlowSaveLetsAppendsGoOn) {
+  CaptureLog log(dir_, output_, errors_);
+  const std::string before(256 * 1024, 'b');  // more than a pipe holds
+  log.WriteToCapture(Bytes(before));
+  const fs::path pipe = dir_ / "slow.Log";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+
+  auto save = std::async(std::launch::async, [&] { return log.Save(pipe).outcome; });
+  const int drain = ::open(pipe.c_str(), O_RDONLY | O_CLOEXEC);  // Save's open returns
+  ASSERT_GE(drain, 0);
+  pollfd copying{drain, POLLIN, 0};  // the copy has begun: its length is taken
+  ASSERT_EQ(::poll(&copying, 1, 5000), 1);
+  auto reader = std::async(std::launch::async, [&log] { log.WriteToCapture(Bytes("after")); });
+  const bool appended = Returns(reader);
+
+  std::string saved;
+  char chunk[65536];
+  for (ssize_t n; (n = ::read(drain, chunk, sizeof chunk)) > 0;)
+    saved.append(chunk, static_cast<std::size_t>(n));
+  ::close(drain);
+  EXPECT_TRUE(appended);
+  EXPECT_EQ(save.get(), SaveOutcome::kSaved);
+  EXPECT_EQ(saved, before);
+  EXPECT_EQ(ReadFile(log.Path()), before + "after");
 }
 
 }  // namespace

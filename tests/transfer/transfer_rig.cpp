@@ -29,8 +29,7 @@ std::string RecordingCapture::Text() const {
   return text;
 }
 
-void RecordingView::ShowMessage(const std::string& caption, const std::string& text,
-                                transfer::MessageIcon) {
+void RecordingView::ShowMessage(std::string caption, std::string text, transfer::MessageIcon) {
   std::lock_guard lock(mutex_);
   messages_.push_back(caption + "|" + text);
 }
@@ -81,16 +80,16 @@ bool RecordingView::WaitForResults(std::size_t count, std::chrono::milliseconds 
   return changed_.wait_for(lock, timeout, [&] { return results_.size() >= count; });
 }
 
-std::size_t RigPort::Write(std::span<const std::uint8_t> bytes) {
+std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) {
   if (!link) return 0;
   if (bytes.size() > 1 && ++frameWrites_ == frameToCut) {
-    return link->WriterGeneric(bytes.first(bytes.size() / 2));
+    return link->WriterGeneric(bytes.first(bytes.size() / 2), &cancel);
   }
-  return link->WriterGeneric(bytes);
+  return link->WriterGeneric(bytes, &cancel);
 }
 
-void RigPort::PurgeReceive() {
-  if (link) link->PurgeReceive();
+serial::DeviceResult RigPort::PurgeReceive() {
+  return link ? link->PurgeReceive() : serial::DeviceResult::Ok();
 }
 
 namespace {

@@ -62,12 +62,13 @@ struct LineNoise {
 
 class RecordingView final : public transfer::TransferView {
  public:
-  void ShowMessage(const std::string& caption, const std::string& text,
-                   transfer::MessageIcon icon) override;
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
   void ResultReported(int code) override;
   void RegionCrcMismatch(int region) override;
   void RefreshTransferState() override;
-  std::optional<std::filesystem::path> AskDownloadSavePath() override { return savePath; }
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
+    question.Answer(savePath);
+  }
 
   std::vector<int> Results() const;
   std::vector<std::string> Messages() const;
@@ -92,8 +93,8 @@ class RecordingView final : public transfer::TransferView {
 // The transfer's port: WriterGeneric of the link, optionally cut short on one write.
 class RigPort final : public transfer::TransferPort {
  public:
-  std::size_t Write(std::span<const std::uint8_t> bytes) override;
-  void PurgeReceive() override;
+  std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
+  serial::DeviceResult PurgeReceive() override;
 
   serial::SerialLink* link = nullptr;
   std::atomic<std::size_t> frameToCut{0};  // the n-th write longer than 1 byte is cut (0: none)

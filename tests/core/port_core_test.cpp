@@ -1,0 +1,319 @@
+// One PortCore kept alive across many Connect / transfer / Disconnect cycles, as the
+// window keeps it: against the simulated target over an in-memory line, with a view that
+// holds the save question or stops on cue, and a device that holds a write the target
+// does not take.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+
+#include "core_fakes.h"
+#include "scripts/script_store.h"
+#include "serial/serial_fakes.h"
+#include "sim/memory_link.h"
+#include "sim/target.h"
+#include "transfer/packet_frame.h"
+#include "transfer/report_texts.h"
+
+namespace tavrin::core::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using transfer::result::kDownloadSuccess;
+using transfer::result::kTerminated;
+using transfer::result::kUploadSuccess;
+
+constexpr std::size_t kFramePayload = 400;
+
+Bytes BytesOf(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+bool IsUrtFrame(std::span<const std::uint8_t> bytes) {
+  return bytes.size() == kFramePayload + transfer::kFrameOverhead;
+}
+
+bool IsEnq(std::span<const std::uint8_t> bytes) {
+  return bytes.size() == 1 && bytes[0] == 0x05;
+}
+
+sim::TargetConfig QuickTarget() {
+  sim::TargetConfig config;
+  config.enqDelay = 20ms;
+  config.packetSize = 300;
+  config.packetsPerEntry = 2;
+  config.regionReadyDelay = 10ms;
+  config.regionReadyRepeat = 100ms;
+  config.resendTimeout = 300ms;
+  config.frameTimeout = 200ms;   // a frame the PC abandoned does not hide its next attention
+  config.attentionEcho = 100ms;  // long
+  return config;
+}
+
+// An upload image for the simulated target's identity with `frames` frames.
+void WriteUrt(const fs::path& path, std::size_t frames) {
+  const auto& id = sim::kDefaultIdentity;  // Id2 (3), Id1 (4), Id3 (4)
+  Bytes image(28, 0);
+  image[0] = 'B';
+  image[1] = 'U';
+  std::copy(id.begin() + 3, id.begin() + 7, image.begin() + 12);
+  std::copy(id.begin(), id.begin() + 3, image.begin() + 16);
+  std::copy(id.begin() + 7, id.end(), image.begin() + 20);
+  image[24] = static_cast<std::uint8_t>(frames);
+  for (std::size_t f = 0; f < frames; ++f) {
+    const Bytes frame = transfer::BuildFrame(Bytes(kFramePayload, static_cast<std::uint8_t>(f)));
+    image.insert(image.end(), frame.begin(), frame.end());
+  }
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
+}
+
+// A download script of two small regions.
+void WriteScript(const fs::path& dir, const fs::path& path) {
+  scripts::ScriptStore store(dir);
+  for (std::uint32_t start : {0x10000u, 0x20000u}) {
+    scripts::ScriptRecord record;
+    record.command = {start, start + 700, 1, 0, 0, 0x12};
+    record.header.partitionId = 1;
+    record.header.partitionType = 1;
+    record.header.size = 700;
+    ASSERT_TRUE(store.AppendRecord(record));
+  }
+  ASSERT_TRUE(store.SaveDsf(path));
+  (void)store.DeleteTemporaryFiles();
+}
+
+class LongLivedCore : public testing::Test {
+ protected:
+  LongLivedCore()
+      : target_(line_.TargetEnd(), QuickTarget()),
+        rig_(std::make_unique<CoreHostRig>([this](std::string_view) {
+          return std::make_unique<GatedDevice>(line_.PcEnd(), gate_);
+        })) {
+    target_.Start();
+    WriteUrt(files_.Path() / "image.urt", 3);
+    WriteScript(files_.Path(), files_.Path() / "script.dsf");
+  }
+  ~LongLivedCore() override {
+    rig_.reset();
+    target_.Stop();
+  }
+
+  PortCore& Core() { return *rig_->core; }
+  CueView& View() { return rig_->view; }
+  fs::path Urt() const { return files_.Path() / "image.urt"; }
+  fs::path Script() const { return files_.Path() / "script.dsf"; }
+  fs::path Saved() const { return files_.Path() / "saved.dbf"; }
+
+  void Connect() {
+    serial::PortSettings settings;
+    settings.portName = "memory";
+    ASSERT_EQ(Core().Connect(settings), serial::OpenOutcome::kConnected);
+  }
+
+  // Waits for the transfer thread to end and gives the last result reported.
+  int Ended() {
+    EXPECT_TRUE(Core().WaitTransfer(kTestWait));
+    const auto results = View().Results();
+    return results.empty() ? 0 : results.back();
+  }
+
+  // Disconnect as the window runs it: the active transfer is stopped first.
+  void DisconnectStopsTheTransfer() {
+    EXPECT_TRUE(Core().Disconnect());
+    EXPECT_FALSE(Core().TransferActive());
+  }
+
+  // The transfer stops on its cancel alone, well before anything else would end its wait
+  // (a held write gives up only after kTestWait), and then the port closes.
+  void StopThenDisconnect() {
+    EXPECT_TRUE(Core().StopTransfer(2s));
+    DisconnectStopsTheTransfer();
+  }
+
+  void WholeUpload() {
+    ASSERT_TRUE(Core().StartUpload(Urt()));
+    EXPECT_EQ(Ended(), kUploadSuccess);
+  }
+
+  void WholeDownloadSaved() {
+    View().savePath = Saved();
+    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+    EXPECT_EQ(Ended(), kDownloadSuccess);
+    EXPECT_TRUE(fs::exists(Saved()));
+    fs::remove(Saved());
+  }
+
+  TempDir files_;
+  sim::MemoryLink line_;
+  sim::Target target_;
+  WriteGate gate_;
+  std::unique_ptr<CoreHostRig> rig_;
+};
+
+// Every place a transfer can be stopped from, each followed by a new Connect and transfer
+// on the same core.
+TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Connect();
+    WholeUpload();
+    WholeDownloadSaved();
+    DisconnectStopsTheTransfer();
+
+    // A download asking where to save: the question ends with the transfer, and an
+    // answer that comes later saves nothing.
+    View().holdQuestion = true;
+    Connect();
+    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+    auto question = View().WaitForQuestion();
+    ASSERT_TRUE(question);
+    EXPECT_TRUE(question->Awaited());
+    DisconnectStopsTheTransfer();
+    EXPECT_FALSE(question->Awaited());
+    question->Answer(Saved());
+    EXPECT_FALSE(fs::exists(Saved()));
+    EXPECT_EQ(View().Results().back(), kDownloadSuccess);
+    View().holdQuestion = false;
+
+    // An upload whose frame the target does not take: the cancel ends the write with
+    // report 23.
+    Connect();
+    gate_.HoldNext(IsUrtFrame);
+    ASSERT_TRUE(Core().StartUpload(Urt()));
+    ASSERT_TRUE(gate_.WaitHeld());
+    StopThenDisconnect();
+    EXPECT_EQ(View().Results().back(), kTerminated);
+
+    // A download in its receive phase (running is already clear), its request held.
+    Connect();
+    gate_.HoldNext(IsEnq);
+    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+    ASSERT_TRUE(gate_.WaitHeld());
+    EXPECT_FALSE(Core().State().running);
+    StopThenDisconnect();
+    EXPECT_EQ(View().Results().back(), kTerminated);
+
+    // Pause pressed between a Cancel and the transfer's next cancel test: the cancel wins.
+    Connect();
+    View().sendIndicator.Arm();
+    ASSERT_TRUE(Core().StartUpload(Urt()));
+    ASSERT_TRUE(View().sendIndicator.WaitReached());
+    Core().Cancel();
+    Core().TogglePause();
+    View().sendIndicator.Release();
+    EXPECT_EQ(Ended(), kTerminated);
+    EXPECT_FALSE(Core().State().pause);
+    DisconnectStopsTheTransfer();
+  }
+  Connect();
+  WholeUpload();
+  DisconnectStopsTheTransfer();
+  // The panel's file-name field got owned values: a window that shows them later shows
+  // these, not whatever the transfer holds by then.
+  const auto names = View().FileNames();
+  EXPECT_NE(std::find(names.begin(), names.end(), Urt()), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), Script()), names.end());
+}
+
+// A message box of the receive processor that the operator has not closed (the reader
+// thread is inside ShowMessage) holds up neither the transfer nor its cancel.
+TEST_F(LongLivedCore, AMessageBoxStillOpenHoldsUpNeitherTheTransferNorItsCancel) {
+  // pckurt.bin cannot be made: every dump frame gives "File Access Error ( Error : 0x0002 )".
+  fs::create_directories(rig_->dir.Path() / "pckurt.bin" / "in-the-way");
+  View().message.Arm();
+  Connect();
+  ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+  ASSERT_TRUE(View().message.WaitReached());
+  Core().Cancel();
+  EXPECT_EQ(Ended(), kTerminated);
+  View().message.Release();
+  ASSERT_FALSE(View().Messages().empty());
+  EXPECT_EQ(View().Messages()[0], "Tavrin 1.1|File Access Error ( Error : 0x0002 )");
+  DisconnectStopsTheTransfer();
+}
+
+// The core goes (the window closes) while a download asks where to save: the link and the
+// transfer end, nothing waits for the unanswered question, and the capture stays on disk.
+TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCapture) {
+  View().holdQuestion = true;
+  Connect();
+  ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+  auto question = View().WaitForQuestion();
+  ASSERT_TRUE(question);
+  const fs::path capture = Core().CapturePath();
+  auto destroyed = std::async(std::launch::async, [this] { rig_->core.reset(); });
+  const bool ended = destroyed.wait_for(kTestWait) == std::future_status::ready;
+  if (!ended) question->Answer(std::nullopt);  // lets a regression end rather than hang
+  EXPECT_TRUE(ended);
+  destroyed.get();
+  EXPECT_FALSE(question->Awaited());
+  EXPECT_TRUE(fs::exists(capture));
+  for (const auto& line : rig_->errors.DebugLines()) {
+    EXPECT_EQ(line.find("didn't exit"), std::string::npos) << line;
+  }
+}
+
+// The test plays the target on a fake line.
+class CoreOnAFakeLine : public testing::Test {
+ protected:
+  CoreOnAFakeLine()
+      : rig_([line = line_](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
+          return std::make_unique<serial::test::FakeSerialDevice>(line);
+        }) {
+    WriteUrt(files_.Path() / "image.urt", 1);
+  }
+
+  // Connects and starts an upload, which is in its attention phase once the first 0x17
+  // has been written (or is being written).
+  void UploadInAttention() {
+    ASSERT_EQ(rig_.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
+    ASSERT_TRUE(rig_.core->StartUpload(files_.Path() / "image.urt"));
+    ASSERT_TRUE(line_->WaitForWrites(1));
+  }
+
+  TempDir files_;
+  std::shared_ptr<serial::test::FakeLine> line_ = std::make_shared<serial::test::FakeLine>();
+  CoreHostRig rig_;
+};
+
+// A cancel ends with its transfer: the target's protocol bytes are blanked again after it.
+TEST_F(CoreOnAFakeLine, AfterACancelledTransferProtocolBytesAreBlankedAgain) {
+  UploadInAttention();
+  rig_.core->Cancel();
+  ASSERT_TRUE(rig_.core->WaitTransfer(kTestWait));
+  EXPECT_EQ(rig_.view.Results(), std::vector<int>{kTerminated});
+
+  line_->Receive(
+      "A\x06"
+      "B\x05");
+  EXPECT_TRUE(rig_.output.WaitFor("A B ")) << rig_.output.Calls();
+  EXPECT_TRUE(rig_.core->Disconnect());
+}
+
+// A target that takes no more bytes holds the transfer's write: a line typed meanwhile and
+// a COM test frame are queued at once (the UI thread never waits on the port), and Cancel
+// ends the write, and the transfer with report 23.
+TEST_F(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
+  line_->HoldWrites();
+  UploadInAttention();
+  auto sendLine =
+      std::async(std::launch::async, [this] { return rig_.core->SendLine(BytesOf("hi\r")); });
+  auto sendTest =
+      std::async(std::launch::async, [this] { return rig_.core->SendTestText("ping"); });
+  ASSERT_EQ(sendLine.wait_for(kTestWait), std::future_status::ready);
+  ASSERT_EQ(sendTest.wait_for(kTestWait), std::future_status::ready);
+  EXPECT_TRUE(sendLine.get());
+  EXPECT_EQ(sendTest.get(), serial::TestSendResult::kSent);
+
+  rig_.core->Cancel();
+  EXPECT_TRUE(rig_.core->WaitTransfer(kTestWait));
+  EXPECT_EQ(rig_.view.Results(), std::vector<int>{kTerminated});
+  EXPECT_TRUE(rig_.core->Disconnect());
+  EXPECT_FALSE(rig_.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
+}
+
+}  // namespace
+}  // namespace tavrin::core::test
