@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <cstdio>
+#include <utility>
 
 namespace tavrin::app {
 
@@ -12,14 +13,20 @@ struct QueuedTransferView::Question {
   bool done = false;
   std::optional<std::filesystem::path> answer;
 
-  void Answer(std::optional<std::filesystem::path> value) {
+  // False when the question had its answer already.
+  bool Answer(std::optional<std::filesystem::path> value) {
     {
       std::lock_guard lock(mutex);
-      if (done) return;
+      if (done) return false;
       done = true;
       answer = std::move(value);
     }
     answered.notify_all();
+    return true;
+  }
+  bool Done() {
+    std::lock_guard lock(mutex);
+    return done;
   }
 };
 
@@ -107,11 +114,18 @@ std::optional<std::filesystem::path> QueuedTransferView::AskDownloadSavePath() {
   {
     std::lock_guard lock(mutex_);
     if (abandoned_) return std::nullopt;
+    if (held_) {
+      heldQuestion_ = true;
+      return std::nullopt;
+    }
     questions_.push_back(question);
   }
   // The call holds the question: a call dropped with the window leaves it unanswered, and
-  // Abandon answers it instead.
-  Post([question](transfer::TransferView& v) { question->Answer(v.AskDownloadSavePath()); });
+  // Abandon answers it instead. A question the hold answered before the call ran is not
+  // shown (Answer and this call both run on the UI thread, so the test is not stale).
+  Post([question](transfer::TransferView& v) {
+    if (!question->Done()) question->Answer(v.AskDownloadSavePath());
+  });
   std::unique_lock lock(question->mutex);
   // Bounded by the operator's answer or by the window's Abandon.
   question->answered.wait(lock, [&] { return question->done; });
@@ -130,6 +144,26 @@ void QueuedTransferView::Abandon() {
     waiting = questions_;
   }
   for (auto& question : waiting) question->Answer(std::nullopt);
+}
+
+void QueuedTransferView::HoldQuestions() {
+  std::vector<std::shared_ptr<Question>> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    held_ = true;
+    waiting = questions_;
+  }
+  bool answered = false;
+  for (auto& question : waiting) answered = question->Answer(std::nullopt) || answered;
+  if (!answered) return;
+  std::lock_guard lock(mutex_);
+  heldQuestion_ = true;
+}
+
+bool QueuedTransferView::ReleaseQuestions() {
+  std::lock_guard lock(mutex_);
+  held_ = false;
+  return std::exchange(heldQuestion_, false);
 }
 
 QueuedErrorSink::QueuedErrorSink(UserPrompts& prompts, std::function<void()> endProcess)

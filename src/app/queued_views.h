@@ -2,7 +2,9 @@
 // and carried over to the UI thread:
 // - QueuedTransferView forwards every TransferView call to a view that lives on the UI
 //   thread, queued, with owning copies of its arguments (a path or text handed in is valid
-//   only during the call). Only the download's save question waits for its answer.
+//   only during the call). Only the download's save question waits for its answer, and
+//   only while the UI thread is free to give one: while the UI thread itself waits for the
+//   engine (Disconnect, close), the question is held instead of waited for.
 // - QueuedErrorSink shows each report in a message box on the UI thread, one after the
 //   other, and ends the program after the boxes of the reports made before the end.
 // Neither ever waits on the UI thread while holding a lock the UI thread might need.
@@ -59,6 +61,15 @@ class QueuedTransferView final : public transfer::TransferView {
   // questions are not asked. UI thread.
   void Abandon();
 
+  // The UI thread is about to wait for the transfer thread to end (Disconnect, close), so
+  // it cannot show a question until ReleaseQuestions. Meanwhile a save question, and one
+  // asked before but not shown yet, is answered at once with no path, and the transfer
+  // goes on to its end leaving its result file in place. UI thread.
+  void HoldQuestions();
+  // Ends the hold; true when a save question was answered that way, so that the window
+  // asks it itself. UI thread.
+  bool ReleaseQuestions();
+
  private:
   struct Question;
   void Post(std::function<void(transfer::TransferView&)> call);
@@ -67,6 +78,8 @@ class QueuedTransferView final : public transfer::TransferView {
   transfer::TransferView& uiView_;
   std::mutex mutex_;
   bool abandoned_ = false;
+  bool held_ = false;          // between HoldQuestions and ReleaseQuestions
+  bool heldQuestion_ = false;  // a question was answered by the hold
   std::vector<std::shared_ptr<Question>> questions_;
 };
 
