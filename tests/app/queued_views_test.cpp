@@ -4,10 +4,13 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <functional>
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "app/queued_views.h"
+#include "app/ui_queue.h"
 #include "fake_prompts.h"
 #include "pump.h"
 
@@ -85,6 +88,51 @@ TEST(QueuedTransferView, AbandonAnswersAWaitingQuestionWithNothing) {
   EXPECT_EQ(asked->get(), std::nullopt);
   QCoreApplication::processEvents();
   EXPECT_TRUE(ui.calls.empty() || ui.calls == std::vector<std::string>{"ask"});
+}
+
+// Runs `hook` once, just before the UI queue runs what a worker posted: the moment after a
+// question was asked and before it is shown.
+class BeforeQueueRuns final : public QObject {
+ public:
+  explicit BeforeQueueRuns(std::function<void()> hook) : hook_(std::move(hook)) {
+    qApp->installEventFilter(this);
+  }
+  ~BeforeQueueRuns() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* receiver, QEvent* event) override {
+    if (hook_ && event->type() == QEvent::MetaCall && qobject_cast<UiQueue*>(receiver)) {
+      std::exchange(hook_, nullptr)();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> hook_;
+};
+
+// While the UI thread waits for the engine (Disconnect, close) it cannot show a question:
+// one asked but not shown yet, and one asked during the hold, get no path at once and are
+// never shown, and the window learns that one was held. Afterwards questions wait again.
+TEST(QueuedTransferView, HeldQuestionsAreAnsweredAtOnceAndNeverShown) {
+  RecordingView ui;
+  ui.answer = "/tmp/later.dbf";
+  QueuedTransferView view(ui);
+  BeforeQueueRuns hold([&] { view.HoldQuestions(); });
+  auto early = std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); });
+  ASSERT_TRUE(PumpUntil(
+      [&] { return early.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  EXPECT_EQ(early.get(), std::nullopt);
+  EXPECT_EQ(std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); }).get(),
+            std::nullopt);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(ui.calls.empty());
+  EXPECT_TRUE(view.ReleaseQuestions());
+  EXPECT_FALSE(view.ReleaseQuestions());
+
+  auto after = std::async(std::launch::async, [&] { return view.AskDownloadSavePath(); });
+  ASSERT_TRUE(PumpUntil(
+      [&] { return after.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  EXPECT_EQ(after.get(), std::filesystem::path("/tmp/later.dbf"));
+  EXPECT_EQ(ui.calls, std::vector<std::string>{"ask"});
 }
 
 TEST(QueuedErrorSink, ShowsEveryReportThenEndsTheProgram) {
