@@ -127,7 +127,7 @@ std::optional<std::filesystem::path> QueuedTransferView::AskDownloadSavePath() {
     if (!question->Done()) question->Answer(v.AskDownloadSavePath());
   });
   std::unique_lock lock(question->mutex);
-  // Bounded by the operator's answer or by the window's Abandon.
+  // Bounded by the operator's answer, or by the window's Abandon or HoldQuestions.
   question->answered.wait(lock, [&] { return question->done; });
   auto answer = question->answer;
   lock.unlock();
