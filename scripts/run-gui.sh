@@ -31,7 +31,7 @@ fi
 rm -f "$work/sim.out"
 
 echo "Simulated target on $port; sample.urt and sample.dsf are in $work."
-echo "Connect with Ctrl+N, upload with F3."
+echo "Connect with Ctrl+N, upload with F3, download with F4."
 status=0
 # A name under /dev is given without it ("pts/3"), so the connection summary stays short.
 (cd "$work" && TAVRIN_PORT="${port#/dev/}" "$build/src/app/tavrin") || status=$?

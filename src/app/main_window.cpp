@@ -9,14 +9,17 @@
 #include <algorithm>
 #include <system_error>
 
+#include "app/adb_to_sdb_dialog.h"
 #include "app/command_ids.h"
 #include "app/line_input_box.h"
 #include "app/main_menu.h"
 #include "app/main_toolbar.h"
+#include "app/script_list_dialog.h"
 #include "app/transfer_panel.h"
 #include "scripts/temporary_paths.h"
 #include "serial/port_list.h"
 #include "serial/serial_link.h"
+#include "transfer/transfer.h"
 
 namespace tavrin::app {
 
@@ -95,11 +98,12 @@ MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView
   config.deviceFactory = deps_.deviceFactory;
   config.linkTimings = deps_.linkTimings;
   core_ = std::make_unique<core::PortCore>(
-      core::CoreHost{*outputSink_, queuedView_, deps_.errors, comTestView_}, config);
+      core::CoreHost{*outputSink_, queuedView_, deps_.errors, comTestRelay_}, config);
   terminal_->SetCharSink([this](std::uint8_t c) { return core_->QueueCharWrite(c); });
 
   states_ = StartUpControlStates();
   (void)scripts::DeleteTemporaryFiles(scripts::TemporaryPaths::In(tempDir_));
+  scriptStore_ = std::make_unique<scripts::ScriptStore>(tempDir_);
   ApplyStates();
   deps_.settingsStore.LoadSettings(settings_);
 
@@ -171,8 +175,9 @@ void MainWindow::CreateTemporaryDirectory() {
 
 TransferFlags MainWindow::Flags() const {
   const transfer::TransferState& state = core_->State();
-  return {core_->Connected(), state.running.load(),
-          state.mode.load() == transfer::TransferMode::kDownload};
+  return ReadTransferFlags(core_->Connected(), state.running.load(),
+                           state.mode.load() == transfer::TransferMode::kDownload,
+                           core_->TransferActive());
 }
 
 void MainWindow::ApplyStates() {
@@ -233,8 +238,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  // A running transfer is cancelled and waited for before the port closes.
-  if (core_->Connected()) core_->Disconnect();
+  if (core_->Connected()) StopAndDisconnect();
   event->accept();
 }
 
@@ -266,10 +270,13 @@ void MainWindow::DispatchCommand(int id) {
     case cmd::kDownload:
     case tb::kDownload:
     case panel::kDownload:
+      return Download();
     case cmd::kCreateDownloadScript:
+      return ShowScriptList();
     case cmd::kConvertAdbToSdb:
+      return ShowAdbToSdb();
     case cmd::kComPortTesting:
-      return ProcessCommandNotYetAvailable(id);
+      return ShowComTest();
     case cmd::kPortSettings:
     case tb::kPortSettings:
       return ShowPortSettings();
@@ -336,8 +343,7 @@ void MainWindow::Disconnect() {
     ApplyStates();
     return;
   }
-  // The transfer is cancelled and waited for (at most 5 s), then the port is closed.
-  if (core_->Connected()) core_->Disconnect();
+  if (core_->Connected()) StopAndDisconnect();
   terminal_->SetConnected(false);
   ApplyDisconnectSteps(states_);
   panel_->BlankConnectionFields();
@@ -375,6 +381,31 @@ void MainWindow::Upload() {
   ApplyUploadStartSteps(states_);
   ApplyStates();
   if (!core_->StartUpload(ToPath(*chosen))) RefreshTransferState();
+}
+
+void MainWindow::Download() {
+  FileDialogSpec dialog;
+  dialog.title = QString::fromLatin1(kDownloadOpenTitle);
+  dialog.filters = QStringList{FileFilter(kDownloadScriptFilterName, kDsfPattern)};
+  dialog.mustExist = true;
+  dialog.confirmOverwrite = false;
+  const std::optional<QString> chosen = deps_.prompts.OpenFile(this, dialog);
+  if (!chosen) return;
+  panel_->SetFileName(*chosen);
+  // The core reads the script and writes the command image before the transfer starts.
+  switch (core_->StartDownload(ToPath(*chosen))) {
+    case core::DownloadStart::kStarted:
+      ApplyDownloadStartSteps(states_);
+      ApplyStates();
+      return;
+    case core::DownloadStart::kScriptUnreadable:
+      deps_.prompts.Message(this, QString::fromLatin1(transfer::kProgramCaption),
+                            QString::fromLatin1(transfer::kFileAccessError), PromptIcon::kNone);
+      break;
+    case core::DownloadStart::kBusy:  // the last transfer's thread has not ended yet
+      break;
+  }
+  panel_->SetFileName(QString());
 }
 
 void MainWindow::Cancel() {
@@ -419,7 +450,32 @@ void MainWindow::ToggleLineInput() {
   lineInput_->setFocus();
 }
 
-void MainWindow::ProcessCommandNotYetAvailable(int /*id*/) {}
+void MainWindow::ShowScriptList() {
+  ScriptListDialog dialog(*scriptStore_, deps_.prompts, this);
+  dialog.exec();
+}
+
+void MainWindow::ShowAdbToSdb() {
+  SettingsStore& store = deps_.settingsStore;
+  AdbToSdbDialog dialog([&store] { return store.ReadParserPath(); },
+                        [&store](const QString& path) { return store.WriteParserPath(path); },
+                        deps_.prompts, this);
+  connect(&dialog, &AdbToSdbDialog::ShutdownRequested, this, [this] { ShutDownWithoutQuestion(); });
+  dialog.exec();
+}
+
+void MainWindow::ShowComTest() {
+  // While the dialog is open every received block goes to it (through the relay the core
+  // was built with) instead of the output window.
+  ComTestDialog dialog(*core_, comTestRelay_, deps_.prompts, this);
+  dialog.exec();
+}
+
+void MainWindow::StopAndDisconnect() {
+  // A running transfer is cancelled and waited for (at most 5 s) before the port closes; a
+  // download waiting for its save question ends on that cancel like any other wait.
+  core_->Disconnect();
+}
 
 void MainWindow::ShutDownWithoutQuestion() {
   closeWithoutQuestion_ = true;
@@ -487,8 +543,8 @@ void MainWindow::AskDownloadSavePath(transfer::DownloadSaveQuestion question) {
   // A transfer cancelled while the question was queued no longer waits for it.
   if (!question.Awaited()) return;
   FileDialogSpec dialog;
-  dialog.title = QStringLiteral("Save Downloaded File");
-  dialog.filters = QStringList{QStringLiteral("Downloaded BIN File (*.dbf)")};
+  dialog.title = QString::fromLatin1(kDownloadSaveTitle);
+  dialog.filters = QStringList{FileFilter(kDbfFilterName, kDbfPattern)};
   dialog.defaultSuffix = QStringLiteral("dbf");
   dialog.mustExist = false;
   dialog.confirmOverwrite = true;

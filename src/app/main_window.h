@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/about_box.h"
+#include "app/com_test_dialog.h"
 #include "app/find_dialog.h"
 #include "app/output_view.h"
 #include "app/port_settings_dialog.h"
@@ -25,7 +26,7 @@
 #include "app/window_layout.h"
 #include "app/window_rules.h"
 #include "core/port_core.h"
-#include "serial/com_test.h"
+#include "scripts/script_store.h"
 #include "serial/port_settings.h"
 #include "transfer/transfer_view.h"
 
@@ -43,6 +44,10 @@ inline constexpr const char* kTemporaryDirectoryName = "~zvqTemp";
 // The question before a connection is dropped (the leading blank belongs to it).
 inline constexpr const char* kDisconnectQuestion = " Do you want to Disconnect ?";
 inline constexpr const char* kDisconnectCaption = "Tavrin";
+// The Download command's open dialog and the downloaded file's save dialog.
+inline constexpr const char* kDownloadOpenTitle = "Open";
+inline constexpr const char* kDownloadScriptFilterName = "Download Script Files (*.DSF)";
+inline constexpr const char* kDownloadSaveTitle = "Save Downloaded File";
 
 // What the window is built from; every reference outlives the window.
 struct MainWindowDeps {
@@ -92,11 +97,6 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class NullComTestView final : public serial::ComTestView {
-   public:
-    void ShowReceived(std::vector<std::uint8_t>) override {}
-  };
-
   void BuildMenu();
   void BuildChildren();
   void CreateTemporaryDirectory();
@@ -110,16 +110,21 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   void Save();
   void Clear();
   void Upload();
+  void Download();
   void Cancel();
   void PanelCancel();
   void TogglePause();
   void ShowPortSettings();
   void ShowFind();
   void ToggleLineInput();
-  // Download, Create Download Script, Convert ADB to SDB and COM Port Testing: their
-  // dialogs are not part of this window yet, so the command does nothing.
-  void ProcessCommandNotYetAvailable(int id);
+  // The Process menu's dialogs, modal.
+  void ShowScriptList();
+  void ShowAdbToSdb();
+  void ShowComTest();
   bool ConfirmDisconnect();
+  // Disconnect and close, after the question: the transfer is stopped, then the port closed.
+  void StopAndDisconnect();
+  // The save question of a download that ended while the window waited for it.
   // The shut-down without a question, after the settings store failed.
   void ShutDownWithoutQuestion();
 
@@ -155,7 +160,10 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   LineInputBox* lineInput_ = nullptr;
   std::unique_ptr<FindDialog> find_;
 
-  NullComTestView comTestView_;
+  // The records of the Download Script dialog, kept from one opening to the next.
+  std::unique_ptr<scripts::ScriptStore> scriptStore_;
+  // The engine's threads call these; they outlive the core.
+  ComTestRelay comTestRelay_;
   QueuedTransferView queuedView_;
   std::unique_ptr<OutputViewSink> outputSink_;
   std::unique_ptr<core::PortCore> core_;

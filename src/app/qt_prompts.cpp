@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QTreeView>
 
 namespace tavrin::app {
 namespace {
@@ -79,6 +81,16 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogSpec& spec, bool s
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
   dialog.setDefaultSuffix(spec.defaultSuffix);
   if (!spec.initialName.isEmpty()) dialog.selectFile(spec.initialName);
+  // The detail columns (size, type, date) fit their texts, so that "104 bytes" is not cut
+  // to "104...tes"; the name column takes the rest of the width.
+  if (auto* details = dialog.findChild<QTreeView*>()) {
+    QHeaderView* header = details->header();
+    header->setStretchLastSection(false);
+    for (int column = 0; column < header->count(); ++column) {
+      header->setSectionResizeMode(
+          column, column == 0 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+    }
+  }
 }
 
 }  // namespace tavrin::app

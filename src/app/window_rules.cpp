@@ -36,6 +36,11 @@ void SetDownloadMenu(ControlStates& s, bool on) {
 
 }  // namespace
 
+TransferFlags ReadTransferFlags(bool connected, bool runningFlag, bool downloadMode,
+                                bool transferActive) {
+  return {connected, runningFlag || (downloadMode && transferActive), downloadMode};
+}
+
 ControlStates ResourceControlStates() {
   ControlStates s;
   for (int id :

@@ -35,6 +35,13 @@ struct TransferFlags {
   bool download = false;  // download mode (else upload)
 };
 
+// The flags as the rules read them from the transfer. A download goes on after its command
+// image has been sent, with the transfer's running flag already clear, until its regions
+// are in: for the menus and buttons it runs as long as its thread is active in download
+// mode. The save question at its end comes after the mode is back to upload.
+TransferFlags ReadTransferFlags(bool connected, bool runningFlag, bool downloadMode,
+                                bool transferActive);
+
 // Texts of the progress label.
 inline constexpr const char* kUploadingText = "Uploading inprogress...";
 inline constexpr const char* kDownloadingText = "Downloading inprogress...";

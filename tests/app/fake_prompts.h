@@ -37,9 +37,9 @@ class FakePrompts final : public UserPrompts {
   }
 
   std::vector<ShownMessage> messages;
-  std::vector<FileDialogSpec> dialogs;             // every file dialog shown, in order
-  std::deque<bool> yesNoAnswers;                   // Yes/No answers, in order; none: No
-  std::deque<QString> fileAnswers;  // file dialog answers; none or a null QString: cancel
+  std::vector<FileDialogSpec> dialogs;  // every file dialog shown, in order
+  std::deque<bool> yesNoAnswers;        // Yes/No answers, in order; none: No
+  std::deque<QString> fileAnswers;      // file dialog answers; none or a null QString: cancel
 
  private:
   std::optional<QString> Answer(const FileDialogSpec& spec) {

@@ -1,27 +1,37 @@
 // The main window as the operator meets it: start-up and shut-down of its files, keys,
-// Save and Clear, and an upload against the simulated target (a separate process on a
-// pseudo-terminal) through the window's own commands.
+// Save and Clear, the Process menu's dialogs, and an upload, downloads and the COM port test
+// against the simulated target (a separate process on a pseudo-terminal) through the
+// window's own commands.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "app/adb_to_sdb_dialog.h"
+#include "app/com_test_dialog.h"
 #include "app/command_ids.h"
 #include "app/line_input_box.h"
 #include "app/main_toolbar.h"
 #include "app/main_window.h"
+#include "app/script_list_dialog.h"
 #include "app/transfer_panel.h"
 #include "e2e/processes.h"
 #include "fake_prompts.h"
 #include "pump.h"
 #include "support/recorders.h"
+#include "transfer/report_texts.h"
 
 namespace tavrin::app {
 namespace {
@@ -32,6 +42,10 @@ using testing::PumpUntil;
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+QString Q(const fs::path& path) {
+  return QString::fromStdString(path.string());
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -61,6 +75,27 @@ class MainWindowTest : public ::testing::Test {
     window_->show();
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  }
+
+  // sample.urt and sample.dsf (three FLASH regions) in the test's folder.
+  void MakeSampleFiles() {
+    const std::string make = std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-sample-files " +
+                             work_.string() + " >/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+  }
+  // Runs `command`, and `act` on the modal dialog of type D it opens, from inside its loop.
+  template <typename D>
+  void InDialog(int command, const std::function<void(D&)>& act) {
+    bool acted = false;
+    QTimer::singleShot(0, window_.get(), [&] {
+      D* dialog = window_->findChild<D*>();
+      ASSERT_NE(dialog, nullptr);
+      acted = true;
+      act(*dialog);
+      if (dialog->isVisible()) dialog->reject();
+    });
+    window_->DispatchCommand(command);
+    EXPECT_TRUE(acted);
   }
 
   fs::path TempDir() const { return work_ / "~zvqTemp"; }
@@ -157,6 +192,51 @@ TEST_F(MainWindowTest, SaveWhenNothingWasCapturedSaysBufferIsEmptyAndLeavesNoFil
   EXPECT_FALSE(fs::exists(log));
 }
 
+TEST_F(MainWindowTest, DownloadScriptRecordsStayFromOneOpeningToTheNext) {
+  Open();
+  MakeSampleFiles();
+  InDialog<ScriptListDialog>(cmd::kCreateDownloadScript, [&](ScriptListDialog& list) {
+    EXPECT_EQ(list.List()->rowCount(), 0);
+    EXPECT_FALSE(list.EditButton()->isEnabled());
+    prompts_.fileAnswers.push_back(Q(work_ / "sample.dsf"));
+    list.LoadFromFile();
+    EXPECT_EQ(list.List()->rowCount(), 3);
+  });
+  InDialog<ScriptListDialog>(cmd::kCreateDownloadScript, [&](ScriptListDialog& list) {
+    ASSERT_EQ(list.List()->rowCount(), 3);
+    EXPECT_EQ(list.RowTexts(0).startAddress, "10000");
+    EXPECT_TRUE(list.EditButton()->isEnabled());
+    EXPECT_TRUE(list.SaveAsButton()->isEnabled());
+  });
+}
+
+TEST_F(MainWindowTest, ConvertAdbToSdbShowsTheStoredParserAndAStoreFailureEndsTheProgram) {
+  Open();
+  ShowActive();
+  ASSERT_TRUE(store_->WriteParserPath("/usr/bin/true"));
+  InDialog<AdbToSdbDialog>(cmd::kConvertAdbToSdb, [](AdbToSdbDialog& dialog) {
+    EXPECT_EQ(dialog.ParserEdit()->text(), "/usr/bin/true");
+  });
+  EXPECT_TRUE(prompts_.messages.empty());
+
+  // A folder where the settings file goes: the store cannot be opened.
+  fs::remove(work_ / "settings.ini");
+  fs::create_directory(work_ / "settings.ini");
+  window_->DispatchCommand(cmd::kConvertAdbToSdb);
+  EXPECT_EQ(LastMessage(), "Registry handling problem");
+  ASSERT_TRUE(PumpUntil([&] { return !window_->isVisible(); }));
+  EXPECT_EQ(prompts_.messages.size(), 1u);  // closed without a question
+}
+
+TEST_F(MainWindowTest, DownloadOfAScriptThatCannotBeReadStartsNothing) {
+  Open();
+  prompts_.fileAnswers.push_back(Q(work_ / "missing.dsf"));
+  window_->DispatchCommand(cmd::kDownload);
+  EXPECT_EQ(LastMessage(), "Error No: -3 \n File Access Error!!!");
+  EXPECT_FALSE(window_->Core().TransferActive());
+  EXPECT_EQ(PanelText(panel::kFileName), "");
+}
+
 TEST_F(MainWindowTest, SaveWritesBlanksForNulXonAndEtb) {
   Open();
   const std::string captured("boot\0ok\x11 go\x17\r\n", 14);
@@ -175,9 +255,7 @@ class WindowOnTarget : public MainWindowTest {
     simArgs.insert(simArgs.begin(), "--pty");
     sim_ = std::make_unique<test::SimProcess>(simArgs);
     ASSERT_FALSE(sim_->Device().empty());
-    const std::string make = std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-sample-files " +
-                             work_.string() + " >/dev/null";
-    ASSERT_EQ(std::system(make.c_str()), 0);
+    MakeSampleFiles();
     Open(sim_->Device());
     window_->DispatchCommand(cmd::kConnect);
     ASSERT_TRUE(window_->Core().Connected());
@@ -254,19 +332,20 @@ TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdle) {
   EXPECT_FALSE(window_->Toolbar()->ProgressLabel()->isVisible());
   EXPECT_TRUE(errors_.Errors().empty());
 
-  // Clear, then Save: nothing is left to save.
-  window_->DispatchCommand(cmd::kClear);
-  ASSERT_TRUE(PumpUntil([&] { return OutputText().isEmpty(); }));
-  prompts_.fileAnswers.push_back(QString::fromStdString((work_ / "after-clear.Log").string()));
-  window_->DispatchCommand(cmd::kSave);
-  EXPECT_EQ(LastMessage(), "Buffer is Empty. ");
-
   prompts_.yesNoAnswers.push_back(true);
   window_->DispatchCommand(cmd::kDisconnect);
   EXPECT_FALSE(window_->Core().Connected());
   EXPECT_TRUE(MenuOn(cmd::kConnect));
   EXPECT_EQ(static_cast<QLabel*>(window_->Panel()->Control(panel::kConnectionSummary))->text(),
             " ");
+
+  // Clear, then Save: nothing is left to save. (Disconnected first: the target may still
+  // send a control byte after the upload, which would land in the new capture.)
+  window_->DispatchCommand(cmd::kClear);
+  ASSERT_TRUE(PumpUntil([&] { return OutputText().isEmpty(); }));
+  prompts_.fileAnswers.push_back(QString::fromStdString((work_ / "after-clear.Log").string()));
+  window_->DispatchCommand(cmd::kSave);
+  EXPECT_EQ(LastMessage(), "Buffer is Empty. ");
 }
 
 TEST_F(WindowOnTarget, DisconnectAnsweredNoDuringAnUploadKeepsItsStates) {
@@ -297,6 +376,125 @@ TEST_F(WindowOnTarget, DisconnectAnsweredNoDuringAnUploadKeepsItsStates) {
   EXPECT_TRUE(MenuOn(cmd::kConnect));
   EXPECT_FALSE(MenuOn(cmd::kUpload));
   EXPECT_FALSE(ToolbarOn(tb::kCancel));
+}
+
+// A download through the Download command: the script chosen in the open dialog, the DBF
+// saved through the save dialog, both answered by the fake.
+class WindowDownload : public WindowOnTarget {
+ protected:
+  fs::path Script() const { return work_ / "sample.dsf"; }
+  void StartDownload(const fs::path& saveAs, int command = tb::kDownload) {
+    prompts_.fileAnswers.push_back(Q(Script()));
+    prompts_.fileAnswers.push_back(Q(saveAs));
+    window_->DispatchCommand(command);
+  }
+  // Ended and shown: the thread is gone and its last message box came.
+  bool EndedWith(const QString& textStart) {
+    return !window_->Core().TransferActive() && LastMessage().startsWith(textStart);
+  }
+  QProgressBar* Bar() const {
+    return static_cast<QProgressBar*>(window_->Panel()->Control(panel::kProgressBar));
+  }
+};
+
+constexpr const char* kSavedText = "Downloading process successfully completed.\n And saved as ";
+
+TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
+  Start({"--seed", "11"});
+  int regionsAtFull = 0;  // the bar at 100 of 100 while shown: one region in
+  QObject::connect(Bar(), &QProgressBar::valueChanged, [&](int value) {
+    if (!Bar()->isHidden() && Bar()->maximum() == 100 && value == 100) ++regionsAtFull;
+  });
+  const fs::path saved = work_ / "window.dbf";
+  StartDownload(saved);
+  ASSERT_EQ(prompts_.dialogs.size(), 1u);
+  EXPECT_EQ(prompts_.dialogs[0].title, "Open");
+  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script Files (*.DSF) (*.dsf)"});
+  EXPECT_EQ(PanelText(panel::kFileName), Q(Script()));
+  EXPECT_EQ(window_->Toolbar()->ProgressLabel()->text(), "Downloading inprogress...");
+  EXPECT_FALSE(MenuOn(cmd::kUpload));
+  EXPECT_FALSE(ToolbarOn(tb::kDownload));
+  EXPECT_TRUE(ToolbarOn(tb::kCancel));
+
+  ASSERT_TRUE(PumpUntil([&] { return EndedWith(kSavedText); }, 60000))
+      << "output: " << OutputText().toStdString();
+  EXPECT_EQ(LastMessage(), kSavedText + Q(saved));
+  EXPECT_EQ(prompts_.messages.back().caption, "Tavrin 1.1");
+  ASSERT_EQ(prompts_.dialogs.size(), 2u);
+  EXPECT_EQ(prompts_.dialogs[1].title, "Save Downloaded File");
+  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF) (*.dbf)"});
+  EXPECT_EQ(prompts_.dialogs[1].defaultSuffix, "dbf");
+  EXPECT_TRUE(prompts_.dialogs[1].confirmOverwrite);
+  EXPECT_EQ(regionsAtFull, 3);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Bar()->isHidden());
+  EXPECT_TRUE(window_->Toolbar()->ProgressLabel()->isHidden());
+  EXPECT_EQ(PanelText(panel::kFileName), "");
+  EXPECT_TRUE(MenuOn(cmd::kUpload));
+  EXPECT_TRUE(OutputText().contains("Download Success"));
+
+  // The command line, against a second target with the same seed.
+  test::SimProcess second({"--pty", "--seed", "11"});
+  const fs::path fromCli = work_ / "cli.dbf";
+  const test::CliRun run = test::RunCli(
+      {"download", "--port", second.Device(), "--output", fromCli.string(), Script().string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string bytes = ReadFile(saved);
+  EXPECT_GT(bytes.size(), 3u * 16u);
+  EXPECT_TRUE(bytes == ReadFile(fromCli)) << "the window's DBF differs from the command line's";
+}
+
+TEST_F(WindowDownload, ARegionFailingItsCrcIsWarnedInRedAndTheSaveIsStillOffered) {
+  Start({"--fault", "wrong-crc"});
+  const fs::path saved = work_ / "crc.dbf";
+  StartDownload(saved, panel::kDownload);
+  const std::string warning = transfer::CrcWarningBlock(1).text;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        return EndedWith(kSavedText) &&
+               window_->Output()->Content().Bytes().find(warning) != std::string_view::npos;
+      },
+      60000))
+      << "output: " << OutputText().toStdString();
+  EXPECT_EQ(prompts_.dialogs.back().title, "Save Downloaded File");
+  EXPECT_TRUE(fs::exists(saved));
+  const std::string_view output = window_->Output()->Content().Bytes();
+  const std::size_t at = output.find(warning);
+  EXPECT_EQ(window_->Output()->ColourAt(at + warning.size() / 2), QColor(255, 0, 0));
+  EXPECT_NE(output.find("Download Success", at), std::string_view::npos);
+}
+
+TEST_F(WindowDownload, ARegionFileThatCannotBeMadeEndsWithTheStaticDatabaseBoxAndNoSave) {
+  Start({});
+  fs::create_directories(TempDir() / "DumpBin.dbi");  // a folder where the region's file goes
+  StartDownload(work_ / "never.dbf", cmd::kDownload);
+  ASSERT_TRUE(PumpUntil([&] { return EndedWith("Terminated Receiving."); }, 60000));
+  const testing::ShownMessage& box = prompts_.messages.back();
+  EXPECT_EQ(box.caption, "StaticDatabase");
+  EXPECT_EQ(box.text,
+            "Terminated Receiving. Unable to continue \n Cancel and close the Application and "
+            "Retry !!!");
+  EXPECT_EQ(box.icon, PromptIcon::kStop);
+  EXPECT_EQ(prompts_.dialogs.size(), 1u);  // no save question
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(MenuOn(cmd::kDownload));
+  EXPECT_TRUE(window_->Toolbar()->ProgressLabel()->isHidden());
+  EXPECT_FALSE(fs::exists(work_ / "never.dbf"));
+}
+
+TEST_F(WindowOnTarget, ComPortTestingShowsTheTargetsEchoInsteadOfTheOutput) {
+  Start({});
+  QString received;
+  InDialog<ComTestDialog>(cmd::kComPortTesting, [&](ComTestDialog& dialog) {
+    dialog.Transmitter()->setPlainText(QStringLiteral("abc"));
+    dialog.Send();
+    EXPECT_TRUE(PumpUntil([&] { return !dialog.Receiver()->toPlainText().isEmpty(); }));
+    received = dialog.Receiver()->toPlainText();
+    dialog.CloseButton()->click();
+  });
+  EXPECT_EQ(received, "abc");
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(OutputText().contains("abc"));
 }
 
 }  // namespace

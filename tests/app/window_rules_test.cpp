@@ -136,7 +136,27 @@ INSTANTIATE_TEST_SUITE_P(
                                  ApplyDisconnectDeclined(s, {true, true, true});
                                  return s;
                                },
-                               kDownloadRunning}),
+                               kDownloadRunning},
+                      // After the command image the running flag is clear, yet regions
+                      // still arrive: the download still runs for every control.
+                      StateRow{"DisconnectAnsweredNoWhileRegionsArrive",
+                               [] {
+                                 ControlStates s = DownloadStarted();
+                                 ApplyDisconnectDeclined(
+                                     s, ReadTransferFlags(true, false, true, true));
+                                 return s;
+                               },
+                               kDownloadRunning},
+                      // Its end: download mode left, the thread still asking where to save.
+                      StateRow{"DownloadEndsBeforeItsSaveQuestion",
+                               [] {
+                                 ControlStates s = DownloadStarted();
+                                 ApplyTransferIdleSteps(s);
+                                 RefreshTransferState(s,
+                                                      ReadTransferFlags(true, false, false, true));
+                                 return s;
+                               },
+                               kConnectedIdle}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(StateRules, ResourceGraysDownloadAndComTestBeforeAnyRule) {
