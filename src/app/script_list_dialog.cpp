@@ -30,7 +30,12 @@ std::filesystem::path LocalPath(const QString& path) {
 }  // namespace
 
 QString FileFilter(const char* name, const char* pattern) {
-  return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(name), QString::fromLatin1(pattern));
+  const QString shown = QString::fromLatin1(name);
+  const QString wanted = QStringLiteral("(%1)").arg(QString::fromLatin1(pattern));
+  // The file dialogs match patterns in either case, so a name that already ends in its own
+  // pattern ("(*.DSF)" for "*.dsf") is the whole filter, shown as the operator knows it.
+  if (shown.endsWith(wanted, Qt::CaseInsensitive)) return shown;
+  return QStringLiteral("%1 %2").arg(shown, wanted);
 }
 
 bool RecordButtonsEnabled(ScriptListEvent event, std::uint32_t recordCount, bool enabledBefore) {

@@ -21,8 +21,9 @@ class QTableWidget;
 
 namespace tavrin::app {
 
-// A file dialog filter: the name as the operator sees it, then the pattern in parentheses
-// ("Download Script File (*.DSF) (*.dsf)"); the file dialogs match it in either case.
+// A file dialog filter: the name as the operator sees it, followed by the pattern in
+// parentheses unless the name already ends in it, in any case ("Download Script File
+// (*.DSF)" for "*.dsf"); the file dialogs match patterns in either case.
 QString FileFilter(const char* name, const char* pattern);
 
 // Fixed texts of the script dialogs.

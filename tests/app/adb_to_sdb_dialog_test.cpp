@@ -71,7 +71,7 @@ TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvert) {
   dialog->BrowseDownloaded();
   EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
   ASSERT_EQ(prompts_.dialogs.size(), 1u);
-  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Downloaded BIN File (*.DBF) (*.dbf)"});
+  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Downloaded BIN File (*.DBF)"});
   EXPECT_FALSE(prompts_.dialogs[0].mustExist);
 }
 
@@ -148,9 +148,9 @@ TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
   EXPECT_EQ(MessageTexts(), QStringList{output + " successfully generated"});
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
   ASSERT_EQ(prompts_.dialogs.size(), 3u);
-  EXPECT_EQ(prompts_.dialogs[0].filters[0], "Parser Application (*.EXE) (*.exe)");
+  EXPECT_EQ(prompts_.dialogs[0].filters[0], "Parser Application (*.EXE)");
   EXPECT_EQ(prompts_.dialogs[2].title, "Save");
-  EXPECT_EQ(prompts_.dialogs[2].filters, QStringList{"Static Database File (*.BIN) (*.bin)"});
+  EXPECT_EQ(prompts_.dialogs[2].filters, QStringList{"Static Database File (*.BIN)"});
   EXPECT_EQ(prompts_.dialogs[2].defaultSuffix, "bin");
 
   // The parser writes its command line and closes the FIFO: data, then end of file.

@@ -409,7 +409,7 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   StartDownload(saved);
   ASSERT_EQ(prompts_.dialogs.size(), 1u);
   EXPECT_EQ(prompts_.dialogs[0].title, "Open");
-  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script Files (*.DSF) (*.dsf)"});
+  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script Files (*.DSF)"});
   EXPECT_EQ(PanelText(panel::kFileName), Q(Script()));
   EXPECT_EQ(window_->Toolbar()->ProgressLabel()->text(), "Downloading inprogress...");
   EXPECT_FALSE(MenuOn(cmd::kUpload));
@@ -422,7 +422,7 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   EXPECT_EQ(prompts_.messages.back().caption, "Tavrin 1.1");
   ASSERT_EQ(prompts_.dialogs.size(), 2u);
   EXPECT_EQ(prompts_.dialogs[1].title, "Save Downloaded File");
-  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF) (*.dbf)"});
+  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF)"});
   EXPECT_EQ(prompts_.dialogs[1].defaultSuffix, "dbf");
   EXPECT_TRUE(prompts_.dialogs[1].confirmOverwrite);
   EXPECT_EQ(regionsAtFull, 3);

@@ -199,7 +199,7 @@ TEST_F(ScriptDialogs, LoadReplacesTheRowsSaveAsWritesThemBackAndReopeningShowsTh
     EXPECT_EQ(prompts_.dialogs[0].title, "Open");
     EXPECT_EQ(prompts_.dialogs[1].title, "Save");
     for (const FileDialogSpec& spec : prompts_.dialogs) {
-      EXPECT_EQ(spec.filters, QStringList{"Download Script File (*.DSF) (*.dsf)"});
+      EXPECT_EQ(spec.filters, QStringList{"Download Script File (*.DSF)"});
       EXPECT_EQ(spec.defaultSuffix, "dsf");
     }
     EXPECT_TRUE(prompts_.dialogs[0].mustExist);
