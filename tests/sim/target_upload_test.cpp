@@ -7,8 +7,6 @@
 namespace tavrin::sim::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 Bytes UrtFrame(std::size_t size, std::uint8_t seed) {
   Bytes payload(size);
   for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<std::uint8_t>(seed + i * 13);
@@ -16,7 +14,7 @@ Bytes UrtFrame(std::size_t size, std::uint8_t seed) {
 }
 
 TEST(TargetUpload, FrameSentInPiecesIsOneFrame) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   ASSERT_TRUE(rig.Handshake(false));
   Bytes frame = UrtFrame(100, 3);
   rig.pc.Send(Bytes(frame.begin(), frame.begin() + 1));
@@ -28,7 +26,7 @@ TEST(TargetUpload, FrameSentInPiecesIsOneFrame) {
 }
 
 TEST(TargetUpload, BadSumAndOversizeFramesAreProblems) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   ASSERT_TRUE(rig.Handshake());
   Bytes bad = UrtFrame(10, 4);
   bad[bad.size() - 2] ^= 0x40;
@@ -43,7 +41,7 @@ TEST(TargetUpload, BadSumAndOversizeFramesAreProblems) {
 }
 
 TEST(TargetUpload, ReplyWithAnotherIdentityIsAProblem) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   rig.pc.Send({0x17});
   ASSERT_EQ(rig.pc.Receive(2), (Bytes{0x06, 0x05}));
   rig.pc.Send(WhoAmICommand());
@@ -57,7 +55,7 @@ TEST(TargetUpload, ReplyWithAnotherIdentityIsAProblem) {
 }
 
 TEST(TargetComTest, EchoesTestFramesOutsideATransferAndAfterAnUpload) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   Bytes abc{0x02, 0x00, 0x03, 'a', 'b', 'c', 0x03};
   rig.pc.Send({'x', 'y'});  // typed text is taken no notice of
   rig.pc.Send(abc);
@@ -75,7 +73,7 @@ TEST(TargetComTest, EchoesTestFramesOutsideATransferAndAfterAnUpload) {
 }
 
 TEST(TargetComTest, LongTestFrameAfterAnUploadIsEchoedAtOnce) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   ASSERT_TRUE(rig.Handshake());
   Bytes frame(3 + 3000 + 1, 'q');  // 3000 text bytes: far above what a packet frame may announce
   frame[0] = 0x02;
