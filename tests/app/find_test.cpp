@@ -3,10 +3,11 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "app/fake_prompts.h"
 #include "app/find_dialog.h"
 #include "app/find_text.h"
 #include "app/output_view.h"
+#include "qt_test_support.h"
+#include "support/temp_files.h"
 
 namespace tavrin::app {
 namespace {
@@ -71,11 +72,7 @@ TEST(FindText, MessagesAndBytes) {
 
 class FindDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string_view text = "abcabcab";
-    output_.Append({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
-                   ColourMark::kNone);
-  }
+  void SetUp() override { output_.Append(tavrin::test::AsBytes("abcabcab"), ColourMark::kNone); }
   QWidget mainWindow_;
   OutputView output_{&mainWindow_};
   testing::FakePrompts prompts_;
