@@ -79,7 +79,7 @@ class FindDialogTest : public ::testing::Test {
   FindDialog dialog_{&output_, prompts_, &mainWindow_};
 };
 
-TEST_F(FindDialogTest, FindsOverlappingMatchesThenSaysItCannotFind) {
+TEST_F(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatchCase) {
   dialog_.ShowFind();
   EXPECT_TRUE(dialog_.MatchCaseBox()->isChecked());
   dialog_.FindTextEdit()->setText(QStringLiteral("bcab"));
@@ -94,15 +94,17 @@ TEST_F(FindDialogTest, FindsOverlappingMatchesThenSaysItCannotFind) {
   EXPECT_EQ(prompts_.messages[0].caption, "Tavrin");
   EXPECT_EQ(prompts_.messages[0].text, "Cannot find \"bcab\" ");
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
-}
 
-TEST_F(FindDialogTest, ReopeningTurnsMatchCaseOnAgainAndOffersTheText) {
+  // Match case off; showing the dialog again while it is open changes nothing; closed and
+  // shown again, it has match case on again and offers the text.
+  dialog_.reject();
   dialog_.ShowFind();
+  output_.SetSelection(0, 0);
   dialog_.FindTextEdit()->setText(QStringLiteral("ABC"));
   dialog_.MatchCaseBox()->setChecked(false);
   dialog_.FindNext();
   EXPECT_EQ(output_.Selection(), (TextRange{0, 3}));
-  dialog_.ShowFind();  // while open: nothing changes
+  dialog_.ShowFind();
   EXPECT_FALSE(dialog_.MatchCaseBox()->isChecked());
   EXPECT_TRUE(dialog_.FindStarted());
   dialog_.reject();

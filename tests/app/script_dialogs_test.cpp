@@ -109,7 +109,8 @@ TEST_F(ScriptDialogs, RowsSelectionAndButtonsFollowAddsAndDeletes) {
   EXPECT_TRUE(prompts_.messages.empty());
 }
 
-TEST_F(ScriptDialogs, CancelledAddAndEditChangeNothingAndAcceptedEditReplacesTheRow) {
+TEST_F(ScriptDialogs,
+       CancelledAddAndEditChangeNothingAcceptedEditReplacesTheRowAndNoSelectionIsSaid) {
   ScriptListDialog list(store_, prompts_, nullptr);
   AddRecord(list, FlashFields("00001000", "00001FFF"));
   AnswerInfo(list, &ScriptListDialog::Add, [](ScriptInfoDialog&) {});
@@ -133,26 +134,21 @@ TEST_F(ScriptDialogs, CancelledAddAndEditChangeNothingAndAcceptedEditReplacesThe
     info.Ok();
   });
   EXPECT_EQ(list.RowTexts(0), (scripts::ScriptListRow{"AB", "1FFF", "EEPROM", "Others", "1A2B"}));
-  EXPECT_EQ(store_.RecordCount(), 1u);
   EXPECT_EQ(store_.ReadRecord(1)->command.startAddress, 0xABu);
   EXPECT_EQ(list.SelectionMark(), 0);
-}
 
-TEST_F(ScriptDialogs, EditAndDeleteWithoutASelectedRowOnlySaySo) {
-  ScriptListDialog list(store_, prompts_, nullptr);
-  AddRecord(list, FlashFields("00001000", "00001FFF"));
+  // Without a selected row, Edit and Delete only say so (no script information dialog
+  // opens: nothing would answer it).
   list.List()->clearSelection();
-  const std::pair<void (ScriptListDialog::*)(), const char*> cases[] = {
-      {&ScriptListDialog::Edit, kSelectScriptToEdit},
-      {&ScriptListDialog::Delete, kSelectScriptToDelete},
-  };
-  for (const auto& [command, message] : cases) {
-    prompts_.messages.clear();
-    (list.*command)();  // no script information dialog opens: nothing would answer it
-    ASSERT_EQ(prompts_.messages.size(), 1u);
-    EXPECT_EQ(prompts_.messages[0].text, message);
-    EXPECT_EQ(prompts_.messages[0].caption, "Tavrin 1.1");
-    EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kExclamation);
+  EXPECT_TRUE(prompts_.messages.empty());
+  list.Edit();
+  list.Delete();
+  ASSERT_EQ(prompts_.messages.size(), 2u);
+  EXPECT_EQ(prompts_.messages[0].text, kSelectScriptToEdit);
+  EXPECT_EQ(prompts_.messages[1].text, kSelectScriptToDelete);
+  for (const auto& message : prompts_.messages) {
+    EXPECT_EQ(message.caption, "Tavrin 1.1");
+    EXPECT_EQ(message.icon, PromptIcon::kExclamation);
   }
   EXPECT_EQ(store_.RecordCount(), 1u);
 }

@@ -159,30 +159,21 @@ INSTANTIATE_TEST_SUITE_P(
                                kConnectedIdle}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST(StateRules, ResourceGraysDownloadAndComTestBeforeAnyRule) {
-  const ControlStates s = ResourceControlStates();
-  EXPECT_FALSE(s.Menu(cmd::kDownload));
-  EXPECT_FALSE(s.Menu(cmd::kComPortTesting));
-  EXPECT_TRUE(s.Menu(cmd::kUpload));
-}
-
-TEST(StateRules, PauseShowsContinueUntilCancel) {
+// Pause shows "Continue" until Cancel; the panel's Cancel greys only the panel's and the
+// menu's Cancel, and leaves the progress label and the toolbar to the transfer's end.
+TEST(StateRules, PauseAndTheTwoCancels) {
   ControlStates s = UploadStarted();
   ApplyPauseToggled(s, true);
   EXPECT_STREQ(PauseTooltip(s), "Continue");
-  ApplyCancelSteps(s);
-  EXPECT_STREQ(PauseTooltip(s), "Pause");
-  EXPECT_FALSE(s.progressLabelShown);
-}
-
-TEST(StateRules, PanelCancelLeavesProgressLabelAndToolbar) {
-  ControlStates s = UploadStarted();
   ApplyPanelCancelSteps(s);
   EXPECT_FALSE(s.Panel(panel::kCancel));
   EXPECT_FALSE(s.Menu(cmd::kCancel));
   EXPECT_TRUE(s.progressLabelShown);
   EXPECT_EQ(s.progressLabelText, kUploadingText);
   EXPECT_TRUE(s.Toolbar(tb::kCancel));
+  ApplyCancelSteps(s);
+  EXPECT_STREQ(PauseTooltip(s), "Pause");
+  EXPECT_FALSE(s.progressLabelShown);
 }
 
 struct LayoutRow {

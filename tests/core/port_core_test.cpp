@@ -415,63 +415,39 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
   }
 }
 
-// The test plays the target on a fake line.
-class CoreOnAFakeLine : public testing::Test {
- protected:
-  CoreOnAFakeLine()
-      : rig_([line = line_](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
-          return std::make_unique<serial::test::FakeSerialDevice>(line);
-        }) {
-    WriteUrt(files_ / "image.urt", 1);
-  }
-
-  // Connects and starts an upload, which is in its attention phase once the first 0x17
-  // has been written (or is being written).
-  void UploadInAttention() {
-    ASSERT_EQ(rig_.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
-    ASSERT_TRUE(rig_.core->StartUpload(files_ / "image.urt"));
-    ASSERT_TRUE(line_->WaitForWrites(1));
-  }
-
-  TempDir files_;
-  std::shared_ptr<serial::test::FakeLine> line_ = std::make_shared<serial::test::FakeLine>();
-  CoreHostRig rig_;
-};
-
-// A cancel ends with its transfer: the target's protocol bytes are blanked again after it.
-TEST_F(CoreOnAFakeLine, AfterACancelledTransferProtocolBytesAreBlankedAgain) {
-  UploadInAttention();
-  rig_.core->Cancel();
-  ASSERT_TRUE(rig_.core->WaitTransfer(kTestWait));
-  EXPECT_EQ(rig_.view.Results(), std::vector<int>{kTerminated});
-
-  line_->Receive(
-      "A\x06"
-      "B\x05");
-  EXPECT_TRUE(rig_.output.WaitFor("A B ")) << rig_.output.Calls();
-  EXPECT_TRUE(rig_.core->Disconnect());
-}
-
-// A target that takes no more bytes holds the transfer's write: a line typed meanwhile and
-// a COM test frame are queued at once (the UI thread never waits on the port), and Cancel
-// ends the write, and the transfer with report 23.
-TEST_F(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
-  line_->HoldWrites();
-  UploadInAttention();
+// The test plays the target on a fake line that takes no more bytes: every write is held
+// until its stop is raised. A line typed meanwhile and a COM test frame are queued at once
+// (the UI thread never waits on the port), Cancel ends the upload's held attention byte
+// and the transfer with report 23, and the target's protocol bytes are blanked again after
+// it.
+TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
+  TempDir files;
+  WriteUrt(files / "image.urt", 1);
+  auto line = std::make_shared<serial::test::FakeLine>();
+  CoreHostRig rig([line](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
+    return std::make_unique<serial::test::FakeSerialDevice>(line);
+  });
+  line->HoldWrites();
+  ASSERT_EQ(rig.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
+  ASSERT_TRUE(rig.core->StartUpload(files / "image.urt"));
+  ASSERT_TRUE(line->WaitForWrites(1));
   auto sendLine =
-      std::async(std::launch::async, [this] { return rig_.core->SendLine(BytesOf("hi\r")); });
-  auto sendTest =
-      std::async(std::launch::async, [this] { return rig_.core->SendTestText("ping"); });
+      std::async(std::launch::async, [&] { return rig.core->SendLine(BytesOf("hi\r")); });
+  auto sendTest = std::async(std::launch::async, [&] { return rig.core->SendTestText("ping"); });
   ASSERT_EQ(sendLine.wait_for(kTestWait), std::future_status::ready);
   ASSERT_EQ(sendTest.wait_for(kTestWait), std::future_status::ready);
   EXPECT_TRUE(sendLine.get());
   EXPECT_EQ(sendTest.get(), serial::TestSendResult::kSent);
 
-  rig_.core->Cancel();
-  EXPECT_TRUE(rig_.core->WaitTransfer(kTestWait));
-  EXPECT_EQ(rig_.view.Results(), std::vector<int>{kTerminated});
-  EXPECT_TRUE(rig_.core->Disconnect());
-  EXPECT_FALSE(rig_.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
+  rig.core->Cancel();
+  EXPECT_TRUE(rig.core->WaitTransfer(kTestWait));
+  EXPECT_EQ(rig.view.Results(), std::vector<int>{kTerminated});
+  line->Receive(
+      "A\x06"
+      "B\x05");
+  EXPECT_TRUE(rig.output.WaitFor("A B ")) << rig.output.Calls();
+  EXPECT_TRUE(rig.core->Disconnect());
+  EXPECT_FALSE(rig.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
 }
 
 }  // namespace

@@ -13,28 +13,26 @@ Bytes UrtFrame(std::size_t size, std::uint8_t seed) {
   return transfer::BuildFrame(payload);
 }
 
-TEST(TargetUpload, FrameSentInPiecesIsOneFrame) {
+// Without the mode command; a frame sent in pieces is one frame, and bad frames are the
+// target's problems.
+TEST(TargetUpload, FrameSentInPiecesIsOneFrameAndBadSumAndOversizeAreProblems) {
   SimRig rig;
   ASSERT_TRUE(rig.Handshake(false));
-  Bytes frame = UrtFrame(100, 3);
+  const Bytes frame = UrtFrame(100, 3);
   rig.pc.Send(Bytes(frame.begin(), frame.begin() + 1));
   rig.pc.Send(Bytes(frame.begin() + 1, frame.begin() + 3));
   rig.pc.Send(Bytes(frame.begin() + 3, frame.end()));
   ASSERT_EQ(rig.pc.Receive(1), Bytes{0x05});
   EXPECT_EQ(rig.target.PacketPhaseFrames(), std::vector<Bytes>{frame});
   EXPECT_TRUE(rig.target.Problems().empty());
-}
 
-TEST(TargetUpload, BadSumAndOversizeFramesAreProblems) {
-  SimRig rig;
-  ASSERT_TRUE(rig.Handshake());
   Bytes bad = UrtFrame(10, 4);
   bad[bad.size() - 2] ^= 0x40;
   rig.pc.Send(bad);
   ASSERT_EQ(rig.pc.Receive(1), Bytes{0x05});
   rig.pc.Send({0x02, 0x00, 0x0B, 0xB0});  // LEN 2992
   rig.pc.Drain(300ms);
-  auto problems = rig.target.Problems();
+  const auto problems = rig.target.Problems();
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_NE(problems[0].find("sum"), std::string::npos);
   EXPECT_NE(problems[1].find("2992"), std::string::npos);
