@@ -92,7 +92,7 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<MainWindow> window_;
 };
 
-TEST_F(MainWindowTest, StartUpShowsTheNotConnectedStatesAndMakesTheCaptureFile) {
+TEST_F(MainWindowTest, StartUpShowsTheNotConnectedStatesAndShutDownRemovesItsFiles) {
   fs::create_directories(TempDir());
   for (const char* earlier : {"zvqScript.tvr", "CmdUrtFile.urt"}) {
     tavrin::test::WriteFile(TempDir() / earlier, "earlier run");
@@ -119,9 +119,8 @@ TEST_F(MainWindowTest, StartUpShowsTheNotConnectedStatesAndMakesTheCaptureFile) 
 
   window_.reset();
   EXPECT_FALSE(fs::exists(TempDir()));
-}
 
-TEST_F(MainWindowTest, FilesLeftByACancelledDownloadKeepTheDirectoryButNotTheCapture) {
+  // Files left by a cancelled download keep the directory, but not the capture.
   Open();
   tavrin::test::WriteFile(TempDir() / "DumpBin.dbi", "region data");
   window_.reset();
