@@ -3,21 +3,15 @@
 // command line into a FIFO the test reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <array>
-#include <fstream>
-#include <string>
 
 #include "app/adb_to_sdb_dialog.h"
-#include "app/fake_prompts.h"
 #include "qt_test_support.h"
 #include "scripts/parser_launcher.h"
+#include "support/temp_files.h"
 
 namespace tavrin::app {
 namespace {
@@ -27,17 +21,13 @@ using testing::FakePrompts;
 class AdbToSdb : public ::testing::Test {
  protected:
   std::unique_ptr<AdbToSdbDialog> MakeDialog() {
-    auto dialog = std::make_unique<AdbToSdbDialog>(
-        [this]() -> std::optional<QString> {
-          if (!storeOpens_) return std::nullopt;
-          return stored_;
-        },
-        [this](const QString& path) {
-          if (!storeOpens_) return false;
-          stored_ = path;
-          return true;
-        },
-        prompts_, nullptr);
+    auto dialog =
+        std::make_unique<AdbToSdbDialog>([this]() { return storeOpens_ ? stored_ : std::nullopt; },
+                                         [this](const QString& path) {
+                                           if (storeOpens_) stored_ = path;
+                                           return storeOpens_;
+                                         },
+                                         prompts_, nullptr);
     QObject::connect(dialog.get(), &AdbToSdbDialog::ShutdownRequested,
                      [this] { ++shutdownRequests_; });
     QObject::connect(dialog.get(), &QDialog::finished, [this] { finished_ = true; });
@@ -57,7 +47,7 @@ class AdbToSdb : public ::testing::Test {
   bool finished_ = false;
 };
 
-TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvert) {
+TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvertAndAParserThatIsNoProgramIsAProblem) {
   stored_ = QStringLiteral("/opt/parser");
   auto dialog = MakeDialog();
   ASSERT_TRUE(dialog->Open());
@@ -67,39 +57,42 @@ TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvert) {
 
   dialog->DownloadedEdit()->setText(QStringLiteral("/data/typed.dbf"));
   EXPECT_FALSE(dialog->ConvertButton()->isEnabled());
-  prompts_.fileAnswers = {QStringLiteral("/data/a.dbf")};
+  prompts_.fileAnswers = {QStringLiteral("/nonexistent/parser"), QStringLiteral("/data/a.dbf"),
+                          QStringLiteral("/data/a.bin")};
+  dialog->BrowseParser();
+  EXPECT_EQ(stored_, "/nonexistent/parser");
   dialog->BrowseDownloaded();
   EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
-  ASSERT_EQ(prompts_.dialogs.size(), 1u);
-  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Downloaded BIN File (*.DBF)"});
-  EXPECT_FALSE(prompts_.dialogs[0].mustExist);
+  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF)"});
+  EXPECT_FALSE(prompts_.dialogs[1].mustExist);
+
+  dialog->Convert();
+  EXPECT_EQ(MessageTexts(), QStringList{"ADB to SDB convertion problem"});
+  EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kStop);
+  EXPECT_FALSE(finished_);
+  EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
 }
 
 // A chosen path with a blank is refused wherever it is chosen: the message names it and
 // nothing else changes.
 TEST_F(AdbToSdb, AChosenPathWithABlankIsRefused) {
-  struct Case {
-    const char* name;
-    void (AdbToSdbDialog::*command)();
-    const char* path;
+  const std::pair<void (AdbToSdbDialog::*)(), const char*> cases[] = {
+      {&AdbToSdbDialog::BrowseParser, "/my tools/parser"},
+      {&AdbToSdbDialog::BrowseDownloaded, "/my data/a.dbf"},
+      {&AdbToSdbDialog::Convert, "/my data/a.bin"},  // the output file
   };
-  const Case cases[] = {
-      {"parser", &AdbToSdbDialog::BrowseParser, "/my tools/parser"},
-      {"downloaded", &AdbToSdbDialog::BrowseDownloaded, "/my data/a.dbf"},
-      {"output", &AdbToSdbDialog::Convert, "/my data/a.bin"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [command, path] : cases) {
+    SCOPED_TRACE(path);
     stored_ = QStringLiteral("/nonexistent/parser");
     prompts_ = FakePrompts{};
     auto dialog = MakeDialog();
     ASSERT_TRUE(dialog->Open());
-    prompts_.fileAnswers = {QStringLiteral("/data/a.dbf"), QString::fromLatin1(c.path)};
+    prompts_.fileAnswers = {QStringLiteral("/data/a.dbf"), QString::fromLatin1(path)};
     dialog->BrowseDownloaded();
 
-    ((*dialog).*c.command)();
+    ((*dialog).*command)();
     EXPECT_EQ(MessageTexts(),
-              QStringList{WithPath(scripts::kBlankInPath.data(), QString::fromLatin1(c.path))});
+              QStringList{WithPath(scripts::kBlankInPath.data(), QString::fromLatin1(path))});
     EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kExclamation);
     EXPECT_EQ(prompts_.messages[0].caption, "Tavrin 1.1");
     EXPECT_EQ(dialog->ParserEdit()->text(), "/nonexistent/parser");
@@ -110,41 +103,26 @@ TEST_F(AdbToSdb, AChosenPathWithABlankIsRefused) {
   }
 }
 
-TEST_F(AdbToSdb, AParserThatNamesNoProgramIsAConversionProblem) {
-  auto dialog = MakeDialog();
-  ASSERT_TRUE(dialog->Open());
-  prompts_.fileAnswers = {QStringLiteral("/nonexistent/parser"), QStringLiteral("/data/a.dbf"),
-                          QStringLiteral("/data/a.bin")};
-  dialog->BrowseParser();
-  dialog->BrowseDownloaded();
-  EXPECT_EQ(stored_, "/nonexistent/parser");
-  dialog->Convert();
-  EXPECT_EQ(MessageTexts(), QStringList{"ADB to SDB convertion problem"});
-  EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kStop);
-  EXPECT_FALSE(finished_);
-  EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
-}
-
 TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
-  QTemporaryDir dir;
-  const std::string base = dir.path().toStdString();
+  tavrin::test::TempDir dir;
+  const std::string base = dir.Path().string();
   const std::string fifo = base + "/args";
   const std::string parser = base + "/parser.sh";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::ofstream(parser) << "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$1\" \"$2\" > " << fifo << "\n";
   ASSERT_EQ(::chmod(parser.c_str(), 0700), 0);
-  // Open before the parser starts, so that its write finds a reader.
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
 
   auto dialog = MakeDialog();
   ASSERT_TRUE(dialog->Open());
-  const QString output = dir.path() + "/out.bin";
-  prompts_.fileAnswers = {QString::fromStdString(parser), dir.path() + "/in.dbf", output};
+  const QString output = QString::fromStdString(base + "/out.bin");
+  prompts_.fileAnswers = {QString::fromStdString(parser), QString::fromStdString(base + "/in.dbf"),
+                          output};
   dialog->BrowseParser();
   dialog->BrowseDownloaded();
   dialog->Convert();
-  ASSERT_TRUE(testing::WaitUntil(dialog.get(), &QDialog::finished, [this] { return finished_; }));
+  ASSERT_TRUE(testing::PumpUntil([this] { return finished_; }));
   EXPECT_EQ(MessageTexts(), QStringList{output + " successfully generated"});
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
   ASSERT_EQ(prompts_.dialogs.size(), 3u);
@@ -152,19 +130,9 @@ TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
   EXPECT_EQ(prompts_.dialogs[2].title, "Save");
   EXPECT_EQ(prompts_.dialogs[2].filters, QStringList{"Static Database File (*.BIN)"});
   EXPECT_EQ(prompts_.dialogs[2].defaultSuffix, "bin");
-
-  // The parser writes its command line and closes the FIFO: data, then end of file.
-  std::string args;
-  std::array<char, 512> chunk{};
-  for (;;) {
-    pollfd ready{reader, POLLIN, 0};
-    if (::poll(&ready, 1, 5000) <= 0) break;
-    const ssize_t got = ::read(reader, chunk.data(), chunk.size());
-    if (got <= 0) break;
-    args.append(chunk.data(), static_cast<std::size_t>(got));
-  }
+  EXPECT_EQ(tavrin::test::ReadUntilClosed(reader),
+            parser + "\n" + base + "/in.dbf\n" + base + "/out.bin\n");
   ::close(reader);
-  EXPECT_EQ(args, parser + "\n" + base + "/in.dbf\n" + base + "/out.bin\n");
 }
 
 TEST_F(AdbToSdb, ASettingsStoreThatCannotBeOpenedShutsTheProgramDown) {

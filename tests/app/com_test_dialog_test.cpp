@@ -5,40 +5,17 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <condition_variable>
-#include <mutex>
-#include <string>
 
 #include "app/com_test_dialog.h"
-#include "app/fake_prompts.h"
 #include "qt_test_support.h"
 #include "serial/serial_fakes.h"
+#include "support/cue_sinks.h"
 #include "support/recorders.h"
 
 namespace tavrin::app {
 namespace {
 
 using testing::FakePrompts;
-
-// The output window's feed, which can be waited on.
-class WaitableOutput final : public terminal::OutputSink {
- public:
-  void Show(std::span<const std::uint8_t> bytes, terminal::ColourMark) override {
-    std::lock_guard lock(mutex_);
-    text_.append(bytes.begin(), bytes.end());
-    changed_.notify_all();
-  }
-  bool WaitFor(const std::string& part) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, serial::test::kTestWait,
-                             [&] { return text_.find(part) != std::string::npos; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string text_;
-};
 
 class ComTestDialogTest : public ::testing::Test {
  protected:
@@ -58,13 +35,12 @@ class ComTestDialogTest : public ::testing::Test {
     });
   }
   bool WaitForShown(qsizetype count) {
-    return testing::WaitUntil(dialog_->Receiver(), &QPlainTextEdit::textChanged,
-                              [&] { return shown_.size() >= count; });
+    return testing::PumpUntil([&] { return shown_.size() >= count; });
   }
 
   QTemporaryDir dir_;
   std::shared_ptr<serial::test::FakeLine> line_ = std::make_shared<serial::test::FakeLine>();
-  WaitableOutput output_;
+  tavrin::test::CueOutput output_;
   transfer::TransferView view_;
   tavrin::test::RecordingErrorSink errors_;
   ComTestRelay relay_;
@@ -74,34 +50,30 @@ class ComTestDialogTest : public ::testing::Test {
   std::unique_ptr<ComTestDialog> dialog_;
 };
 
+// A test frame: 02, the text's length in two bytes (big-endian), the text, 03.
+std::string TestFrame(const std::string& text) {
+  return std::string{0x02, static_cast<char>(text.size() >> 8), static_cast<char>(text.size())} +
+         text + '\x03';
+}
+
 TEST_F(ComTestDialogTest, SendWritesOneTestFrameOfAtMost3000Characters) {
-  struct Case {
-    QString text;
-    std::string frame;  // empty: refused
-  };
-  const Case cases[] = {
-      {"abc", std::string("\x02\x00\x03"
-                          "abc\x03",
-                          7)},
-      {"", std::string("\x02\x00\x00\x03", 4)},
-      {"a\nb", std::string("\x02\x00\x04"
-                           "a\r\nb\x03",
-                           8)},
-      {QString(3000, 'x'), std::string("\x02\x0B\xB8", 3) + std::string(3000, 'x') + "\x03"},
-      {QString(3001, 'x'), ""},
+  const std::pair<QString, std::string> cases[] = {
+      {"abc", TestFrame("abc")},     {"", TestFrame("")},
+      {"a\nb", TestFrame("a\r\nb")}, {QString(3000, 'x'), TestFrame(std::string(3000, 'x'))},
+      {QString(3001, 'x'), ""},  // refused
   };
   std::string written;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text.size());
+  for (const auto& [text, frame] : cases) {
+    SCOPED_TRACE(text.size());
     prompts_.messages.clear();
-    dialog_->Transmitter()->setPlainText(c.text);
+    dialog_->Transmitter()->setPlainText(text);
     dialog_->SendButton()->click();
-    written += c.frame;
+    written += frame;
     // The frame goes out through the writer thread.
     EXPECT_TRUE(line_->WaitForWritten(written.size()));
     EXPECT_EQ(line_->Written(), written);
-    EXPECT_EQ(dialog_->Transmitter()->toPlainText(), c.text);
-    if (c.frame.empty()) {
+    EXPECT_EQ(dialog_->Transmitter()->toPlainText(), text);
+    if (frame.empty()) {
       ASSERT_EQ(prompts_.messages.size(), 1u);
       EXPECT_EQ(prompts_.messages[0].caption, "COM Port Test");
       EXPECT_EQ(
@@ -114,30 +86,24 @@ TEST_F(ComTestDialogTest, SendWritesOneTestFrameOfAtMost3000Characters) {
   }
 }
 
-TEST_F(ComTestDialogTest, AnEchoSplitOverThreeReadsIsShownOnceWhole) {
+// Received text goes to the Receiver while the dialog is open, and to the output again
+// once it is closed.
+TEST_F(ComTestDialogTest, AnEchoSplitOverThreeReadsIsShownOnceWholeUntilTheDialogCloses) {
   line_->Receive(std::string("noise\x02\x00", 7));
   line_->Receive("\x05hel");
   line_->Receive("lo\x03");
   ASSERT_TRUE(WaitForShown(1));
   dialog_->ClearReceiverButton()->click();
   EXPECT_EQ(dialog_->Receiver()->toPlainText(), "");
-  line_->Receive(
-      std::string("\x02\x00\x04"
-                  "a\r\nb\x03",
-                  8));
+  line_->Receive(TestFrame("a\r\nb"));
   ASSERT_TRUE(WaitForShown(2));
   EXPECT_EQ(shown_, (QStringList{"hello", "a\nb"}));
-}
 
-TEST_F(ComTestDialogTest, ClosingEndsTheTestAndReceivedTextGoesToTheOutputAgain) {
   dialog_->CloseButton()->click();
   EXPECT_FALSE(dialog_->isVisible());
-  line_->Receive(
-      std::string("\x02\x00\x04"
-                  "echo\x03",
-                  8));
+  line_->Receive(TestFrame("echo"));
   EXPECT_TRUE(output_.WaitFor("echo"));
-  EXPECT_TRUE(shown_.isEmpty());
+  EXPECT_EQ(shown_.size(), 2);
 }
 
 }  // namespace

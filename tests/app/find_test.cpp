@@ -3,10 +3,11 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "app/fake_prompts.h"
 #include "app/find_dialog.h"
 #include "app/find_text.h"
 #include "app/output_view.h"
+#include "qt_test_support.h"
+#include "support/temp_files.h"
 
 namespace tavrin::app {
 namespace {
@@ -71,18 +72,14 @@ TEST(FindText, MessagesAndBytes) {
 
 class FindDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string_view text = "abcabcab";
-    output_.Append({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
-                   ColourMark::kNone);
-  }
+  void SetUp() override { output_.Append(tavrin::test::AsBytes("abcabcab"), ColourMark::kNone); }
   QWidget mainWindow_;
   OutputView output_{&mainWindow_};
   testing::FakePrompts prompts_;
   FindDialog dialog_{&output_, prompts_, &mainWindow_};
 };
 
-TEST_F(FindDialogTest, FindsOverlappingMatchesThenSaysItCannotFind) {
+TEST_F(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatchCase) {
   dialog_.ShowFind();
   EXPECT_TRUE(dialog_.MatchCaseBox()->isChecked());
   dialog_.FindTextEdit()->setText(QStringLiteral("bcab"));
@@ -97,15 +94,17 @@ TEST_F(FindDialogTest, FindsOverlappingMatchesThenSaysItCannotFind) {
   EXPECT_EQ(prompts_.messages[0].caption, "Tavrin");
   EXPECT_EQ(prompts_.messages[0].text, "Cannot find \"bcab\" ");
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
-}
 
-TEST_F(FindDialogTest, ReopeningTurnsMatchCaseOnAgainAndOffersTheText) {
+  // Match case off; showing the dialog again while it is open changes nothing; closed and
+  // shown again, it has match case on again and offers the text.
+  dialog_.reject();
   dialog_.ShowFind();
+  output_.SetSelection(0, 0);
   dialog_.FindTextEdit()->setText(QStringLiteral("ABC"));
   dialog_.MatchCaseBox()->setChecked(false);
   dialog_.FindNext();
   EXPECT_EQ(output_.Selection(), (TextRange{0, 3}));
-  dialog_.ShowFind();  // while open: nothing changes
+  dialog_.ShowFind();
   EXPECT_FALSE(dialog_.MatchCaseBox()->isChecked());
   EXPECT_TRUE(dialog_.FindStarted());
   dialog_.reject();

@@ -1,7 +1,6 @@
 // Enter in the line input box: what goes to the target, and the line break it always gets.
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
 #include <QTest>
 
 #include "app/line_input_box.h"
@@ -11,9 +10,10 @@ namespace {
 
 struct EnterRow {
   const char* name;
-  QString text;  // the box's text; the caret ends up at its end
+  QString text;
   bool connected;
-  std::string expected;  // bytes sent ("" : nothing)
+  std::string expected;       // bytes sent ("" : nothing)
+  int anchor = -1, end = -1;  // the selection; none: the caret at the end
 };
 
 void PrintTo(const EnterRow& row, std::ostream* os) {
@@ -22,6 +22,7 @@ void PrintTo(const EnterRow& row, std::ostream* os) {
 
 class LineInputEnter : public ::testing::TestWithParam<EnterRow> {};
 
+// Return or the keypad's Enter: the line where the selection starts is sent.
 TEST_P(LineInputEnter, SendsTheCaretLineAndInsertsALineBreak) {
   const EnterRow& row = GetParam();
   std::vector<std::string> sent;
@@ -32,15 +33,21 @@ TEST_P(LineInputEnter, SendsTheCaretLineAndInsertsALineBreak) {
         return true;
       });
   box.setPlainText(row.text);
-  box.moveCursor(QTextCursor::End);
-  QTest::keyClick(&box, Qt::Key_Return);
-  if (row.expected.empty()) {
-    EXPECT_TRUE(sent.empty());
-  } else {
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0], row.expected);
+  QTextCursor cursor = box.textCursor();
+  cursor.movePosition(QTextCursor::End);
+  if (row.anchor >= 0) {
+    cursor.setPosition(row.anchor);
+    cursor.setPosition(row.end, QTextCursor::KeepAnchor);
   }
-  EXPECT_EQ(box.toPlainText(), row.text + "\n");
+  box.setTextCursor(cursor);
+  if (row.anchor < 0) {
+    QTest::keyClick(&box, Qt::Key_Return);
+    EXPECT_EQ(box.toPlainText(), row.text + "\n");
+  } else {
+    QTest::keyClick(&box, Qt::Key_Enter, Qt::KeypadModifier);
+  }
+  EXPECT_EQ(sent, row.expected.empty() ? std::vector<std::string>{}
+                                       : std::vector<std::string>{row.expected});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -48,31 +55,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EnterRow{"Plain", "reboot", true, "reboot\r"}, EnterRow{"Empty", "", true, "\r"},
         EnterRow{"LastLineOnly", "first\nsecond", true, "second\r"},
+        EnterRow{"SelectionStartsTheLine", "one\ntwo\nthree", true, "two\r", 5, 10},
         EnterRow{"First80Of100", QString(100, 'a'), true, std::string(80, 'a') + "\r"},
-        EnterRow{"CutAtTopBitCharacter",
-                 QString::fromUtf8("ab\xc3\xa9"
-                                   "cd"),
-                 true, "ab\r"},
-        EnterRow{"CutAtNonLatinCharacter", QString::fromUtf8("ok\xe2\x82\xac!"), true, "ok\r"},
+        EnterRow{"CutAtTopBitCharacter", QString::fromUtf8("ab\u00e9cd"), true, "ab\r"},
+        EnterRow{"CutAtNonLatinCharacter", QString::fromUtf8("ok\u20ac!"), true, "ok\r"},
         EnterRow{"NotConnectedSendsNothing", "reboot", false, ""}),
     [](const auto& row) { return std::string(row.param.name); });
-
-TEST(LineInputBox, TheLineWhereTheSelectionStartsIsSent) {
-  std::string sent;
-  LineInputBox box(
-      nullptr, [] { return true; },
-      [&](std::span<const std::uint8_t> bytes) {
-        sent.assign(bytes.begin(), bytes.end());
-        return true;
-      });
-  box.setPlainText("one\ntwo\nthree");
-  QTextCursor cursor = box.textCursor();
-  cursor.setPosition(5);  // in "two"
-  cursor.setPosition(10, QTextCursor::KeepAnchor);
-  box.setTextCursor(cursor);
-  QTest::keyClick(&box, Qt::Key_Enter, Qt::KeypadModifier);
-  EXPECT_EQ(sent, "two\r");
-}
 
 }  // namespace
 }  // namespace tavrin::app

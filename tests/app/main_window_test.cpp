@@ -15,9 +15,6 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <random>
 
 #include "app/adb_to_sdb_dialog.h"
 #include "app/com_test_dialog.h"
@@ -28,21 +25,17 @@
 #include "app/script_list_dialog.h"
 #include "app/transfer_panel.h"
 #include "e2e/processes.h"
-#include "fake_prompts.h"
-#include "pump.h"
+#include "qt_test_support.h"
 #include "support/recorders.h"
+#include "support/temp_files.h"
 #include "transfer/report_texts.h"
 
 namespace tavrin::app {
 namespace {
 
 namespace fs = std::filesystem;
+using tavrin::test::ReadFile;
 using testing::PumpUntil;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 QString Q(const fs::path& path) {
   return QString::fromStdString(path.string());
@@ -50,37 +43,22 @@ QString Q(const fs::path& path) {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    work_ = fs::temp_directory_path() / ("tavrin-window-" + std::to_string(random()));
-    fs::create_directories(work_);
-    store_ =
-        std::make_unique<SettingsStore>(QString::fromStdString((work_ / "settings.ini").string()));
-  }
-  void TearDown() override {
-    window_.reset();
-    fs::remove_all(work_);
-  }
-
-  MainWindow& Open(const std::string& port = "COM9") {
+  void Open(const std::string& port = "COM9") {
     ::setenv("TAVRIN_PORT", port.c_str(), 1);
-    window_ = std::make_unique<MainWindow>(
-        MainWindowDeps{prompts_, *store_, errors_, work_, serial::PosixDeviceFactory(), {}, {}});
+    window_ = std::make_unique<MainWindow>(MainWindowDeps{
+        prompts_, store_, errors_, work_.Path(), serial::PosixDeviceFactory(), {}, {}});
     ::unsetenv("TAVRIN_PORT");
-    return *window_;
   }
-
   void ShowActive() {
     window_->resize(1024, 700);
     window_->show();
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
   }
-
   // sample.urt and sample.dsf (three FLASH regions) in the test's folder.
   void MakeSampleFiles() {
     const std::string make = std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-sample-files " +
-                             work_.string() + " >/dev/null";
+                             work_.Path().string() + " >/dev/null";
     ASSERT_EQ(std::system(make.c_str()), 0);
   }
   // Runs `command`, and `act` on the modal dialog of type D it opens, from inside its loop.
@@ -101,24 +79,24 @@ class MainWindowTest : public ::testing::Test {
   fs::path TempDir() const { return work_ / "~zvqTemp"; }
   bool MenuOn(int id) const { return window_->MenuAction(id)->isEnabled(); }
   bool ToolbarOn(int id) const { return window_->Toolbar()->Button(id)->isEnabled(); }
+  bool PanelOn(int id) const { return window_->Panel()->Control(id)->isEnabled(); }
   QString PanelText(int id) const {
     return static_cast<QLineEdit*>(window_->Panel()->Control(id))->text();
   }
-  QString LastMessage() const {
-    return prompts_.messages.empty() ? QString() : prompts_.messages.back().text;
-  }
+  QString LastMessage() const { return prompts_.LastText(); }
 
-  fs::path work_;
+  tavrin::test::TempDir work_;
   testing::FakePrompts prompts_;
-  std::unique_ptr<SettingsStore> store_;  // in the test's own folder
+  SettingsStore store_{Q(work_ / "settings.ini")};  // in the test's own folder
   test::RecordingErrorSink errors_;
   std::unique_ptr<MainWindow> window_;
 };
 
-TEST_F(MainWindowTest, StartUpShowsTheNotConnectedStatesAndMakesTheCaptureFile) {
+TEST_F(MainWindowTest, StartUpShowsTheNotConnectedStatesAndShutDownRemovesItsFiles) {
   fs::create_directories(TempDir());
-  std::ofstream(TempDir() / "zvqScript.tvr") << "earlier run";
-  std::ofstream(TempDir() / "CmdUrtFile.urt") << "earlier run";
+  for (const char* earlier : {"zvqScript.tvr", "CmdUrtFile.urt"}) {
+    tavrin::test::WriteFile(TempDir() / earlier, "earlier run");
+  }
   Open();
   EXPECT_TRUE(fs::exists(TempDir() / "test_1.log"));
   EXPECT_FALSE(fs::exists(TempDir() / "zvqScript.tvr"));
@@ -127,25 +105,24 @@ TEST_F(MainWindowTest, StartUpShowsTheNotConnectedStatesAndMakesTheCaptureFile) 
   EXPECT_EQ(window_->Settings().portName, "COM9");
 
   for (const ToolbarEntry& entry : ToolbarEntries()) {
-    const int id = entry.id;
-    if (id == 0) continue;
-    const bool on = id == tb::kConnect || id == tb::kSave || id == tb::kPortSettings;
-    EXPECT_EQ(ToolbarOn(id), on) << id;
+    if (entry.id == 0) continue;
+    const bool on =
+        entry.id == tb::kConnect || entry.id == tb::kSave || entry.id == tb::kPortSettings;
+    EXPECT_EQ(ToolbarOn(entry.id), on) << entry.id;
   }
   for (int id :
        {cmd::kUpload, cmd::kDownload, cmd::kComPortTesting, cmd::kDisconnect, cmd::kCancel}) {
     EXPECT_FALSE(MenuOn(id)) << id;
   }
   EXPECT_TRUE(MenuOn(cmd::kConnect));
-  EXPECT_FALSE(window_->Panel()->Control(panel::kUpload)->isEnabled());
+  EXPECT_FALSE(PanelOn(panel::kUpload));
 
   window_.reset();
   EXPECT_FALSE(fs::exists(TempDir()));
-}
 
-TEST_F(MainWindowTest, FilesLeftByACancelledDownloadKeepTheDirectoryButNotTheCapture) {
+  // Files left by a cancelled download keep the directory, but not the capture.
   Open();
-  std::ofstream(TempDir() / "DumpBin.dbi") << "region data";
+  tavrin::test::WriteFile(TempDir() / "DumpBin.dbi", "region data");
   window_.reset();
   EXPECT_TRUE(fs::exists(TempDir() / "DumpBin.dbi"));
   EXPECT_FALSE(fs::exists(TempDir() / "test_1.log"));
@@ -181,51 +158,51 @@ TEST_F(MainWindowTest, LineInputToggleShowsTheBoxFullWidthAndHidesItAgain) {
   EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(window_->LineInput()));
 }
 
-TEST_F(MainWindowTest, SaveWhenNothingWasCapturedSaysBufferIsEmptyAndLeavesNoFile) {
+TEST_F(MainWindowTest, SaveOfNothingSaysBufferIsEmptyAndOfACaptureWritesNulXonAndEtbAsBlanks) {
   Open();
-  const fs::path log = work_ / "empty.Log";
-  prompts_.fileAnswers.push_back(QString::fromStdString(log.string()));
+  prompts_.fileAnswers = {Q(work_ / "empty.Log"), Q(work_ / "boot.Log")};
   window_->DispatchCommand(cmd::kSave);
   EXPECT_EQ(LastMessage(), "Buffer is Empty. ");
   EXPECT_EQ(prompts_.messages.back().caption, "Tavrin 1.1");
   EXPECT_EQ(prompts_.messages.back().icon, PromptIcon::kExclamation);
-  EXPECT_FALSE(fs::exists(log));
+  EXPECT_FALSE(fs::exists(work_ / "empty.Log"));
+
+  std::ofstream(window_->Core().CapturePath(), std::ios::binary | std::ios::app)
+      << std::string("boot\0ok\x11 go\x17\r\n", 14);
+  window_->DispatchCommand(tb::kSave);
+  EXPECT_EQ(LastMessage(), "Log file created successfully. ");
+  EXPECT_EQ(ReadFile(work_ / "boot.Log"), "boot ok  go \r\n");
 }
 
-TEST_F(MainWindowTest, DownloadScriptRecordsStayFromOneOpeningToTheNext) {
+// The script list keeps its records from one opening to the next (the window's one store);
+// the ADB to SDB dialog shows the stored parser, and a store that cannot be opened closes
+// the window without a question.
+TEST_F(MainWindowTest, TheProcessMenusDialogsShowWhatTheWindowKeeps) {
   Open();
+  ShowActive();
   MakeSampleFiles();
   InDialog<ScriptListDialog>(cmd::kCreateDownloadScript, [&](ScriptListDialog& list) {
     EXPECT_EQ(list.List()->rowCount(), 0);
-    EXPECT_FALSE(list.EditButton()->isEnabled());
     prompts_.fileAnswers.push_back(Q(work_ / "sample.dsf"));
     list.LoadFromFile();
-    EXPECT_EQ(list.List()->rowCount(), 3);
   });
   InDialog<ScriptListDialog>(cmd::kCreateDownloadScript, [&](ScriptListDialog& list) {
     ASSERT_EQ(list.List()->rowCount(), 3);
     EXPECT_EQ(list.RowTexts(0).startAddress, "10000");
     EXPECT_TRUE(list.EditButton()->isEnabled());
-    EXPECT_TRUE(list.SaveAsButton()->isEnabled());
   });
-}
 
-TEST_F(MainWindowTest, ConvertAdbToSdbShowsTheStoredParserAndAStoreFailureEndsTheProgram) {
-  Open();
-  ShowActive();
-  ASSERT_TRUE(store_->WriteParserPath("/usr/bin/true"));
+  ASSERT_TRUE(store_.WriteParserPath("/usr/bin/true"));
   InDialog<AdbToSdbDialog>(cmd::kConvertAdbToSdb, [](AdbToSdbDialog& dialog) {
     EXPECT_EQ(dialog.ParserEdit()->text(), "/usr/bin/true");
   });
   EXPECT_TRUE(prompts_.messages.empty());
-
-  // A folder where the settings file goes: the store cannot be opened.
   fs::remove(work_ / "settings.ini");
-  fs::create_directory(work_ / "settings.ini");
+  fs::create_directory(work_ / "settings.ini");  // a folder where the settings file goes
   window_->DispatchCommand(cmd::kConvertAdbToSdb);
   EXPECT_EQ(LastMessage(), "Registry handling problem");
   ASSERT_TRUE(PumpUntil([&] { return !window_->isVisible(); }));
-  EXPECT_EQ(prompts_.messages.size(), 1u);  // closed without a question
+  EXPECT_EQ(prompts_.messages.size(), 1u);
 }
 
 TEST_F(MainWindowTest, DownloadOfAScriptThatCannotBeReadStartsNothing) {
@@ -235,17 +212,6 @@ TEST_F(MainWindowTest, DownloadOfAScriptThatCannotBeReadStartsNothing) {
   EXPECT_EQ(LastMessage(), "Error No: -3 \n File Access Error!!!");
   EXPECT_FALSE(window_->Core().TransferActive());
   EXPECT_EQ(PanelText(panel::kFileName), "");
-}
-
-TEST_F(MainWindowTest, SaveWritesBlanksForNulXonAndEtb) {
-  Open();
-  const std::string captured("boot\0ok\x11 go\x17\r\n", 14);
-  std::ofstream(window_->Core().CapturePath(), std::ios::binary | std::ios::app) << captured;
-  const fs::path log = work_ / "boot.Log";
-  prompts_.fileAnswers.push_back(QString::fromStdString(log.string()));
-  window_->DispatchCommand(tb::kSave);
-  EXPECT_EQ(LastMessage(), "Log file created successfully. ");
-  EXPECT_EQ(ReadFile(log), "boot ok  go \r\n");
 }
 
 // The window connected to the simulated target.
@@ -263,33 +229,30 @@ class WindowOnTarget : public MainWindowTest {
   void TearDown() override {
     window_.reset();
     if (sim_) sim_->Stop();
-    MainWindowTest::TearDown();
   }
   void StartUpload() {
-    prompts_.fileAnswers.push_back(QString::fromStdString((work_ / "sample.urt").string()));
+    prompts_.fileAnswers.push_back(Q(work_ / "sample.urt"));
     window_->DispatchCommand(cmd::kUpload);
   }
-  QString OutputText() const { return QString::fromLatin1(window_->Output()->Content().Bytes()); }
+  std::string_view Output() const { return window_->Output()->Content().Bytes(); }
+  bool OutputHas(std::string_view text) const { return Output().find(text) != Output().npos; }
+  QString Summary() const {
+    return static_cast<QLabel*>(window_->Panel()->Control(panel::kConnectionSummary))->text();
+  }
 
   std::unique_ptr<test::SimProcess> sim_;
 };
 
-TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdle) {
+TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdleThenClearLeavesNothingToSave) {
   Start({});
-  EXPECT_EQ(static_cast<QLabel*>(window_->Panel()->Control(panel::kConnectionSummary))->text(),
-            QString::fromStdString(sim_->Device() + "  115200  8 N 1"));
-  EXPECT_TRUE(MenuOn(cmd::kUpload));
-  EXPECT_FALSE(ToolbarOn(tb::kConnect));
-
+  EXPECT_EQ(Summary(), QString::fromStdString(sim_->Device() + "  115200  8 N 1"));
   std::vector<QString> sent, total, names, indicator;
-  auto record = [&](int id, std::vector<QString>& into) {
+  for (auto [id, into] :
+       {std::pair{panel::kSentField, &sent}, std::pair{panel::kTotalField, &total},
+        std::pair{panel::kFileName, &names}, std::pair{panel::kSendIndicator, &indicator}}) {
     QObject::connect(static_cast<QLineEdit*>(window_->Panel()->Control(id)),
-                     &QLineEdit::textChanged, [&into](const QString& t) { into.push_back(t); });
-  };
-  record(panel::kSentField, sent);
-  record(panel::kTotalField, total);
-  record(panel::kFileName, names);
-  record(panel::kSendIndicator, indicator);
+                     &QLineEdit::textChanged, [into](const QString& t) { into->push_back(t); });
+  }
 
   StartUpload();
   ASSERT_EQ(prompts_.dialogs.size(), 1u);
@@ -298,36 +261,26 @@ TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdle) {
   EXPECT_EQ(window_->Toolbar()->ProgressLabel()->text(), "Uploading inprogress...");
   EXPECT_FALSE(ToolbarOn(tb::kUpload));
   EXPECT_TRUE(ToolbarOn(tb::kCancel));
-
   ASSERT_TRUE(PumpUntil(
       [&] {
-        return !window_->Core().TransferActive() && OutputText().contains("Upload Success") &&
+        return !window_->Core().TransferActive() && OutputHas("Upload Success") &&
                MenuOn(cmd::kUpload);
       },
       60000))
-      << "output: " << OutputText().toStdString() << "\nsent: " << sent.size()
-      << " transfer active: " << window_->Core().TransferActive();
+      << "output: " << Output();
   QCoreApplication::processEvents();
 
   ASSERT_GE(total.size(), 2u);
-  const QString packets = total.front();
-  EXPECT_GT(packets.toInt(), 0);
-  EXPECT_TRUE(std::find(sent.begin(), sent.end(), packets) != sent.end());
-  EXPECT_TRUE(std::find(names.begin(), names.end(),
-                        QString::fromStdString((work_ / "sample.urt").string())) != names.end());
-  EXPECT_TRUE(std::find(indicator.begin(), indicator.end(), "T") != indicator.end());
+  EXPECT_GT(total.front().toInt(), 0);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), total.front()), sent.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), Q(work_ / "sample.urt")), names.end());
+  EXPECT_NE(std::find(indicator.begin(), indicator.end(), "T"), indicator.end());
   EXPECT_EQ(PanelText(panel::kSentField), "");  // cleared at the finish
-
-  const std::size_t found = window_->Output()->Content().Bytes().find("Upload Success");
-  ASSERT_NE(found, std::string_view::npos);
-  EXPECT_EQ(window_->Output()->ColourAt(found), QColor(0, 0, 255));
-
+  EXPECT_EQ(window_->Output()->ColourAt(Output().find("Upload Success")), QColor(0, 0, 255));
   // Back to "connected, no transfer".
   EXPECT_TRUE(MenuOn(cmd::kDownload));
-  EXPECT_TRUE(MenuOn(cmd::kComPortTesting));
   EXPECT_FALSE(MenuOn(cmd::kCancel));
   EXPECT_TRUE(ToolbarOn(tb::kUpload));
-  EXPECT_FALSE(ToolbarOn(tb::kCancel));
   EXPECT_FALSE(ToolbarOn(tb::kPause));
   EXPECT_FALSE(window_->Toolbar()->ProgressLabel()->isVisible());
   EXPECT_TRUE(errors_.Errors().empty());
@@ -336,14 +289,13 @@ TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdle) {
   window_->DispatchCommand(cmd::kDisconnect);
   EXPECT_FALSE(window_->Core().Connected());
   EXPECT_TRUE(MenuOn(cmd::kConnect));
-  EXPECT_EQ(static_cast<QLabel*>(window_->Panel()->Control(panel::kConnectionSummary))->text(),
-            " ");
+  EXPECT_EQ(Summary(), " ");
 
   // Clear, then Save: nothing is left to save. (Disconnected first: the target may still
   // send a control byte after the upload, which would land in the new capture.)
   window_->DispatchCommand(cmd::kClear);
-  ASSERT_TRUE(PumpUntil([&] { return OutputText().isEmpty(); }));
-  prompts_.fileAnswers.push_back(QString::fromStdString((work_ / "after-clear.Log").string()));
+  ASSERT_TRUE(PumpUntil([&] { return Output().empty(); }));
+  prompts_.fileAnswers.push_back(Q(work_ / "after-clear.Log"));
   window_->DispatchCommand(cmd::kSave);
   EXPECT_EQ(LastMessage(), "Buffer is Empty. ");
 }
@@ -361,10 +313,10 @@ TEST_F(WindowOnTarget, DisconnectAnsweredNoDuringAnUploadKeepsItsStates) {
   EXPECT_TRUE(window_->Core().Connected());
   EXPECT_TRUE(window_->Core().TransferActive());
   EXPECT_FALSE(MenuOn(cmd::kUpload));
-  EXPECT_FALSE(window_->Panel()->Control(panel::kUpload)->isEnabled());
+  EXPECT_FALSE(PanelOn(panel::kUpload));
   EXPECT_TRUE(MenuOn(cmd::kCancel));
-  EXPECT_TRUE(window_->Panel()->Control(panel::kCancel)->isEnabled());
-  EXPECT_TRUE(window_->Panel()->Control(panel::kPause)->isEnabled());
+  EXPECT_TRUE(PanelOn(panel::kCancel));
+  EXPECT_TRUE(PanelOn(panel::kPause));
   EXPECT_TRUE(MenuOn(cmd::kDisconnect));
 
   // Yes: the upload is cancelled and waited for, then the port closes.
@@ -372,7 +324,7 @@ TEST_F(WindowOnTarget, DisconnectAnsweredNoDuringAnUploadKeepsItsStates) {
   window_->DispatchCommand(cmd::kDisconnect);
   EXPECT_FALSE(window_->Core().Connected());
   EXPECT_FALSE(window_->Core().TransferActive());
-  ASSERT_TRUE(PumpUntil([&] { return OutputText().contains("Terminated by user"); }));
+  ASSERT_TRUE(PumpUntil([&] { return OutputHas("Terminated by user"); }));
   EXPECT_TRUE(MenuOn(cmd::kConnect));
   EXPECT_FALSE(MenuOn(cmd::kUpload));
   EXPECT_FALSE(ToolbarOn(tb::kCancel));
@@ -384,8 +336,7 @@ class WindowDownload : public WindowOnTarget {
  protected:
   fs::path Script() const { return work_ / "sample.dsf"; }
   void StartDownload(const fs::path& saveAs, int command = tb::kDownload) {
-    prompts_.fileAnswers.push_back(Q(Script()));
-    prompts_.fileAnswers.push_back(Q(saveAs));
+    prompts_.fileAnswers = {Q(Script()), Q(saveAs)};
     window_->DispatchCommand(command);
   }
   // Ended and shown: the thread is gone and its last message box came.
@@ -413,11 +364,9 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   EXPECT_EQ(PanelText(panel::kFileName), Q(Script()));
   EXPECT_EQ(window_->Toolbar()->ProgressLabel()->text(), "Downloading inprogress...");
   EXPECT_FALSE(MenuOn(cmd::kUpload));
-  EXPECT_FALSE(ToolbarOn(tb::kDownload));
   EXPECT_TRUE(ToolbarOn(tb::kCancel));
 
-  ASSERT_TRUE(PumpUntil([&] { return EndedWith(kSavedText); }, 60000))
-      << "output: " << OutputText().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return EndedWith(kSavedText); }, 60000)) << "output: " << Output();
   EXPECT_EQ(LastMessage(), kSavedText + Q(saved));
   EXPECT_EQ(prompts_.messages.back().caption, "Tavrin 1.1");
   ASSERT_EQ(prompts_.dialogs.size(), 2u);
@@ -431,7 +380,7 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   EXPECT_TRUE(window_->Toolbar()->ProgressLabel()->isHidden());
   EXPECT_EQ(PanelText(panel::kFileName), "");
   EXPECT_TRUE(MenuOn(cmd::kUpload));
-  EXPECT_TRUE(OutputText().contains("Download Success"));
+  EXPECT_TRUE(OutputHas("Download Success"));
 
   // The command line, against a second target with the same seed.
   test::SimProcess second({"--pty", "--seed", "11"});
@@ -439,29 +388,21 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   const test::CliRun run = test::RunCli(
       {"download", "--port", second.Device(), "--output", fromCli.string(), Script().string()});
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::string bytes = ReadFile(saved);
-  EXPECT_GT(bytes.size(), 3u * 16u);
-  EXPECT_TRUE(bytes == ReadFile(fromCli)) << "the window's DBF differs from the command line's";
+  EXPECT_GT(ReadFile(saved).size(), 3u * 16u);
+  EXPECT_TRUE(ReadFile(saved) == ReadFile(fromCli)) << "the window's DBF differs from the CLI's";
 }
 
 TEST_F(WindowDownload, ARegionFailingItsCrcIsWarnedInRedAndTheSaveIsStillOffered) {
   Start({"--fault", "wrong-crc"});
-  const fs::path saved = work_ / "crc.dbf";
-  StartDownload(saved, panel::kDownload);
+  StartDownload(work_ / "crc.dbf", panel::kDownload);
   const std::string warning = transfer::CrcWarningBlock(1).text;
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        return EndedWith(kSavedText) &&
-               window_->Output()->Content().Bytes().find(warning) != std::string_view::npos;
-      },
-      60000))
-      << "output: " << OutputText().toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return EndedWith(kSavedText) && OutputHas(warning); }, 60000))
+      << "output: " << Output();
   EXPECT_EQ(prompts_.dialogs.back().title, "Save Downloaded File");
-  EXPECT_TRUE(fs::exists(saved));
-  const std::string_view output = window_->Output()->Content().Bytes();
-  const std::size_t at = output.find(warning);
+  EXPECT_TRUE(fs::exists(work_ / "crc.dbf"));
+  const std::size_t at = Output().find(warning);
   EXPECT_EQ(window_->Output()->ColourAt(at + warning.size() / 2), QColor(255, 0, 0));
-  EXPECT_NE(output.find("Download Success", at), std::string_view::npos);
+  EXPECT_NE(Output().find("Download Success", at), std::string_view::npos);
 }
 
 TEST_F(WindowDownload, ARegionFileThatCannotBeMadeEndsWithTheStaticDatabaseBoxAndNoSave) {
@@ -494,7 +435,7 @@ TEST_F(WindowOnTarget, ComPortTestingShowsTheTargetsEchoInsteadOfTheOutput) {
   });
   EXPECT_EQ(received, "abc");
   QCoreApplication::processEvents();
-  EXPECT_FALSE(OutputText().contains("abc"));
+  EXPECT_FALSE(OutputHas("abc"));
 }
 
 }  // namespace

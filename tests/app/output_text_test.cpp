@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
+
 namespace tavrin::app {
 namespace {
 
-std::span<const std::uint8_t> Bytes(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using tavrin::test::AsBytes;
 
 std::vector<std::string> Lines(const OutputText& text) {
   std::vector<std::string> lines;
@@ -33,7 +33,7 @@ TEST_P(LineBreakTest, CrLfAndCrLfEndLinesWhereverBlocksEnd) {
   OutputText text;
   std::string all;
   for (const auto& block : GetParam().blocks) {
-    text.Append(Bytes(block), ColourMark::kNone);
+    text.Append(AsBytes(block), ColourMark::kNone);
     all += block;
   }
   EXPECT_EQ(text.Bytes(), all);  // the bytes themselves are kept as they came
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(OutputText, LineOfCountsABreakWithTheLineItEnds) {
   OutputText text;
-  text.Append(Bytes("ab\r\ncd"), ColourMark::kNone);
+  text.Append(AsBytes("ab\r\ncd"), ColourMark::kNone);
   EXPECT_EQ(text.LineOf(0), 0u);
   EXPECT_EQ(text.LineOf(3), 0u);  // the LF of "\r\n"
   EXPECT_EQ(text.LineOf(4), 1u);
@@ -66,18 +66,18 @@ TEST(OutputText, LineOfCountsABreakWithTheLineItEnds) {
 
 TEST(OutputText, ColoursFollowTheBlocksAndClearForgetsThem) {
   OutputText text;
-  text.Append(Bytes("ab"), ColourMark::kNone);
-  text.Append(Bytes("cd"), ColourMark::kRed);
-  text.Append(Bytes("ef"), ColourMark::kRed);
-  text.Append(Bytes("gh"), ColourMark::kBlue);
-  text.Append(Bytes("ij"), ColourMark::kNone);
+  text.Append(AsBytes("ab"), ColourMark::kNone);
+  text.Append(AsBytes("cd"), ColourMark::kRed);
+  text.Append(AsBytes("ef"), ColourMark::kRed);
+  text.Append(AsBytes("gh"), ColourMark::kBlue);
+  text.Append(AsBytes("ij"), ColourMark::kNone);
   EXPECT_EQ(text.ColoursIn({0, 10}),
             (std::vector<ColourSpan>{{{2, 6}, ColourMark::kRed}, {{6, 8}, ColourMark::kBlue}}));
   EXPECT_EQ(text.ColoursIn({5, 7}),
             (std::vector<ColourSpan>{{{5, 6}, ColourMark::kRed}, {{6, 7}, ColourMark::kBlue}}));
   EXPECT_EQ(text.ColourAt(8), ColourMark::kNone);  // text after a report: automatic again
   text.Clear();
-  text.Append(Bytes("kl"), ColourMark::kBlue);
+  text.Append(AsBytes("kl"), ColourMark::kBlue);
   EXPECT_EQ(text.ColoursIn({0, 2}), (std::vector<ColourSpan>{{{0, 2}, ColourMark::kBlue}}));
   EXPECT_EQ(text.LineCount(), 1u);
 }

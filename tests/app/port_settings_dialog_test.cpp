@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include "app/fake_prompts.h"
+#include "qt_test_support.h"
 
 namespace tavrin::app {
 namespace {
@@ -108,53 +108,36 @@ TEST_F(PortSettingsDialogTest, CurrentSettingsAreShownAndReadBackUnchanged) {
   PortSettingsDialog dialog(current, {}, store_, prompts_);
   EXPECT_EQ(dialog.PortNameList()->currentText(), "pts/12");
   EXPECT_TRUE(dialog.HardwareFlowBox()->isChecked());
-  const serial::PortSettings read = dialog.ReadSettings();
-  EXPECT_EQ(read.portName, "pts/12");
-  EXPECT_EQ(read.baudRate, 57600u);
-  EXPECT_EQ(read.parity, serial::kParitySpace);
-  EXPECT_EQ(read.dataBits, 5);
-  EXPECT_EQ(read.stopBits, serial::kStopBitsTwo);
-  EXPECT_EQ(read.rtsControl, 1u);
-}
+  const auto shown = [](const serial::PortSettings& s) {
+    return std::tuple(s.portName, s.baudRate, s.parity, s.dataBits, s.stopBits, s.rtsControl);
+  };
+  EXPECT_EQ(shown(dialog.ReadSettings()), shown(current));
 
-TEST_F(PortSettingsDialogTest, ARateOutsideTheListSelectsNothingAndReadsAsZero) {
-  serial::PortSettings current;
-  current.baudRate = 12345;
-  PortSettingsDialog dialog(current, {}, store_, prompts_);
-  EXPECT_EQ(dialog.BaudRateList()->currentIndex(), -1);
-  EXPECT_EQ(dialog.ReadSettings().baudRate, 0u);
+  current.baudRate = 12345;  // not in the list: nothing selected, read as 0
+  PortSettingsDialog odd(current, {}, store_, prompts_);
+  EXPECT_EQ(odd.BaudRateList()->currentIndex(), -1);
+  EXPECT_EQ(odd.ReadSettings().baudRate, 0u);
 }
 
 // OK stores the single byte of the box's state at once; Cancel stores nothing.
-struct OkRow {
-  bool ticked;
-  const char* stored;
-};
-
-class PortSettingsOkTest : public PortSettingsDialogTest,
-                           public ::testing::WithParamInterface<OkRow> {};
-
-TEST_P(PortSettingsOkTest, OkStoresTheBoxAsOneByte) {
-  serial::PortSettings current;
-  current.rtsControl = GetParam().ticked ? 0 : 1;
-  PortSettingsDialog dialog(current, {}, store_, prompts_);
-  dialog.HardwareFlowBox()->setChecked(GetParam().ticked);
-  dialog.OkButton()->click();
-  EXPECT_EQ(dialog.Result(), PortDialogResult::kAccepted);
-  EXPECT_TRUE(StoreText().contains(QByteArray("RTSControl=") + GetParam().stored + "\n"));
-  EXPECT_EQ(dialog.ReadSettings().rtsControl, GetParam().ticked ? 1u : 0u);
-  EXPECT_TRUE(prompts_.messages.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Box, PortSettingsOkTest,
-                         ::testing::Values(OkRow{true, "1"}, OkRow{false, "0"}));
-
-TEST_F(PortSettingsDialogTest, CancelStoresNothing) {
-  PortSettingsDialog dialog(serial::PortSettings{}, {}, store_, prompts_);
-  dialog.HardwareFlowBox()->setChecked(true);
-  dialog.CancelButton()->click();
-  EXPECT_EQ(dialog.Result(), PortDialogResult::kCancelled);
+TEST_F(PortSettingsDialogTest, OkStoresTheBoxAsOneByteAndCancelStoresNothing) {
+  PortSettingsDialog cancelled(serial::PortSettings{}, {}, store_, prompts_);
+  cancelled.HardwareFlowBox()->setChecked(true);
+  cancelled.CancelButton()->click();
+  EXPECT_EQ(cancelled.Result(), PortDialogResult::kCancelled);
   EXPECT_FALSE(QFile::exists(StorePath()));
+
+  for (const bool ticked : {true, false}) {
+    serial::PortSettings current;
+    current.rtsControl = ticked ? 0 : 1;
+    PortSettingsDialog dialog(current, {}, store_, prompts_);
+    dialog.HardwareFlowBox()->setChecked(ticked);
+    dialog.OkButton()->click();
+    EXPECT_EQ(dialog.Result(), PortDialogResult::kAccepted);
+    EXPECT_TRUE(StoreText().contains(ticked ? "RTSControl=1\n" : "RTSControl=0\n"));
+    EXPECT_EQ(dialog.ReadSettings().rtsControl, ticked ? 1u : 0u);
+  }
+  EXPECT_TRUE(prompts_.messages.empty());
 }
 
 TEST_F(PortSettingsDialogTest, AStoreThatCannotBeOpenedIsReportedAndEndsTheRun) {

@@ -8,8 +8,7 @@
 #include <thread>
 
 #include "app/queued_views.h"
-#include "fake_prompts.h"
-#include "pump.h"
+#include "qt_test_support.h"
 
 namespace tavrin::app {
 namespace {

@@ -12,18 +12,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <vector>
 
-#include "app/fake_prompts.h"
 #include "app/script_info_dialog.h"
 #include "app/script_list_dialog.h"
 #include "qt_test_support.h"
-#include "scripts/dsf_file.h"
+#include "support/temp_files.h"
 
 namespace tavrin::app {
 namespace {
@@ -39,23 +36,8 @@ ScriptInfoFields FlashFields(const char* start, const char* end) {
   return fields;
 }
 
-void WriteDsf(const std::filesystem::path& path,
-              std::initializer_list<scripts::ScriptRecord> records) {
-  std::ofstream dsf(path, std::ios::binary);
-  auto put = [&](const auto& bytes) {
-    dsf.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  };
-  put(scripts::EncodeDsfHeader(static_cast<std::uint32_t>(records.size())));
-  for (const scripts::ScriptRecord& record : records) put(scripts::EncodeScriptRecord(record));
-}
-
 class ScriptDialogs : public ::testing::Test {
  protected:
-  std::filesystem::path File(const char* name) const {
-    return std::filesystem::path(dir_.path().toStdString()) / name;
-  }
-
   // Runs `command` of `list`, answering the script information dialog it opens with
   // `answer`; the dialog is cancelled if the answer leaves it open.
   void AnswerInfo(ScriptListDialog& list, void (ScriptListDialog::*command)(),
@@ -92,8 +74,8 @@ class ScriptDialogs : public ::testing::Test {
     return on;
   }
 
-  QTemporaryDir dir_;
-  scripts::ScriptStore store_{dir_.path().toStdString()};
+  tavrin::test::TempDir dir_;
+  scripts::ScriptStore store_{dir_.Path()};
   FakePrompts prompts_;
 };
 
@@ -127,7 +109,8 @@ TEST_F(ScriptDialogs, RowsSelectionAndButtonsFollowAddsAndDeletes) {
   EXPECT_TRUE(prompts_.messages.empty());
 }
 
-TEST_F(ScriptDialogs, CancelledAddAndEditChangeNothingAndAcceptedEditReplacesTheRow) {
+TEST_F(ScriptDialogs,
+       CancelledAddAndEditChangeNothingAcceptedEditReplacesTheRowAndNoSelectionIsSaid) {
   ScriptListDialog list(store_, prompts_, nullptr);
   AddRecord(list, FlashFields("00001000", "00001FFF"));
   AnswerInfo(list, &ScriptListDialog::Add, [](ScriptInfoDialog&) {});
@@ -151,60 +134,50 @@ TEST_F(ScriptDialogs, CancelledAddAndEditChangeNothingAndAcceptedEditReplacesThe
     info.Ok();
   });
   EXPECT_EQ(list.RowTexts(0), (scripts::ScriptListRow{"AB", "1FFF", "EEPROM", "Others", "1A2B"}));
-  EXPECT_EQ(store_.RecordCount(), 1u);
   EXPECT_EQ(store_.ReadRecord(1)->command.startAddress, 0xABu);
   EXPECT_EQ(list.SelectionMark(), 0);
-}
 
-TEST_F(ScriptDialogs, EditAndDeleteWithoutASelectedRowOnlySaySo) {
-  ScriptListDialog list(store_, prompts_, nullptr);
-  AddRecord(list, FlashFields("00001000", "00001FFF"));
+  // Without a selected row, Edit and Delete only say so (no script information dialog
+  // opens: nothing would answer it).
   list.List()->clearSelection();
-  const std::pair<void (ScriptListDialog::*)(), const char*> cases[] = {
-      {&ScriptListDialog::Edit, kSelectScriptToEdit},
-      {&ScriptListDialog::Delete, kSelectScriptToDelete},
-  };
-  for (const auto& [command, message] : cases) {
-    prompts_.messages.clear();
-    (list.*command)();  // no script information dialog opens: nothing would answer it
-    ASSERT_EQ(prompts_.messages.size(), 1u);
-    EXPECT_EQ(prompts_.messages[0].text, message);
-    EXPECT_EQ(prompts_.messages[0].caption, "Tavrin 1.1");
-    EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kExclamation);
+  EXPECT_TRUE(prompts_.messages.empty());
+  list.Edit();
+  list.Delete();
+  ASSERT_EQ(prompts_.messages.size(), 2u);
+  EXPECT_EQ(prompts_.messages[0].text, kSelectScriptToEdit);
+  EXPECT_EQ(prompts_.messages[1].text, kSelectScriptToDelete);
+  for (const auto& message : prompts_.messages) {
+    EXPECT_EQ(message.caption, "Tavrin 1.1");
+    EXPECT_EQ(message.icon, PromptIcon::kExclamation);
   }
   EXPECT_EQ(store_.RecordCount(), 1u);
 }
 
-TEST_F(ScriptDialogs, LoadReplacesTheRowsSaveAsWritesThemBackAndReopeningShowsThem) {
-  scripts::ScriptRecord first = BuildScriptRecord(FlashFields("00001000", "00001FFF"));
-  scripts::ScriptRecord second = first;
-  second.command.startAddress = 0xABCDEF;
-  second.command.endAddress = 0xABCDEF;
-  WriteDsf(File("two.dsf"), {first, second});
+TEST_F(ScriptDialogs, SaveAsWritesTheRowsLoadReplacesThemAndReopeningShowsThem) {
   {
     ScriptListDialog list(store_, prompts_, nullptr);
-    AddRecord(list, FlashFields("00005000", "00005FFF"));
-    AddRecord(list, FlashFields("00006000", "00006FFF"));
+    AddRecord(list, FlashFields("00001000", "00001FFF"));
+    AddRecord(list, FlashFields("00ABCDEF", "00ABCDEF"));
+    prompts_.fileAnswers = {QString::fromStdString((dir_ / "saved.dsf").string()),
+                            QString::fromStdString((dir_ / "saved.dsf").string())};
+    list.SaveAs();
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "saved.dsf"), 72u);
     AddRecord(list, FlashFields("00007000", "00007FFF"));
-
-    prompts_.fileAnswers = {QString::fromStdString(File("two.dsf").string()),
-                            QString::fromStdString(File("saved.dsf").string())};
     list.LoadFromFile();
+    // Loaded rows are made from the records: without leading zeros.
     EXPECT_EQ(StartColumn(list), (std::vector<std::string>{"1000", "ABCDEF"}));
     EXPECT_EQ(list.SelectionMark(), 0);
     EXPECT_TRUE(RecordButtonsOn(list));
-    list.SaveAs();
 
     ASSERT_EQ(prompts_.dialogs.size(), 2u);
-    EXPECT_EQ(prompts_.dialogs[0].title, "Open");
-    EXPECT_EQ(prompts_.dialogs[1].title, "Save");
+    EXPECT_EQ(prompts_.dialogs[0].title, "Save");
+    EXPECT_EQ(prompts_.dialogs[1].title, "Open");
     for (const FileDialogSpec& spec : prompts_.dialogs) {
       EXPECT_EQ(spec.filters, QStringList{"Download Script File (*.DSF)"});
       EXPECT_EQ(spec.defaultSuffix, "dsf");
     }
-    EXPECT_TRUE(prompts_.dialogs[0].mustExist);
-    EXPECT_TRUE(prompts_.dialogs[1].confirmOverwrite);
-    EXPECT_EQ(std::filesystem::file_size(File("saved.dsf")), 72u);
+    EXPECT_TRUE(prompts_.dialogs[0].confirmOverwrite);
+    EXPECT_TRUE(prompts_.dialogs[1].mustExist);
   }
   ScriptListDialog reopened(store_, prompts_, nullptr);
   EXPECT_EQ(StartColumn(reopened), (std::vector<std::string>{"1000", "ABCDEF"}));

@@ -29,54 +29,39 @@ class SettingsStoreTest : public ::testing::Test {
   QTemporaryDir dir_;
 };
 
-TEST_F(SettingsStoreTest, KeyPathsCarryTheProjectIdAndVersion) {
-  EXPECT_EQ(SettingsKeyPath(), QStringLiteral("Software\\ZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c"));
-  EXPECT_EQ(ParserSettingsKeyPath(),
-            QStringLiteral("Software\\ZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\ADBtoSDB"));
-}
-
-TEST_F(SettingsStoreTest, FirstStartWritesZeroAndKeepsRtsOff) {
-  serial::PortSettings settings;
-  SettingsStore(Path()).LoadSettings(settings);
-  EXPECT_EQ(settings.rtsControl, 0u);
-  EXPECT_TRUE(ReadFile().contains("RTSControl=0\n")) << ReadFile().toStdString();
-}
-
-TEST_F(SettingsStoreTest, StoredChoiceIsOneByteAndReadBack) {
-  SettingsStore store(Path());
-  ASSERT_TRUE(store.StoreRtsControl(true));
-  EXPECT_TRUE(ReadFile().contains("RTSControl=1\n"));
-  serial::PortSettings settings;
-  store.LoadSettings(settings);
-  EXPECT_EQ(settings.rtsControl, 1u);
-}
-
 struct RtsRow {
   const char* name;
-  QByteArray data;       // the text after "RTSControl="
-  std::uint32_t rts;     // RTS control after LoadSettings
-  QByteArray rewritten;  // the value's text afterwards
+  std::optional<QByteArray> data;  // the text after "RTSControl="; none: no value yet
+  std::uint32_t rts;               // RTS control after LoadSettings
+  QByteArray rewritten;            // the value's text afterwards
 };
 
 class RtsControlRoundTrip : public SettingsStoreTest,
                             public ::testing::WithParamInterface<RtsRow> {};
 
+// The value lives under the product's key path; only the exact text "0" turns RTS off, a
+// value that cannot be read is written as "0", and the first start writes it too.
 TEST_P(RtsControlRoundTrip, OnlyTheExactTextZeroTurnsRtsOff) {
   const RtsRow& row = GetParam();
-  WriteFile("[Software]\nZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\RTSControl=" + row.data + "\n");
+  if (row.data) {
+    WriteFile("[Software]\nZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\RTSControl=" + *row.data +
+              "\n");
+  }
   serial::PortSettings settings;
   settings.rtsControl = 0;
   SettingsStore(Path()).LoadSettings(settings);
   EXPECT_EQ(settings.rtsControl, row.rts);
-  EXPECT_TRUE(ReadFile().contains("RTSControl=" + row.rewritten + "\n"))
+  EXPECT_TRUE(ReadFile().contains(
+      "ZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\RTSControl=" + row.rewritten + "\n"))
       << ReadFile().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RtsControlRoundTrip,
-    ::testing::Values(RtsRow{"Zero", "0", 0, "0"}, RtsRow{"One", "1", 1, "1"},
-                      RtsRow{"Yes", "yes", 1, "yes"}, RtsRow{"DoubleZero", "00", 1, "00"},
-                      RtsRow{"Empty", "", 1, ""}, RtsRow{"TenBytes", "0123456789", 1, "0123456789"},
+    ::testing::Values(RtsRow{"NoneYet", std::nullopt, 0, "0"}, RtsRow{"Zero", "0", 0, "0"},
+                      RtsRow{"One", "1", 1, "1"}, RtsRow{"Yes", "yes", 1, "yes"},
+                      RtsRow{"DoubleZero", "00", 1, "00"}, RtsRow{"Empty", "", 1, ""},
+                      RtsRow{"TenBytes", "0123456789", 1, "0123456789"},
                       RtsRow{"ElevenBytes", "01234567890", 0, "0"}),
     [](const ::testing::TestParamInfo<RtsRow>& row) { return std::string(row.param.name); });
 
@@ -86,9 +71,9 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeOpenedChangesNothing) {
   blocker.close();
   SettingsStore store(Path());
   serial::PortSettings settings;
-  settings.rtsControl = 0;
+  settings.rtsControl = 5;
   store.LoadSettings(settings);
-  EXPECT_EQ(settings.rtsControl, 0u);
+  EXPECT_EQ(settings.rtsControl, 5u);
   EXPECT_FALSE(store.StoreRtsControl(true));
   EXPECT_FALSE(store.WriteParserPath(QStringLiteral("/usr/bin/parser")));
   EXPECT_EQ(store.ReadParserPath(), std::nullopt);
@@ -99,7 +84,7 @@ TEST_F(SettingsStoreTest, ParserPathLivesUnderItsOwnKeyAndIsCut) {
   EXPECT_EQ(store.ReadParserPath(), std::nullopt);
   ASSERT_TRUE(store.WriteParserPath(QStringLiteral("/opt/parser, v2/run")));
   EXPECT_EQ(store.ReadParserPath(), QStringLiteral("/opt/parser, v2/run"));
-  EXPECT_TRUE(ReadFile().contains("Version1.1.0c\\ADBtoSDB\\FileName="));
+  EXPECT_TRUE(ReadFile().contains("ZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\ADBtoSDB\\FileName="));
   ASSERT_TRUE(store.WriteParserPath(QString(300, QLatin1Char('p'))));
   EXPECT_EQ(store.ReadParserPath()->size(), kParserPathMaxLength);
 }

@@ -1,17 +1,20 @@
 // One PortCore kept alive across many Connect / transfer / Disconnect cycles, as the
 // window keeps it: against the simulated target over an in-memory line, with a view that
 // holds the save question or stops on cue, and a device that holds a write the target
-// does not take.
+// does not take. Every wait is bounded and woken by the event it waits for.
 #include <gtest/gtest.h>
+#include <poll.h>
 
-#include <fstream>
 #include <future>
 
-#include "core_fakes.h"
+#include "core/port_core.h"
 #include "scripts/script_store.h"
 #include "serial/serial_fakes.h"
 #include "sim/memory_link.h"
 #include "sim/target.h"
+#include "support/cue_sinks.h"
+#include "support/recorders.h"
+#include "support/temp_files.h"
 #include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
 
@@ -19,10 +22,166 @@ namespace tavrin::core::test {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using tavrin::test::Cue;
+using tavrin::test::TempDir;
 using transfer::result::kDownloadSuccess;
 using transfer::result::kTerminated;
 using transfer::result::kUploadSuccess;
+
+constexpr auto kTestWait = tavrin::test::kCueWait;  // upper bound of every wait here
+
+// The transfer panel and message boxes of a window, with owned values kept the way a
+// queue to the UI thread keeps them. SetSendIndicator(true) and ShowMessage stop on cue;
+// the save question is answered at once, or held for the test to answer later.
+class CueView final : public transfer::TransferView {
+ public:
+  void SetSendIndicator(bool shown) override {
+    if (shown) sendIndicator.Hold();
+  }
+  void SetFileName(fs::path path) override {
+    Record([&] { fileNames_.push_back(path); });
+  }
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
+    Record([&] { messages_.push_back(caption + "|" + text); });
+    message.Hold();
+  }
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
+    if (!holdQuestion) return question.Answer(savePath);
+    Record([&] { question_ = std::move(question); });
+  }
+  void ResultReported(int code) override {
+    Record([&] { results_.push_back(code); });
+  }
+
+  std::vector<int> Results() const { return Copy(results_); }
+  std::vector<std::string> Messages() const { return Copy(messages_); }
+  std::vector<fs::path> FileNames() const { return Copy(fileNames_); }
+  // The question held (holdQuestion set), once it has been asked.
+  std::optional<transfer::DownloadSaveQuestion> WaitForQuestion() {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, kTestWait, [this] { return question_.has_value(); });
+    return std::exchange(question_, std::nullopt);
+  }
+
+  Cue sendIndicator;
+  Cue message;
+  std::optional<fs::path> savePath;  // the answer given at once
+  bool holdQuestion = false;         // set before the download starts
+
+ private:
+  template <typename F>
+  void Record(F change) {
+    {
+      std::lock_guard lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+  template <typename T>
+  T Copy(const T& member) const {
+    std::lock_guard lock(mutex_);
+    return member;
+  }
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<int> results_;
+  std::vector<std::string> messages_;
+  std::vector<fs::path> fileNames_;
+  std::optional<transfer::DownloadSaveQuestion> question_;
+};
+
+class NoComTest final : public serial::ComTestView {
+ public:
+  void ShowReceived(std::vector<std::uint8_t>) override {}
+};
+
+class FixedClock final : public transfer::Clock {
+ public:
+  int SecondOfHour() override { return 100; }  // deadlines never fall due
+};
+
+// A target that stops taking bytes: the next write that `hold` matches blocks until the
+// stop descriptor it was given is raised (the link's stop or a transfer's cancel), and is
+// then abandoned with nothing written. The rest goes to the PC end of an in-memory line.
+class GatedDevice final : public serial::SerialDevice {
+ public:
+  using Match = std::function<bool(std::span<const std::uint8_t>)>;
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    Match hold;
+    bool held = false;
+
+    void HoldNext(Match match) {
+      std::lock_guard lock(mutex);
+      hold = std::move(match);
+      held = false;
+    }
+    bool WaitHeld() {
+      std::unique_lock lock(mutex);
+      return changed.wait_for(lock, kTestWait, [this] { return held; });
+    }
+  };
+
+  GatedDevice(serial::SerialDevice& inner, Gate& gate) : inner_(inner), gate_(gate) {}
+  serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
+                         serial::StopFd stop) override {
+    {
+      std::lock_guard lock(gate_.mutex);
+      if (!gate_.hold || !gate_.hold(bytes)) return inner_.Write(bytes, timeout, stop);
+      gate_.hold = nullptr;
+      gate_.held = true;
+    }
+    gate_.changed.notify_all();
+    pollfd fd{stop, POLLIN, 0};
+    if (::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count())) <= 0) {
+      return {serial::IoStatus::kTimeout, 0, 0};
+    }
+    return {serial::IoStatus::kStopped, 0, 0};
+  }
+  serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
+                        serial::StopFd stop) override {
+    return inner_.Read(into, timeout, stop);
+  }
+  serial::DeviceResult PurgeReceive() override { return inner_.PurgeReceive(); }
+  serial::DeviceResult PurgeBoth() override { return inner_.PurgeBoth(); }
+  serial::DeviceResult SetDtr(bool on) override { return inner_.SetDtr(on); }
+  serial::DeviceResult SetRts(bool on) override { return inner_.SetRts(on); }
+  serial::LineReading<serial::ModemLines> GetModemLines() override {
+    return inner_.GetModemLines();
+  }
+  serial::LineReading<serial::LineCounters> GetLineCounters() override {
+    return inner_.GetLineCounters();
+  }
+  std::size_t InputQueued() override { return inner_.InputQueued(); }
+  std::size_t OutputQueued() override { return inner_.OutputQueued(); }
+
+ private:
+  serial::SerialDevice& inner_;
+  Gate& gate_;
+};
+
+// The host of one PortCore: its temporary directory, its sinks and the core itself.
+struct CoreHostRig {
+  explicit CoreHostRig(serial::DeviceFactory factory) {
+    CoreConfig config;
+    config.tempDir = dir.Path();
+    config.deviceFactory = std::move(factory);
+    config.clock = &clock;
+    core = std::make_unique<PortCore>(CoreHost{output, view, errors, comTest}, std::move(config));
+  }
+
+  TempDir dir;
+  tavrin::test::CueOutput output;
+  CueView view;
+  tavrin::test::RecordingErrorSink errors;
+  NoComTest comTest;
+  FixedClock clock;
+  std::unique_ptr<PortCore> core;
+};
 
 constexpr std::size_t kFramePayload = 400;
 
@@ -93,8 +252,8 @@ class LongLivedCore : public testing::Test {
           return std::make_unique<GatedDevice>(line_.PcEnd(), gate_);
         })) {
     target_.Start();
-    WriteUrt(files_.Path() / "image.urt", 3);
-    WriteScript(files_.Path(), files_.Path() / "script.dsf");
+    WriteUrt(files_ / "image.urt", 3);
+    WriteScript(files_.Path(), files_ / "script.dsf");
   }
   ~LongLivedCore() override {
     rig_.reset();
@@ -103,9 +262,9 @@ class LongLivedCore : public testing::Test {
 
   PortCore& Core() { return *rig_->core; }
   CueView& View() { return rig_->view; }
-  fs::path Urt() const { return files_.Path() / "image.urt"; }
-  fs::path Script() const { return files_.Path() / "script.dsf"; }
-  fs::path Saved() const { return files_.Path() / "saved.dbf"; }
+  fs::path Urt() const { return files_ / "image.urt"; }
+  fs::path Script() const { return files_ / "script.dsf"; }
+  fs::path Saved() const { return files_ / "saved.dbf"; }
 
   void Connect() {
     serial::PortSettings settings;
@@ -149,7 +308,7 @@ class LongLivedCore : public testing::Test {
   TempDir files_;
   sim::MemoryLink line_;
   sim::Target target_;
-  WriteGate gate_;
+  GatedDevice::Gate gate_;
   std::unique_ptr<CoreHostRig> rig_;
 };
 
@@ -256,63 +415,39 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
   }
 }
 
-// The test plays the target on a fake line.
-class CoreOnAFakeLine : public testing::Test {
- protected:
-  CoreOnAFakeLine()
-      : rig_([line = line_](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
-          return std::make_unique<serial::test::FakeSerialDevice>(line);
-        }) {
-    WriteUrt(files_.Path() / "image.urt", 1);
-  }
-
-  // Connects and starts an upload, which is in its attention phase once the first 0x17
-  // has been written (or is being written).
-  void UploadInAttention() {
-    ASSERT_EQ(rig_.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
-    ASSERT_TRUE(rig_.core->StartUpload(files_.Path() / "image.urt"));
-    ASSERT_TRUE(line_->WaitForWrites(1));
-  }
-
-  TempDir files_;
-  std::shared_ptr<serial::test::FakeLine> line_ = std::make_shared<serial::test::FakeLine>();
-  CoreHostRig rig_;
-};
-
-// A cancel ends with its transfer: the target's protocol bytes are blanked again after it.
-TEST_F(CoreOnAFakeLine, AfterACancelledTransferProtocolBytesAreBlankedAgain) {
-  UploadInAttention();
-  rig_.core->Cancel();
-  ASSERT_TRUE(rig_.core->WaitTransfer(kTestWait));
-  EXPECT_EQ(rig_.view.Results(), std::vector<int>{kTerminated});
-
-  line_->Receive(
-      "A\x06"
-      "B\x05");
-  EXPECT_TRUE(rig_.output.WaitFor("A B ")) << rig_.output.Calls();
-  EXPECT_TRUE(rig_.core->Disconnect());
-}
-
-// A target that takes no more bytes holds the transfer's write: a line typed meanwhile and
-// a COM test frame are queued at once (the UI thread never waits on the port), and Cancel
-// ends the write, and the transfer with report 23.
-TEST_F(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
-  line_->HoldWrites();
-  UploadInAttention();
+// The test plays the target on a fake line that takes no more bytes: every write is held
+// until its stop is raised. A line typed meanwhile and a COM test frame are queued at once
+// (the UI thread never waits on the port), Cancel ends the upload's held attention byte
+// and the transfer with report 23, and the target's protocol bytes are blanked again after
+// it.
+TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
+  TempDir files;
+  WriteUrt(files / "image.urt", 1);
+  auto line = std::make_shared<serial::test::FakeLine>();
+  CoreHostRig rig([line](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
+    return std::make_unique<serial::test::FakeSerialDevice>(line);
+  });
+  line->HoldWrites();
+  ASSERT_EQ(rig.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
+  ASSERT_TRUE(rig.core->StartUpload(files / "image.urt"));
+  ASSERT_TRUE(line->WaitForWrites(1));
   auto sendLine =
-      std::async(std::launch::async, [this] { return rig_.core->SendLine(BytesOf("hi\r")); });
-  auto sendTest =
-      std::async(std::launch::async, [this] { return rig_.core->SendTestText("ping"); });
+      std::async(std::launch::async, [&] { return rig.core->SendLine(BytesOf("hi\r")); });
+  auto sendTest = std::async(std::launch::async, [&] { return rig.core->SendTestText("ping"); });
   ASSERT_EQ(sendLine.wait_for(kTestWait), std::future_status::ready);
   ASSERT_EQ(sendTest.wait_for(kTestWait), std::future_status::ready);
   EXPECT_TRUE(sendLine.get());
   EXPECT_EQ(sendTest.get(), serial::TestSendResult::kSent);
 
-  rig_.core->Cancel();
-  EXPECT_TRUE(rig_.core->WaitTransfer(kTestWait));
-  EXPECT_EQ(rig_.view.Results(), std::vector<int>{kTerminated});
-  EXPECT_TRUE(rig_.core->Disconnect());
-  EXPECT_FALSE(rig_.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
+  rig.core->Cancel();
+  EXPECT_TRUE(rig.core->WaitTransfer(kTestWait));
+  EXPECT_EQ(rig.view.Results(), std::vector<int>{kTerminated});
+  line->Receive(
+      "A\x06"
+      "B\x05");
+  EXPECT_TRUE(rig.output.WaitFor("A B ")) << rig.output.Calls();
+  EXPECT_TRUE(rig.core->Disconnect());
+  EXPECT_FALSE(rig.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
 }
 
 }  // namespace

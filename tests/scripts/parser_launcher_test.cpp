@@ -1,46 +1,36 @@
+#include "scripts/parser_launcher.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <thread>
-
-#include "scripts/parser_launcher.h"
+#include "support/temp_files.h"
 
 namespace tavrin::scripts {
 namespace {
 
-TEST(ParserLauncher, CommandLineJoinsThePathsWithBlanks) {
+TEST(ParserLauncher, StartsOnlyTheNamedProgramWithItsArgumentsAndNoShell) {
   EXPECT_EQ(ParserCommandLine("/opt/p", "/d/a.dbf", "/d/a.bin"), "/opt/p /d/a.dbf /d/a.bin");
   EXPECT_TRUE(HasBlank("/my dir/p"));
   EXPECT_FALSE(HasBlank("/mydir/p"));
-}
 
-TEST(ParserLauncher, StartsOnlyTheNamedProgramWithItsArguments) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("tavrin-parser-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  test::TempDir dir;
   const auto script = dir / "parser.sh";
-  const auto marker = dir / "args";
-  std::ofstream(script) << "#!/bin/sh\nprintf '%s|' \"$@\" > " << marker.string() << ".tmp\nmv "
-                        << marker.string() << ".tmp " << marker.string() << "\n";
+  const auto fifo = dir / "args";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(script) << "#!/bin/sh\nprintf '%s|' \"$@\" > " << fifo.string() << "\n";
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
 
   // Shell metacharacters in a path are just characters of an argument.
   const auto planted = dir / "planted";
   const std::string hostile =
       "x;touch${IFS}" + planted.string() + "&&$(touch${IFS}" + planted.string() + ")";
   ASSERT_TRUE(StartParser(ParserCommandLine(script.string(), hostile, "out.bin")));
-  for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::ifstream in(marker);
-  std::string args((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(args, hostile + "|out.bin|");
+  EXPECT_EQ(test::ReadUntilClosed(reader), hostile + "|out.bin|");
+  ::close(reader);
   EXPECT_FALSE(std::filesystem::exists(planted));
-  std::filesystem::remove_all(dir);
 }
 
 TEST(ParserLauncher, APathThatNamesNoProgramIsNotStarted) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
-#include <string_view>
 #include <tuple>
 
 #include "script_test_files.h"
@@ -65,48 +64,39 @@ TEST_P(NameTableTest, GivesTheExactText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, NameTableTest,
-    ::testing::Values(
-        TextCase{ImageTypeText, 0, "Application"}, TextCase{ImageTypeText, 2, "Active Database"},
-        TextCase{ImageTypeText, 6, "Others"}, TextCase{ImageTypeText, 7, ""},  // no text above 6
-        TextCase{PartitionIdText, 0, ""},  // 1-based: 0 has none
-        TextCase{PartitionIdText, 1, "eDBE "}, TextCase{PartitionIdText, 2, "LSD "},
-        TextCase{PartitionIdText, 5, "Wakeup Timer "},
-        TextCase{PartitionIdText, 10, "Raw EEPROM Data "}, TextCase{PartitionIdText, 11, ""},
-        TextCase{PartitionTypeText, 0, ""}, TextCase{PartitionTypeText, 1, "SBP "},
-        TextCase{PartitionTypeText, 2, "MBP "}, TextCase{PartitionTypeText, 3, ""},
-        TextCase{MemoryTypeText, 1, "FLASH"}, TextCase{MemoryTypeText, 2, "EEPROM"},
-        TextCase{MemoryTypeText, 0, "EEPROM"},  // anything but 1
-        TextCase{MemoryTypeText, 255, "EEPROM"}));
+    ::testing::Values(TextCase{ImageTypeText, 0, "Application"},
+                      TextCase{ImageTypeText, 2, "Active Database"},
+                      TextCase{PartitionIdText, 0, ""},  // 1-based: 0 has none
+                      TextCase{PartitionIdText, 1, "eDBE "}, TextCase{PartitionIdText, 2, "LSD "},
+                      TextCase{PartitionIdText, 5, "Wakeup Timer "},
+                      TextCase{PartitionIdText, 10, "Raw EEPROM Data "},
+                      TextCase{PartitionIdText, 11, ""}, TextCase{PartitionTypeText, 0, ""},
+                      TextCase{PartitionTypeText, 1, "SBP "},
+                      TextCase{PartitionTypeText, 2, "MBP "}, TextCase{PartitionTypeText, 3, ""}));
 
-class HexTextTest : public ::testing::TestWithParam<std::tuple<std::uint32_t, std::string>> {};
+struct RowCase {
+  CommandData command;
+  ScriptListRow row;
+};
 
-TEST_P(HexTextTest, CapitalsWithoutLeadingZeros) {
-  EXPECT_EQ(HexText(std::get<0>(GetParam())), std::get<1>(GetParam()));
+class ScriptListRowTest : public ::testing::TestWithParam<RowCase> {};
+
+// Numbers in hexadecimal capitals without leading zeros; a memory type other than FLASH
+// (1) is EEPROM; image types above 6 have no text.
+TEST_P(ScriptListRowTest, ShowsTheFiveColumnsOfARecord) {
+  EXPECT_EQ(MakeScriptListRow(ScriptRecord{GetParam().command, {}}), GetParam().row);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, HexTextTest,
-                         ::testing::Values(std::tuple{0u, "0"}, std::tuple{0x1000u, "1000"},
-                                           std::tuple{0x00ABCDEFu, "ABCDEF"},
-                                           std::tuple{0x0000FFFFu, "FFFF"},
-                                           std::tuple{0xFFFFFFFFu, "FFFFFFFF"}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ScriptListRowTest,
+    ::testing::Values(RowCase{{0x0000ABCD, 0x00ABCDEF, kMemoryTypeFlash, 3, 0, 0x00F0},
+                              {"ABCD", "ABCDEF", "FLASH", "Static Database", "F0"}},
+                      RowCase{{0, 0xFFFFFFFF, 0, 7, 0, 0x1000},
+                              {"0", "FFFFFFFF", "EEPROM", "", "1000"}},
+                      RowCase{{0xFFFF, 0x10000, 255, 6, 0, 0xFFFF},
+                              {"FFFF", "10000", "EEPROM", "Others", "FFFF"}}));
 
-TEST(ScriptListRowTest, ShowsTheFiveColumnsOfARecord) {
-  ScriptRecord record;
-  record.command = CommandData{.startAddress = 0x0000ABCD,
-                               .endAddress = 0x00ABCDEF,
-                               .memoryType = kMemoryTypeFlash,
-                               .imageType = 3,
-                               .deviceId = 0x00F0};
-  EXPECT_EQ(MakeScriptListRow(record),
-            (ScriptListRow{"ABCD", "ABCDEF", "FLASH", "Static Database", "F0"}));
-  record.command.memoryType = 7;
-  record.command.imageType = 9;
-  const ScriptListRow odd = MakeScriptListRow(record);
-  EXPECT_EQ(odd.memoryType, "EEPROM");
-  EXPECT_EQ(odd.imageType, "");
-}
-
-TEST(ScriptListRowTest, ReadsOneRowPerRecordOfADsfFile) {
+TEST(ScriptListRowsTest, ReadsOneRowPerRecordOfADsfFile) {
   test::TempDir dir;
   ScriptRecord first = test::SampleRecord(1);
   ScriptRecord second = test::SampleRecord(2);
@@ -116,9 +106,7 @@ TEST(ScriptListRowTest, ReadsOneRowPerRecordOfADsfFile) {
 
   Result<std::vector<ScriptListRow>> rows = ReadScriptListRows(dir / "two.dsf");
   ASSERT_TRUE(rows);
-  ASSERT_EQ(rows->size(), 2u);
-  EXPECT_EQ((*rows)[0].startAddress, "1000");
-  EXPECT_EQ((*rows)[1].startAddress, "ABCDEF");
+  EXPECT_EQ(*rows, (std::vector{MakeScriptListRow(first), MakeScriptListRow(second)}));
   EXPECT_FALSE(ReadScriptListRows(dir.Path()));
 }
 

@@ -3,17 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <vector>
 
 #include "script_test_files.h"
 
 namespace tavrin::scripts {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Bytes;
 using test::DsfBytes;
-using test::DsfOfSampleRecords;
 using test::ReadFileBytes;
 using test::SampleRecord;
 using test::StoreBytes;
@@ -25,10 +23,14 @@ class ScriptStoreTest : public ::testing::Test {
     for (const ScriptRecord& record : records) ASSERT_TRUE(store_.AppendRecord(record));
   }
   Bytes StoreFile() const { return ReadFileBytes(dir_ / "zvqScript.tvr"); }
-  bool StoreExists() const { return std::filesystem::exists(dir_ / "zvqScript.tvr"); }
+  bool StoreExists() const { return fs::exists(dir_ / "zvqScript.tvr"); }
 
-  // Loads `path`, collecting the records handed over.
-  Result<DsfLoad> Load(const std::filesystem::path& path) {
+  // Loads `dsf` written as a file, collecting the records handed over.
+  Result<DsfLoad> Load(const Bytes& dsf) {
+    WriteFileBytes(dir_ / "load.dsf", dsf);
+    return Load(dir_ / "load.dsf");
+  }
+  Result<DsfLoad> Load(const fs::path& path) {
     return store_.LoadDsf(path, [this](const ScriptRecord& r) { handed_.push_back(r); });
   }
 
@@ -40,37 +42,32 @@ class ScriptStoreTest : public ::testing::Test {
   const ScriptRecord r3_ = SampleRecord(3);
 };
 
-TEST_F(ScriptStoreTest, AppendWritesRecordsBackToBack) {
+TEST_F(ScriptStoreTest, AppendStartsANewStoreAndWritesRecordsBackToBack) {
+  WriteFileBytes(dir_ / "zvqScript.tvr", Bytes(100, 0xEE));  // left from an earlier run
   EXPECT_EQ(store_.RecordCount(), 0u);
   Append({r1_, r2_});
   EXPECT_EQ(store_.RecordCount(), 2u);
   EXPECT_EQ(StoreFile(), StoreBytes({r1_, r2_}));
-  ASSERT_TRUE(store_.ReadRecord(2));
   EXPECT_EQ(*store_.ReadRecord(2), r2_);
+
+  ASSERT_TRUE(store_.DeleteRecord(1));
+  ASSERT_TRUE(store_.DeleteRecord(1));
+  Append({r3_});  // after the last record went
+  EXPECT_EQ(store_.RecordCount(), 1u);
+  EXPECT_EQ(StoreFile(), StoreBytes({r3_}));
 }
 
-TEST_F(ScriptStoreTest, FirstAppendReplacesAStoreLeftFromEarlier) {
-  WriteFileBytes(dir_ / "zvqScript.tvr", Bytes(100, 0xEE));
-  Append({r1_});
-  EXPECT_EQ(StoreFile(), StoreBytes({r1_}));
-}
-
-TEST_F(ScriptStoreTest, RewriteChangesOnlyThatRecord) {
+TEST_F(ScriptStoreTest, RewriteChangesOnlyThatRecordAndNumbersOutsideAreRefused) {
   Append({r1_, r2_, r3_});
   ASSERT_TRUE(store_.RewriteRecord(2, r1_));
   EXPECT_EQ(StoreFile(), StoreBytes({r1_, r1_, r3_}));
-  EXPECT_EQ(store_.RecordCount(), 3u);
-}
-
-TEST_F(ScriptStoreTest, RecordNumbersOutsideTheStoreAreRefused) {
-  Append({r1_});
-  for (std::uint32_t k : {0u, 2u}) {
+  for (std::uint32_t k : {0u, 4u}) {
     EXPECT_EQ(store_.ReadRecord(k).Error().fault, FileFault::kNoSuchRecord);
     EXPECT_FALSE(store_.RewriteRecord(k, r2_));
     EXPECT_FALSE(store_.DeleteRecord(k));
   }
-  EXPECT_EQ(store_.RecordCount(), 1u);
-  EXPECT_EQ(StoreFile(), StoreBytes({r1_}));
+  EXPECT_EQ(store_.RecordCount(), 3u);
+  EXPECT_EQ(StoreFile(), StoreBytes({r1_, r1_, r3_}));
 }
 
 struct DeleteCase {
@@ -85,23 +82,16 @@ class DeleteRecordTest : public ScriptStoreTest,
 
 TEST_P(DeleteRecordTest, LeavesTheOtherRecordsByteForByte) {
   const DeleteCase& c = GetParam();
+  std::vector<ScriptRecord> left;
   for (int seed = 1; seed <= c.count; ++seed) {
     ASSERT_TRUE(store_.AppendRecord(SampleRecord(static_cast<std::uint8_t>(seed))));
   }
+  for (int seed : c.left) left.push_back(SampleRecord(static_cast<std::uint8_t>(seed)));
   ASSERT_TRUE(store_.DeleteRecord(c.k));
-
-  Bytes expected;
-  for (int seed : c.left) {
-    const ScriptRecordBytes bytes =
-        EncodeScriptRecord(SampleRecord(static_cast<std::uint8_t>(seed)));
-    expected.insert(expected.end(), bytes.begin(), bytes.end());
-  }
-  EXPECT_EQ(store_.RecordCount(), c.left.size());
-  EXPECT_EQ(StoreExists(), !c.left.empty());
-  if (!c.left.empty()) {
-    EXPECT_EQ(StoreFile(), expected);
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "zvqDel.tvr"));
+  EXPECT_EQ(store_.RecordCount(), left.size());
+  EXPECT_EQ(StoreExists(), !left.empty());
+  EXPECT_EQ(StoreFile(), StoreBytes(left));  // none when no file is left
+  EXPECT_FALSE(fs::exists(dir_ / "zvqDel.tvr"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, DeleteRecordTest,
@@ -112,25 +102,13 @@ INSTANTIATE_TEST_SUITE_P(Positions, DeleteRecordTest,
                                            DeleteCase{"FirstOfTwo", 2, 1, {2}}),
                          [](const auto& row) { return std::string{row.param.name}; });
 
-TEST_F(ScriptStoreTest, AppendAfterDeletingTheOnlyRecordStartsANewStore) {
-  Append({r1_});
-  ASSERT_TRUE(store_.DeleteRecord(1));
-  Append({r2_});
-  EXPECT_EQ(store_.RecordCount(), 1u);
-  EXPECT_EQ(StoreFile(), StoreBytes({r2_}));
-}
-
-TEST_F(ScriptStoreTest, SavingNoRecordsWritesTheEightByteHeader) {
+TEST_F(ScriptStoreTest, SaveWritesTheHeaderAndRecordsAndLoadReadsThemBack) {
   ASSERT_TRUE(store_.SaveDsf(dir_ / "empty.dsf"));
   EXPECT_EQ(ReadFileBytes(dir_ / "empty.dsf"), (Bytes{0x44, 0x53, 0x01, 0x00, 0, 0, 0, 0}));
-}
 
-TEST_F(ScriptStoreTest, SaveAndLoadRoundTripTwoRecords) {
   Append({r1_, r2_});
   ASSERT_TRUE(store_.SaveDsf(dir_ / "two.dsf"));
   EXPECT_EQ(ReadFileBytes(dir_ / "two.dsf"), DsfBytes(2, {r1_, r2_}));
-  EXPECT_EQ(ReadFileBytes(dir_ / "two.dsf").size(), 72u);
-
   ScriptStore other{dir_.Path()};
   std::vector<ScriptRecord> rows;
   Result<DsfLoad> load =
@@ -139,77 +117,56 @@ TEST_F(ScriptStoreTest, SaveAndLoadRoundTripTwoRecords) {
   EXPECT_EQ(load->recordsLoaded, 2u);
   EXPECT_EQ(other.RecordCount(), 2u);
   EXPECT_EQ(rows, (std::vector<ScriptRecord>{r1_, r2_}));
-  EXPECT_EQ(StoreFile().size(), 64u);
+  EXPECT_EQ(StoreFile(), StoreBytes({r1_, r2_}));
 }
 
-TEST_F(ScriptStoreTest, LoadReplacesWhatTheStoreHeld) {
-  Append({r1_, r2_, r3_});
-  WriteFileBytes(dir_ / "one.dsf", DsfBytes(1, {r2_}));
-  ASSERT_TRUE(Load(dir_ / "one.dsf"));
-  EXPECT_EQ(store_.RecordCount(), 1u);
-  EXPECT_EQ(StoreFile(), StoreBytes({r2_}));
-}
-
-TEST_F(ScriptStoreTest, LoadingCountZeroLeavesAnEmptyStore) {
-  Append({r1_});
-  WriteFileBytes(dir_ / "zero.dsf", DsfBytes(0, {}));
-  ASSERT_TRUE(Load(dir_ / "zero.dsf"));
-  EXPECT_EQ(store_.RecordCount(), 0u);
-  EXPECT_TRUE(StoreExists());
-  EXPECT_TRUE(StoreFile().empty());
-  EXPECT_TRUE(handed_.empty());
-}
-
-TEST_F(ScriptStoreTest, MagicAndVersionAreNotTested) {
-  Bytes bytes = DsfBytes(1, {r1_});
-  bytes[0] = 'X';
-  bytes[2] = 9;
-  WriteFileBytes(dir_ / "odd.dsf", bytes);
-  ASSERT_TRUE(Load(dir_ / "odd.dsf"));
-  EXPECT_EQ(handed_, (std::vector<ScriptRecord>{r1_}));
-}
-
-struct OverCountCase {
+struct LoadCase {
   const char* name;
   std::uint32_t headerCount;
-  int records;        // whole records written after the header
+  int records;        // SampleRecord(0 ..) written after the header
   int trailingBytes;  // part of one more record
   std::uint32_t loaded;
 };
 
-class OverCountTest : public ScriptStoreTest,
-                      public ::testing::WithParamInterface<OverCountCase> {};
+class LoadDsfTest : public ScriptStoreTest, public ::testing::WithParamInterface<LoadCase> {};
 
-// The header's count is believed only as far as the file's bytes go; records beyond
-// the count are not part of the script.
-TEST_P(OverCountTest, LoadsTheWholeRecordsPresent) {
-  const OverCountCase& c = GetParam();
-  Bytes bytes = DsfOfSampleRecords(c.headerCount, c.records);
-  bytes.insert(bytes.end(), static_cast<std::size_t>(c.trailingBytes), std::uint8_t{0x5A});
-  WriteFileBytes(dir_ / "over.dsf", bytes);
+// What the store held is replaced. The header's count is believed only as far as the
+// file's bytes go; records beyond the count are not part of the script; magic and version
+// are not tested.
+TEST_P(LoadDsfTest, ReplacesTheStoreWithTheWholeRecordsPresent) {
+  const LoadCase& c = GetParam();
+  Append({r1_, r2_, r3_});
+  Bytes dsf = DsfBytes(c.headerCount, test::SampleRecords(c.records));
+  dsf.insert(dsf.end(), static_cast<std::size_t>(c.trailingBytes), std::uint8_t{0x5A});
+  dsf[0] = 'X';
+  dsf[2] = 9;
 
-  Result<DsfLoad> load = Load(dir_ / "over.dsf");
+  Result<DsfLoad> load = Load(dsf);
   ASSERT_TRUE(load);
   EXPECT_EQ(load->headerCount, c.headerCount);
   EXPECT_EQ(load->recordsLoaded, c.loaded);
   EXPECT_EQ(store_.RecordCount(), c.loaded);
-  EXPECT_EQ(handed_.size(), c.loaded);
-  EXPECT_EQ(StoreFile().size(), c.loaded * kScriptRecordSize);
+  const auto expected = test::SampleRecords(static_cast<int>(c.loaded));
+  EXPECT_EQ(handed_, expected);
+  EXPECT_TRUE(StoreExists());
+  EXPECT_EQ(StoreFile(), StoreBytes(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, OverCountTest,
-                         ::testing::Values(OverCountCase{"CountAboveRecords", 5, 2, 10, 2},
-                                           OverCountCase{"CountAllOnes", 0xFFFFFFFF, 1, 0, 1},
-                                           OverCountCase{"CountAllOnesNoRecords", 0xFFFFFFFF, 0, 31,
-                                                         0},
-                                           OverCountCase{"RecordsBeyondCount", 1, 3, 0, 1}),
+INSTANTIATE_TEST_SUITE_P(Counts, LoadDsfTest,
+                         ::testing::Values(LoadCase{"Zero", 0, 0, 0, 0},
+                                           LoadCase{"One", 1, 1, 0, 1},
+                                           LoadCase{"CountAboveRecords", 5, 2, 10, 2},
+                                           LoadCase{"CountAllOnes", 0xFFFFFFFF, 1, 0, 1},
+                                           LoadCase{"CountAllOnesNoRecords", 0xFFFFFFFF, 0, 31, 0},
+                                           LoadCase{"RecordsBeyondCount", 1, 3, 0, 1}),
                          [](const auto& row) { return std::string{row.param.name}; });
 
 struct BadDsfCase {
   const char* name;
-  Bytes content;  // written as bad.dsf unless `directory`
-  bool directory;
+  Bytes content;  // written as bad.dsf unless `kind` says otherwise
+  enum Kind { kFile, kDirectory, kMissing } kind;
   FileFault fault;
+  int error;  // errno, for the failed calls
 };
 
 class BadDsfTest : public ScriptStoreTest, public ::testing::WithParamInterface<BadDsfCase> {};
@@ -218,14 +175,12 @@ class BadDsfTest : public ScriptStoreTest, public ::testing::WithParamInterface<
 TEST_P(BadDsfTest, FailsAndLeavesTheStoreAsItWas) {
   const BadDsfCase& c = GetParam();
   Append({r1_, r2_});
-  if (c.directory) {
-    std::filesystem::create_directory(dir_ / "bad.dsf");
-  } else {
-    WriteFileBytes(dir_ / "bad.dsf", c.content);
-  }
+  if (c.kind == BadDsfCase::kDirectory) fs::create_directory(dir_ / "bad.dsf");
+  if (c.kind == BadDsfCase::kFile) WriteFileBytes(dir_ / "bad.dsf", c.content);
   Result<DsfLoad> load = Load(dir_ / "bad.dsf");
   ASSERT_FALSE(load);
   EXPECT_EQ(load.Error().fault, c.fault);
+  EXPECT_EQ(load.Error().error, c.error);
   EXPECT_EQ(store_.RecordCount(), 2u);
   EXPECT_EQ(StoreFile(), StoreBytes({r1_, r2_}));
   EXPECT_TRUE(handed_.empty());
@@ -233,50 +188,35 @@ TEST_P(BadDsfTest, FailsAndLeavesTheStoreAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BadDsfTest,
-    ::testing::Values(BadDsfCase{"Empty", {}, false, FileFault::kShortFile},
-                      BadDsfCase{
-                          "SevenBytes", {0x44, 0x53, 1, 0, 1, 0, 0}, false, FileFault::kShortFile},
-                      BadDsfCase{"Directory", {}, true, FileFault::kNotRegularFile}),
+    ::testing::Values(
+        BadDsfCase{"Empty", {}, BadDsfCase::kFile, FileFault::kShortFile, 0},
+        BadDsfCase{
+            "SevenBytes", {0x44, 0x53, 1, 0, 1, 0, 0}, BadDsfCase::kFile, FileFault::kShortFile, 0},
+        BadDsfCase{"Directory", {}, BadDsfCase::kDirectory, FileFault::kNotRegularFile, 0},
+        BadDsfCase{"Missing", {}, BadDsfCase::kMissing, FileFault::kSystemCall, ENOENT}),
     [](const auto& row) { return std::string{row.param.name}; });
 
-TEST_F(ScriptStoreTest, MissingDsfFileIsAFileAccessError) {
-  Result<DsfLoad> load = Load(dir_ / "absent.dsf");
-  ASSERT_FALSE(load);
-  EXPECT_EQ(load.Error().fault, FileFault::kSystemCall);
-  EXPECT_EQ(load.Error().error, ENOENT);
-}
-
-TEST_F(ScriptStoreTest, SavingOntoADirectoryFails) {
+TEST_F(ScriptStoreTest, SavingOntoADirectoryOrTheStoreItselfFails) {
   Append({r1_});
-  std::filesystem::create_directory(dir_ / "folder.dsf");
+  fs::create_directory(dir_ / "folder.dsf");
   EXPECT_FALSE(store_.SaveDsf(dir_ / "folder.dsf"));
-  EXPECT_EQ(StoreFile(), StoreBytes({r1_}));
-}
-
-TEST_F(ScriptStoreTest, SavingOntoTheStoreItselfIsRefused) {
-  Append({r1_});
   EXPECT_FALSE(store_.SaveDsf(dir_ / "zvqScript.tvr"));
   EXPECT_EQ(StoreFile(), StoreBytes({r1_}));
 }
 
-// A link planted in the temporary directory never redirects a write.
-TEST_F(ScriptStoreTest, PlantedStoreLinkIsNotWrittenThrough) {
+// A link planted in the temporary directory never redirects a write: not the store's, and
+// not the scratch file's of a Delete, which then fails and keeps the store.
+TEST_F(ScriptStoreTest, PlantedLinksAreNotWrittenThrough) {
   const Bytes victim{'k', 'e', 'e', 'p'};
   WriteFileBytes(dir_ / "victim", victim);
-  std::filesystem::create_symlink(dir_ / "victim", dir_ / "zvqScript.tvr");
+  fs::create_symlink(dir_ / "victim", dir_ / "zvqScript.tvr");
   EXPECT_FALSE(store_.AppendRecord(r1_));
+  EXPECT_FALSE(Load(DsfBytes(1, {r1_})));
   EXPECT_EQ(store_.RecordCount(), 0u);
-  WriteFileBytes(dir_ / "one.dsf", DsfBytes(1, {r1_}));
-  EXPECT_FALSE(Load(dir_ / "one.dsf"));
-  EXPECT_EQ(store_.RecordCount(), 0u);
-  EXPECT_EQ(ReadFileBytes(dir_ / "victim"), victim);
-}
 
-TEST_F(ScriptStoreTest, PlantedScratchLinkFailsTheDeleteAndKeepsTheStore) {
+  fs::remove(dir_ / "zvqScript.tvr");
   Append({r1_, r2_});
-  const Bytes victim{'k', 'e', 'e', 'p'};
-  WriteFileBytes(dir_ / "victim", victim);
-  std::filesystem::create_symlink(dir_ / "victim", dir_ / "zvqDel.tvr");
+  fs::create_symlink(dir_ / "victim", dir_ / "zvqDel.tvr");
   EXPECT_FALSE(store_.DeleteRecord(1));
   EXPECT_EQ(store_.RecordCount(), 2u);
   EXPECT_EQ(StoreFile(), StoreBytes({r1_, r2_}));
@@ -289,8 +229,8 @@ TEST_F(ScriptStoreTest, DeleteTemporaryFilesKeepsTheCount) {
   WriteFileBytes(dir_ / "test_1.log", {2});
   ASSERT_TRUE(store_.DeleteTemporaryFiles());
   EXPECT_FALSE(StoreExists());
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "CmdUrtFile.urt"));
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "test_1.log"));
+  EXPECT_FALSE(fs::exists(dir_ / "CmdUrtFile.urt"));
+  EXPECT_TRUE(fs::exists(dir_ / "test_1.log"));
   EXPECT_EQ(store_.RecordCount(), 1u);
   EXPECT_TRUE(store_.DeleteTemporaryFiles());  // missing files are no error
 }

@@ -1,9 +1,9 @@
-// The lines the simulated target runs on: the in-memory link, UART pacing and noise.
+// The lines the simulated target runs on: the in-memory link, UART pacing, the adapter's
+// delay, noise, and the frame reader.
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -11,15 +11,11 @@
 #include "scripted_pc.h"
 #include "sim/delayed_stream.h"
 #include "sim/frame_reader.h"
-#include "sim/memory_link.h"
 #include "sim/noisy_stream.h"
 #include "sim/paced_stream.h"
-#include "transfer/packet_frame.h"
 
 namespace tavrin::sim::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(MemoryLink, BytesCrossBothWaysAndQueuesCountThem) {
   MemoryLink link;
@@ -44,28 +40,22 @@ TEST(MemoryLink, BytesCrossBothWaysAndQueuesCountThem) {
   EXPECT_FALSE(pc.GetLineCounters().value.has_value());
 }
 
-TEST(MemoryLink, PcReadWakesForBytesWrittenWhileItWaits) {
+// A PC read that waits ends for bytes written meanwhile, for the stop signal, and for the
+// line's close, which both sides then see.
+TEST(MemoryLink, APcReadEndsForBytesTheStopSignalOrTheClose) {
   MemoryLink link;
-  std::jthread writer([&] { link.TargetEnd().Write(Bytes{9}); });
   std::uint8_t byte = 0;
-  auto result = link.PcEnd().Read(std::span(&byte, 1), 5s, -1);
-  EXPECT_EQ(result.status, serial::IoStatus::kOk);
-  EXPECT_EQ(byte, 9);
-}
-
-TEST(MemoryLink, StopSignalEndsAPcRead) {
-  MemoryLink link;
-  int stop = eventfd(1, EFD_CLOEXEC);  // raised already
-  std::uint8_t byte = 0;
+  {
+    std::jthread writer([&] { link.TargetEnd().Write(Bytes{9}); });
+    EXPECT_EQ(link.PcEnd().Read(std::span(&byte, 1), 5s, -1).status, serial::IoStatus::kOk);
+    EXPECT_EQ(byte, 9);
+  }
+  const int stop = eventfd(1, EFD_CLOEXEC);  // raised already
   EXPECT_EQ(link.PcEnd().Read(std::span(&byte, 1), 5s, stop).status, serial::IoStatus::kStopped);
   close(stop);
-}
 
-TEST(MemoryLink, CloseIsSeenOnBothSides) {
-  MemoryLink link;
   std::jthread closer([&] { link.Close(); });
-  std::uint8_t byte = 0;
-  auto result = link.PcEnd().Read(std::span(&byte, 1), 5s, -1);
+  const auto result = link.PcEnd().Read(std::span(&byte, 1), 5s, -1);
   EXPECT_EQ(result.status, serial::IoStatus::kFailed);
   EXPECT_EQ(result.error, EIO);
   EXPECT_EQ(link.PcEnd().Write(Bytes{1}, 1s, -1).status, serial::IoStatus::kFailed);
@@ -73,15 +63,34 @@ TEST(MemoryLink, CloseIsSeenOnBothSides) {
   EXPECT_FALSE(link.TargetEnd().Write(Bytes{1}));
 }
 
-// A clock that moves only when slept on.
+// A clock that moves only when slept on (`advance`) or set; every sleep is recorded.
 class FakePaceClock final : public PaceClock {
  public:
-  TimePoint Now() override { return now_; }
-  void SleepUntil(TimePoint when) override { now_ = std::max(now_, when); }
-  std::chrono::nanoseconds Elapsed() const { return now_ - TimePoint{}; }
+  explicit FakePaceClock(bool advance = true) : advance_(advance) {}
+  TimePoint Now() override {
+    std::lock_guard lock(mutex_);
+    return now_;
+  }
+  void SleepUntil(TimePoint when) override {
+    std::lock_guard lock(mutex_);
+    sleeps_.push_back(when - TimePoint{});
+    if (advance_) now_ = std::max(now_, when);
+  }
+  void Set(std::chrono::nanoseconds since) {
+    std::lock_guard lock(mutex_);
+    now_ = TimePoint{} + since;
+  }
+  std::chrono::nanoseconds Elapsed() { return Now() - TimePoint{}; }
+  std::vector<std::chrono::nanoseconds> Sleeps() {
+    std::lock_guard lock(mutex_);
+    return sleeps_;
+  }
 
  private:
+  const bool advance_;
+  std::mutex mutex_;
   TimePoint now_{};
+  std::vector<std::chrono::nanoseconds> sleeps_;
 };
 
 struct PaceRow {
@@ -113,11 +122,9 @@ TEST_P(Pacing, ReadDeliversBytesOnlyOnceTheirLineTimeHasPassed) {
   PacedStream paced(link.TargetEnd(), row.baud, clock);
   link.PcEnd().Write(Bytes(row.bytes, 0x11), 1s, -1);
   std::vector<std::uint8_t> buffer(row.bytes);
-  std::size_t got = 0;
-  long n = paced.Read(buffer, 0ms);
-  EXPECT_EQ(n, 0);  // nothing has crossed the line yet
-  while (got < row.bytes) {
-    n = paced.Read(std::span(buffer).subspan(got), 10s);
+  EXPECT_EQ(paced.Read(buffer, 0ms), 0);  // nothing has crossed the line yet
+  for (std::size_t got = 0; got < row.bytes;) {
+    const long n = paced.Read(std::span(buffer).subspan(got), 10s);
     ASSERT_GT(n, 0);
     got += static_cast<std::size_t>(n);
     EXPECT_GE(clock.Elapsed(), LineTime(got, row.baud));
@@ -203,36 +210,10 @@ TEST(PacedStream, SendsInSmallGroupsOfSeededSizesAtLineTime) {
   EXPECT_EQ(GroupsOf(300, {}, 115200), (std::vector<std::size_t>{115, 115, 70}));
 }
 
-// A clock whose time moves only when the test sets it; sleeps are recorded, not slept.
-class StillClock final : public PaceClock {
- public:
-  TimePoint Now() override {
-    std::lock_guard lock(mutex_);
-    return now_;
-  }
-  void SleepUntil(TimePoint when) override {
-    std::lock_guard lock(mutex_);
-    sleeps_.push_back(when - TimePoint{});
-  }
-  void Set(std::chrono::nanoseconds since) {
-    std::lock_guard lock(mutex_);
-    now_ = TimePoint{} + since;
-  }
-  std::vector<std::chrono::nanoseconds> Sleeps() {
-    std::lock_guard lock(mutex_);
-    return sleeps_;
-  }
-
- private:
-  std::mutex mutex_;
-  TimePoint now_{};
-  std::vector<std::chrono::nanoseconds> sleeps_;
-};
-
 // Each write is held for the delay from when it was written, not from when the one
 // before it went out: a burst keeps its rate, as through a USB adapter's latency timer.
 TEST(DelayedStream, HoldsEveryWriteTheSameTimeFromWhenItWasWritten) {
-  StillClock clock;
+  FakePaceClock clock(false);
   RecordingStream line(clock);
   DelayedStream delayed(line, 16ms, clock);
   ASSERT_TRUE(delayed.Write(Bytes{1, 2}));
@@ -254,8 +235,7 @@ Bytes ThroughNoise(NoiseRates rates, std::uint64_t seed, const Bytes& sent,
   NoisyStream noisy(link.TargetEnd(), rates, NoiseRates{}, seed);
   noisy.Write(sent);
   if (counts != nullptr) *counts = noisy.WriteCounts();
-  ScriptedPc pc(link.PcEnd());
-  return pc.Drain(0ms);
+  return ScriptedPc(link.PcEnd()).Drain(0ms);
 }
 
 Bytes Ramp(std::size_t size) {
@@ -280,7 +260,7 @@ TEST(NoisyStream, SameSeedSameDamageOtherSeedOtherDamage) {
   }
 }
 
-TEST(NoisyStream, RatesAtTheEnds) {
+TEST(NoisyStream, RatesAtTheEndsAndTheReadSidesOwn) {
   const Bytes sent = Ramp(300);
   EXPECT_EQ(ThroughNoise({}, 1, sent), sent);
   EXPECT_TRUE(ThroughNoise({0, 1.0, 0}, 1, sent).empty());
@@ -290,9 +270,8 @@ TEST(NoisyStream, RatesAtTheEnds) {
   Bytes corrupted = ThroughNoise({1.0, 0, 0}, 1, sent);
   ASSERT_EQ(corrupted.size(), sent.size());
   for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_NE(corrupted[i], sent[i]);
-}
 
-TEST(NoisyStream, ReadSideHasItsOwnRatesAndKeepsWhatDoesNotFit) {
+  // Reads have rates of their own, and keep what does not fit for the next read.
   MemoryLink link;
   NoisyStream noisy(link.TargetEnd(), NoiseRates{}, NoiseRates{0, 0, 1.0}, 7);
   link.PcEnd().Write(Bytes{1, 2, 3}, 1s, -1);
@@ -303,30 +282,25 @@ TEST(NoisyStream, ReadSideHasItsOwnRatesAndKeepsWhatDoesNotFit) {
   EXPECT_EQ(Bytes(buffer, buffer + 2), (Bytes{3, 3}));
 }
 
-TEST(FrameReader, PacketFrameAcrossReadsAndItsRefusals) {
+TEST(FrameReader, PacketAndTestFramesAcrossReadsAndTheirRefusals) {
   FrameReader reader(kPacketFrameLayout);
   Bytes frame = transfer::BuildFrame(Bytes{0x03, 0x02, 0x17});
   EXPECT_EQ(reader.Feed(Bytes{0x41}).consumed, 0u);  // not a start byte: left to the caller
   EXPECT_EQ(reader.Feed(std::span(frame).first(2)).status, FrameReader::Status::kNeedMore);
-  auto step = reader.Feed(std::span(frame).subspan(2));
-  EXPECT_EQ(step.status, FrameReader::Status::kFrame);
+  EXPECT_EQ(reader.Feed(std::span(frame).subspan(2)).status, FrameReader::Status::kFrame);
   EXPECT_EQ(reader.Frame(), frame);
   EXPECT_TRUE(reader.SumMatches());
 
-  Bytes badEnd = frame;
-  badEnd.back() = 0x04;
-  EXPECT_EQ(reader.Feed(badEnd).status, FrameReader::Status::kError);
+  frame.back() = 0x04;
+  EXPECT_EQ(reader.Feed(frame).status, FrameReader::Status::kError);
   EXPECT_EQ(reader.Error(), "frame does not end with 0x03");
-  step = reader.Feed(Bytes{0x02, 0x00, 0x0B, 0xB0, 0x00});
+  const auto step = reader.Feed(Bytes{0x02, 0x00, 0x0B, 0xB0, 0x00});
   EXPECT_EQ(step.status, FrameReader::Status::kError);
   EXPECT_EQ(step.consumed, 4u);  // refused as soon as the length is known
   EXPECT_FALSE(reader.InFrame());
-}
+  EXPECT_EQ(reader.Feed(transfer::BuildFrame(Bytes(2991, 0x03))).status,
+            FrameReader::Status::kFrame);  // the largest
 
-TEST(FrameReader, LargestPacketFrameAndTestFrames) {
-  FrameReader packets(kPacketFrameLayout);
-  Bytes largest = transfer::BuildFrame(Bytes(2991, 0x03));
-  EXPECT_EQ(packets.Feed(largest).status, FrameReader::Status::kFrame);
   FrameReader tests(kTestFrameLayout);
   EXPECT_EQ(tests.Feed(Bytes{0x02, 0x00, 0x00, 0x03}).status, FrameReader::Status::kFrame);
   EXPECT_EQ(tests.Feed(Bytes{0x02, 0x0B, 0xB9}).status, FrameReader::Status::kError);  // 3001

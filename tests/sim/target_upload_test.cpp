@@ -7,43 +7,39 @@
 namespace tavrin::sim::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 Bytes UrtFrame(std::size_t size, std::uint8_t seed) {
   Bytes payload(size);
   for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<std::uint8_t>(seed + i * 13);
   return transfer::BuildFrame(payload);
 }
 
-TEST(TargetUpload, FrameSentInPiecesIsOneFrame) {
-  SimRig rig(QuickConfig());
+// Without the mode command; a frame sent in pieces is one frame, and bad frames are the
+// target's problems.
+TEST(TargetUpload, FrameSentInPiecesIsOneFrameAndBadSumAndOversizeAreProblems) {
+  SimRig rig;
   ASSERT_TRUE(rig.Handshake(false));
-  Bytes frame = UrtFrame(100, 3);
+  const Bytes frame = UrtFrame(100, 3);
   rig.pc.Send(Bytes(frame.begin(), frame.begin() + 1));
   rig.pc.Send(Bytes(frame.begin() + 1, frame.begin() + 3));
   rig.pc.Send(Bytes(frame.begin() + 3, frame.end()));
   ASSERT_EQ(rig.pc.Receive(1), Bytes{0x05});
   EXPECT_EQ(rig.target.PacketPhaseFrames(), std::vector<Bytes>{frame});
   EXPECT_TRUE(rig.target.Problems().empty());
-}
 
-TEST(TargetUpload, BadSumAndOversizeFramesAreProblems) {
-  SimRig rig(QuickConfig());
-  ASSERT_TRUE(rig.Handshake());
   Bytes bad = UrtFrame(10, 4);
   bad[bad.size() - 2] ^= 0x40;
   rig.pc.Send(bad);
   ASSERT_EQ(rig.pc.Receive(1), Bytes{0x05});
   rig.pc.Send({0x02, 0x00, 0x0B, 0xB0});  // LEN 2992
   rig.pc.Drain(300ms);
-  auto problems = rig.target.Problems();
+  const auto problems = rig.target.Problems();
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_NE(problems[0].find("sum"), std::string::npos);
   EXPECT_NE(problems[1].find("2992"), std::string::npos);
 }
 
 TEST(TargetUpload, ReplyWithAnotherIdentityIsAProblem) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   rig.pc.Send({0x17});
   ASSERT_EQ(rig.pc.Receive(2), (Bytes{0x06, 0x05}));
   rig.pc.Send(WhoAmICommand());
@@ -57,7 +53,7 @@ TEST(TargetUpload, ReplyWithAnotherIdentityIsAProblem) {
 }
 
 TEST(TargetComTest, EchoesTestFramesOutsideATransferAndAfterAnUpload) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   Bytes abc{0x02, 0x00, 0x03, 'a', 'b', 'c', 0x03};
   rig.pc.Send({'x', 'y'});  // typed text is taken no notice of
   rig.pc.Send(abc);
@@ -75,7 +71,7 @@ TEST(TargetComTest, EchoesTestFramesOutsideATransferAndAfterAnUpload) {
 }
 
 TEST(TargetComTest, LongTestFrameAfterAnUploadIsEchoedAtOnce) {
-  SimRig rig(QuickConfig());
+  SimRig rig;
   ASSERT_TRUE(rig.Handshake());
   Bytes frame(3 + 3000 + 1, 'q');  // 3000 text bytes: far above what a packet frame may announce
   frame[0] = 0x02;
