@@ -242,6 +242,7 @@ int RunPorts(const CliOptions& options, const CliLink& link) {
   for (auto& run : runs) {
     if (!run->Abandoned()) continue;
     abandoned = true;
+    run->DropTemporaryFiles();
     static_cast<void>(run.release());  // its engine's threads may still use it
   }
   runs.clear();

@@ -1,5 +1,7 @@
 #include "cli/port_run.h"
 
+#include "cli/port_parts.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,124 +35,6 @@ Clock::duration Seconds(double seconds) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-// A private temporary directory for the port, removed at its end (an abandoned run leaves
-// it: its capture stays on disk).
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavrin-cli.XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// --trace: every byte on the line, hex, with the time since the start.
-class Tracer {
- public:
-  Tracer(bool enabled, Console& console, std::string tag)
-      : enabled_(enabled), console_(console), tag_(std::move(tag)) {}
-  void Dump(const char* direction, std::span<const std::uint8_t> bytes) {
-    if (!enabled_ || bytes.empty()) return;
-    const double t = std::chrono::duration<double>(Clock::now() - start_).count();
-    char head[64];
-    std::snprintf(head, sizeof head, "%10.6f %s %zu:", t, direction, bytes.size());
-    // One write a block: a call per byte would slow the line it is meant to show.
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string line = tag_ + head;
-    line.reserve(line.size() + bytes.size() * 3 + 1);
-    for (std::uint8_t b : bytes) {
-      line += ' ';
-      line += kHex[b >> 4];
-      line += kHex[b & 0x0F];
-    }
-    line += '\n';
-    console_.Write(line);
-  }
-
- private:
-  bool enabled_;
-  Console& console_;
-  std::string tag_;
-  Clock::time_point start_ = Clock::now();
-};
-
-// The bytes on the line: the trace, and --confirm's watch for the target's refusal of the
-// upload's last frame. Armed from the moment that frame is due, it keeps the first
-// refusal or terminate code the target sends (0x04, 0x13, 0x17): during the packet phase
-// such a code ends the upload anyway, so one seen from then on can only be a refusal of
-// the last frame.
-class LineWatch final : public core::LineTrace {
- public:
-  explicit LineWatch(Tracer& tracer) : tracer_(tracer) {}
-  void Sent(std::span<const std::uint8_t> bytes) override { tracer_.Dump("PC>", bytes); }
-  void Received(std::span<const std::uint8_t> bytes) override {
-    tracer_.Dump("<TG", bytes);
-    if (!armed_) return;
-    const auto refusal = std::ranges::find_if(bytes, [](std::uint8_t b) {
-      return b == transfer::kEot || b == transfer::kDc3 || b == transfer::kEtb;
-    });
-    if (refusal == bytes.end()) return;
-    {
-      std::lock_guard lock(mutex_);
-      if (!refusal_) refusal_ = *refusal;
-    }
-    seen_.notify_all();
-  }
-  void Arm() { armed_ = true; }
-  // The refusal seen, waiting at most `limit` for one (or until `stop` says so).
-  std::optional<std::uint8_t> Wait(Clock::duration limit, const std::function<bool()>& stop) {
-    const auto until = Clock::now() + limit;
-    std::unique_lock lock(mutex_);
-    while (!refusal_ && Clock::now() < until && !stop()) {
-      seen_.wait_for(lock, std::min<Clock::duration>(kPollPeriod, until - Clock::now()));
-    }
-    return refusal_;
-  }
-
- private:
-  Tracer& tracer_;
-  std::atomic<bool> armed_{false};
-  std::mutex mutex_;
-  std::condition_variable seen_;
-  std::optional<std::uint8_t> refusal_;
-};
-
-// Keeps the payload of the first test frame that comes back.
-class FirstPayload final : public serial::ComTestView {
- public:
-  void ShowReceived(std::vector<std::uint8_t> payload) override {
-    {
-      std::lock_guard lock(mutex_);
-      if (payload_) return;
-      payload_ = std::string(payload.begin(), payload.end());
-    }
-    arrived_.notify_all();
-  }
-  std::optional<std::string> Wait(Clock::duration limit, const RunControl& control) {
-    const auto until = Clock::now() + limit;
-    std::unique_lock lock(mutex_);
-    while (!payload_ && Clock::now() < until && !control.Interrupted()) {
-      arrived_.wait_for(lock, std::min<Clock::duration>(kPollPeriod, until - Clock::now()));
-    }
-    return payload_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::optional<std::string> payload_;
-};
-
 std::string_view CommandName(Command command) {
   switch (command) {
     case Command::kUpload:
@@ -178,15 +62,6 @@ std::string Hex(std::uint8_t code) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", code);
   return text;
-}
-
-// The first `length` bytes of `from` into `to`, created or replaced.
-bool CopyPrefix(const std::filesystem::path& from, std::uint64_t length,
-                const std::filesystem::path& to) {
-  const scripts::UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  const scripts::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (in.Get() < 0 || out.Get() < 0) return false;
-  return static_cast<bool>(scripts::CopyBytes(in.Get(), 0, length, out.Get(), "keep capture"));
 }
 
 }  // namespace
@@ -239,7 +114,9 @@ PortRun::PortRun(const RunShared& shared, PortTarget target)
       tag_(shared.captureStream ? std::string() : target_.given),
       parts_(std::make_unique<Parts>(*this, shared_, tag_)) {}
 
-PortRun::~PortRun() = default;
+PortRun::~PortRun() {
+  if (abandoned_) static_cast<void>(parts_.release());  // never destroyed under its threads
+}
 
 Progress PortRun::Snapshot() const {
   return parts_->view.Snapshot();
@@ -296,7 +173,7 @@ PortOutcome PortRun::Execute() {
     if (!fatal_ && !abandoned_) parts_->core->Disconnect();
   }
   if (fatal_ && !abandoned_) EndFatally();
-  if (!abandoned_) KeepCaptures();
+  if (!fatal_) KeepCaptures();
   if (payload_ && shared_.captureStream) {
     std::fwrite(payload_->data(), 1, payload_->size(), stdout);
     std::fputc('\n', stdout);
@@ -399,7 +276,7 @@ void PortRun::RunUpload() {
 void PortRun::ConfirmUpload() {
   const double seconds = *shared_.options.confirmSeconds;
   const auto refusal = parts_->watch.Wait(
-      Seconds(seconds), [this] { return fatal_ || shared_.control.Interrupted(); });
+      Seconds(seconds), [this] { return fatal_ || shared_.control.Interrupted(); }, kPollPeriod);
   if (refusal) {
     const int code = ResultOfRefusal(*refusal);
     Note("the target refused the upload after \"Upload Success\": " + Hex(*refusal) + " (" +
@@ -496,7 +373,8 @@ void PortRun::RunComTest() {
   } else if (sent == serial::TestSendResult::kSent) {
     const auto& timeout = shared_.options.timeoutSeconds;
     payload_ = parts_->firstPayload.Wait(
-        timeout ? Seconds(*timeout) : Clock::duration(kComTestDefaultWait), shared_.control);
+        timeout ? Seconds(*timeout) : Clock::duration(kComTestDefaultWait),
+        [this] { return shared_.control.Interrupted(); }, kPollPeriod);
     if (!payload_) {
       Note("no test frame came back");
       outcome_.result = "no test frame came back";
@@ -549,9 +427,16 @@ void PortRun::EndFatally() {
   Abandon();
 }
 
+// The engine's threads may still use it and everything it was given: neither this run
+// nor its engine is destroyed from now on.
 void PortRun::Abandon() {
   abandoned_ = true;
-  static_cast<void>(parts_->core.release());  // its threads may still use it
+}
+
+void PortRun::DropTemporaryFiles() {
+  if (!abandoned_ || shared_.options.logDir.empty()) return;  // else its capture is there
+  std::error_code ignored;
+  std::filesystem::remove_all(parts_->temp.Path(), ignored);
 }
 
 void PortRun::KeepCaptures() {

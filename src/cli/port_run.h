@@ -73,6 +73,9 @@ class PortRun final : private PortVoice {
   const PortTarget& Target() const { return target_; }
   // After Execute: the engine was left running; this object must not be destroyed.
   bool Abandoned() const { return abandoned_; }
+  // Before the process ends: an abandoned run's temporary directory goes when its capture
+  // was kept elsewhere (--log-dir).
+  void DropTemporaryFiles();
 
  private:
   enum class WaitEnd { kEnded, kTimedOut, kInterrupted, kFatal, kStuck };
