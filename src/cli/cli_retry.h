@@ -1,8 +1,12 @@
 // download --retries N: after a download whose regions failed their CRC check, those
 // regions alone are fetched again (a script of just their records, so a command image
-// asking for just them), up to N times, and every copy that matches its CRC is written
-// over the bad one, in its place in the saved DBF file. A region keeps its place: its
-// block header, and the blocks around it, are as the first download wrote them.
+// asking for just them), up to N times, and every copy that matches its CRC takes the bad
+// one's place in the saved DBF file. The file is then laid out again as the download lays
+// it out: one block a region in script order, a region of size 0 adding nothing, the
+// first block written and every block whose PartitionId is not 0 with its header, each
+// header ending with the offset just past its data. A good copy whose size differs from
+// the bad one's (a damaged info packet can announce a wrong size) so moves the blocks
+// after it and their end offsets with them.
 //
 // A fetch cut short by --timeout (a stalled exchange on a poor line) counts as a try too:
 // a whole download that saved nothing is made again whole; a fetch of some regions keeps
@@ -21,8 +25,11 @@
 #include <vector>
 
 #include "cli/cli_views.h"
+#include "scripts/script_record.h"
 
 namespace tavrin::cli {
+
+using scripts::HeaderDataBytes;
 
 // What one download by the port's engine gave.
 struct Fetch {
@@ -67,9 +74,18 @@ DownloadOutcome DownloadWithRetries(const RetryPlan& plan, const Fetcher& fetch,
 bool WriteScriptSubset(const std::filesystem::path& script, std::span<const int> regions,
                        const std::filesystem::path& out);
 
-// Writes the `source.size` bytes at `source.offset` of `from` over `to` at `target.offset`.
-// False, and nothing written, when the sizes differ.
-bool CopyRegionData(const std::filesystem::path& from, RegionPlace source,
-                    const std::filesystem::path& to, RegionPlace target);
+// Where a region's data are taken from when a DBF file is laid out.
+struct RegionSource {
+  std::filesystem::path file;
+  RegionPlace place;
+};
+
+// Writes to `to` the DBF file of a download whose script has these `headers` (the
+// HeaderData of each record, in order): region k's block from `sources` at k, none for a
+// region without a source. Returns where each region's data are in the new file; nullopt
+// when a file cannot be read or written.
+std::optional<std::map<int, RegionPlace>> LayOutDbf(std::span<const HeaderDataBytes> headers,
+                                                    const std::map<int, RegionSource>& sources,
+                                                    const std::filesystem::path& to);
 
 }  // namespace tavrin::cli
