@@ -136,11 +136,11 @@ void PortRun::ReportText(std::string_view text) {
 }
 
 void PortRun::Reported(int code) {
-  if (shared_.json && !fatal_) shared_.json->Report(target_.given, code);
+  if (shared_.json && !closed_) shared_.json->Report(target_.given, code);
 }
 
 void PortRun::CrcWarning(int region) {
-  if (shared_.json && !fatal_) shared_.json->CrcWarning(target_.given, region);
+  if (shared_.json && !closed_) shared_.json->CrcWarning(target_.given, region);
 }
 
 PortOutcome PortRun::Execute() {
@@ -391,8 +391,13 @@ void PortRun::RunComTest() {
 // Called by the port's error sink on whichever thread reports.
 void PortRun::MarkFatal() {
   if (shared_.captureStream) EndProcessFatally();
-  if (fatal_.exchange(true)) return;
-  if (parts_) shownAtFatal_ = parts_->portSink.Close();  // null: the engine is being built
+  {
+    // What was shown is counted before the port's thread can see the failure.
+    std::lock_guard lock(fatalMutex_);
+    if (closed_.exchange(true)) return;  // from now on nothing more of the port is shown
+    if (parts_) shownAtFatal_ = parts_->portSink.Close();  // null: the engine is being built
+  }
+  fatal_ = true;
 }
 
 // The one port's capture stream: the run ends here, on the reporting thread, with nothing
@@ -418,7 +423,12 @@ void PortRun::EndFatally() {
   const auto kept = dir / (target_.fileName + ".log");
   std::error_code ignored;
   std::filesystem::create_directories(dir, ignored);
-  if (CopyPrefix(parts_->core->CapturePath(), shownAtFatal_, kept)) {
+  std::uint64_t shown = 0;
+  {
+    std::lock_guard lock(fatalMutex_);
+    shown = shownAtFatal_;
+  }
+  if (CopyPrefix(parts_->core->CapturePath(), shown, kept)) {
     outcome_.capture = kept.string();
     Note(std::string(kKeptIn) + kept.string());
   }

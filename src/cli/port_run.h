@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "cli/cli_console.h"
@@ -107,8 +108,10 @@ class PortRun final : private PortVoice {
   const RunShared& shared_;
   const PortTarget target_;
   std::string tag_;  // before each of the port's lines: empty with one capture stream
-  std::atomic<bool> fatal_{false};
-  std::uint64_t shownAtFatal_ = 0;  // capture bytes shown when the link failed
+  std::atomic<bool> closed_{false};  // the link failed: nothing more of the port is shown
+  std::atomic<bool> fatal_{false};   // ... and what was shown until then is counted
+  std::mutex fatalMutex_;
+  std::uint64_t shownAtFatal_ = 0;  // capture bytes shown when the link failed (fatalMutex_)
   bool abandoned_ = false;
   std::optional<std::string> payload_;  // comtest
   PortOutcome outcome_;
