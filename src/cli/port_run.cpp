@@ -1,16 +1,10 @@
 #include "cli/port_run.h"
 
-#include "cli/port_parts.h"
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 
+#include "cli/port_parts.h"
 #include "core/port_core.h"
-#include "scripts/script_file_io.h"
 #include "scripts/script_result.h"
 #include "scripts/temporary_paths.h"
 #include "serial/com_test.h"
@@ -240,7 +234,7 @@ PortRun::WaitEnd PortRun::WaitForTransfer() {
   return fatal_ ? WaitEnd::kFatal : why;
 }
 
-// A fatal end or a transfer that would not stop ends the port's run here.
+// A transfer that would not stop after its cancel ends the port's run here: its engine is left.
 void PortRun::AfterWait(WaitEnd end) {
   if (end == WaitEnd::kStuck) {
     outcome_.status = exit_status::kTransferFailed;
