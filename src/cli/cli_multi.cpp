@@ -148,7 +148,8 @@ class Watch {
       const Progress progress = runs_[i]->Snapshot();
       const std::string& port = runs_[i]->Target().given;
       if (shared_.console.Board()) {
-        const std::string text = ProgressText(progress);
+        const auto ended = runs_[i]->EndedWith();
+        const std::string text = ended ? "ended: " + *ended : ProgressText(progress);
         board.push_back(shared_.captureStream
                             ? text
                             : port + std::string(width_ - port.size() + 2, ' ') + text);

@@ -116,6 +116,11 @@ Progress PortRun::Snapshot() const {
   return parts_->view.Snapshot();
 }
 
+std::optional<std::string> PortRun::EndedWith() const {
+  std::lock_guard lock(endedMutex_);
+  return endedWith_;
+}
+
 void PortRun::Say(std::string_view text) {
   shared_.console.Line(tag_.empty() ? std::string(text) : tag_ + ": " + std::string(text));
 }
@@ -477,6 +482,10 @@ void PortRun::Finish() {
   const Progress progress = parts_->view.Snapshot();
   outcome_.seconds = progress.seconds;
   outcome_.bytes = progress.bytes;
+  {
+    std::lock_guard lock(endedMutex_);
+    endedWith_ = outcome_.result;
+  }
   if (shared_.json) shared_.json->End(outcome_);
 }
 

@@ -71,6 +71,8 @@ class PortRun final : private PortVoice {
   // The whole run of the port, on the calling thread.
   PortOutcome Execute();
   Progress Snapshot() const;
+  // The port's result, once its run has ended (any thread).
+  std::optional<std::string> EndedWith() const;
   const PortTarget& Target() const { return target_; }
   // After Execute: the engine was left running; this object must not be destroyed.
   bool Abandoned() const { return abandoned_; }
@@ -114,6 +116,8 @@ class PortRun final : private PortVoice {
   std::uint64_t shownAtFatal_ = 0;  // capture bytes shown when the link failed (fatalMutex_)
   bool abandoned_ = false;
   std::optional<std::string> payload_;  // comtest
+  mutable std::mutex endedMutex_;
+  std::optional<std::string> endedWith_;  // endedMutex_
   PortOutcome outcome_;
   std::unique_ptr<Parts> parts_;
 };
