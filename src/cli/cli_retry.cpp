@@ -67,10 +67,15 @@ std::set<int> PutInPlace(const std::map<int, RegionSource>& good,
   for (const auto& [region, source] : good) sources[region] = source;
   std::vector<HeaderDataBytes> headers;
   for (const auto& record : records) headers.push_back(scripts::EncodeHeaderData(record.header));
-  const std::filesystem::path part = output.string() + kLaidOutSuffix;
-  const auto laidOut = LayOutDbf(headers, sources, part);
+  // A DBF named through a symbolic link is replaced where the link points, as the
+  // download's own save wrote it there.
   std::error_code error;
-  if (laidOut) std::filesystem::rename(part, output, error);
+  const auto target = std::filesystem::is_symlink(output, error)
+                          ? std::filesystem::canonical(output, error)
+                          : output;
+  const std::filesystem::path part = target.string() + kLaidOutSuffix;
+  const auto laidOut = error ? std::nullopt : LayOutDbf(headers, sources, part);
+  if (laidOut) std::filesystem::rename(part, target, error);
   if (!laidOut || error) {
     std::filesystem::remove(part, error);
     note("the regions fetched again cannot be written into " + output.string());
