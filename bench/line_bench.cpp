@@ -9,15 +9,17 @@
 //   line efficiency = payload bytes / (elapsed s x baud / 10)
 //   CPU share       = CPU s / elapsed s
 // where the payload is the URT frame bytes of an upload and the region data bytes of a
-// download. With --repeat the fastest run of each case is judged: other load on the
-// machine only ever adds time, so the fastest run is the closest to what the programs
-// themselves cost; the slowest is shown beside it. Exits 1 when any target is missed or
-// a transfer fails, 2 on a usage error.
+// download. A case of several boxes runs one tavrin-cli for all of them: each box moves
+// the case's bytes in that elapsed time, and the CPU share is that of all of them. With --repeat
+// the fastest run of each case is judged: other load on the machine only ever adds time, so the
+// fastest run is the closest to what the programs themselves cost; the slowest is shown beside it.
+// Exits 1 when any target is missed or a transfer fails, 2 on a usage error.
 #include <stdlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,7 @@ constexpr Targets kUploadTargets{0.97, 0.02};
 constexpr Targets kDownloadTargets{0.95, 0.05};
 // A line that hands its bytes over a few at a time must not cost more CPU than an upload.
 constexpr Targets kFineGrainedTargets{0.95, 0.02};
+constexpr Targets kFourBoxTargets{0.95, 0.05};
 
 // How the simulated target's line behaves beyond its speed.
 struct LineShape {
@@ -54,10 +57,11 @@ struct LineShape {
 struct BenchCase {
   std::string_view name;
   Direction direction;
-  std::uint32_t bytes;  // URT frame bytes, or region data bytes
+  std::uint32_t bytes;  // URT frame bytes, or region data bytes, of each target
   unsigned baud;
   std::optional<Targets> targets;  // none: the figures are shown, not judged
   LineShape line = {};
+  unsigned boxes = 1;  // simulated targets served at once by one tavrin-cli (--port each)
 };
 
 constexpr std::array kCases{
@@ -74,6 +78,10 @@ constexpr std::array kCases{
     // low-latency mode is worth, beside upload-1MiB-921600.
     BenchCase{"upload-1MiB-921600-latency16", Direction::kUpload, 1024 * kKiB, 921600, std::nullopt,
               LineShape{0, 16}},
+    // A production line: four boxes loaded at once by one tavrin-cli. Each line must stay
+    // as busy as one box's would; the CPU share is that of all four together.
+    BenchCase{"upload-256KiB-115200-x4", Direction::kUpload, 256 * kKiB, 115200, kFourBoxTargets,
+              LineShape{}, 4},
 };
 
 struct Options {
@@ -107,36 +115,51 @@ std::string SimPath(const Options& options) {
   return options.binaryDir + "/sim/tavrin-target-sim";
 }
 
+// The downloaded file of one box: tavrin-cli names it after the port ("{port}": the
+// device without "/dev/", '/' as '_').
+std::filesystem::path DownloadedFile(const std::filesystem::path& dir, std::string device) {
+  if (device.starts_with("/dev/")) device.erase(0, 5);
+  std::replace(device.begin(), device.end(), '/', '_');
+  return dir / ("bench-" + device + ".dbf");
+}
+
 // The CLI's arguments for the case, after its input file has been written; nullopt when
 // it could not be.
 std::optional<std::vector<std::string>> PrepareCase(const BenchCase& c,
                                                     const std::filesystem::path& dir,
-                                                    const std::string& device) {
-  const std::string baud = std::to_string(c.baud);
+                                                    const std::vector<std::string>& devices) {
+  std::vector<std::string> args{c.direction == Direction::kUpload ? "upload" : "download", "--baud",
+                                std::to_string(c.baud)};
+  for (const auto& device : devices) args.insert(args.end(), {"--port", device});
   if (c.direction == Direction::kUpload) {
     const auto image = dir / "bench.urt";
     if (!WriteUploadImage(image, c.bytes)) return std::nullopt;
-    return std::vector<std::string>{"upload", "--port", device, "--baud", baud, image.string()};
+    args.push_back(image.string());
+    return args;
   }
   const auto script = dir / "bench.dsf";
   if (!WriteRegionScript(dir, script, c.bytes)) return std::nullopt;
   std::error_code ignored;
-  std::filesystem::remove(dir / "bench.dbf", ignored);  // only this run's file is judged
-  return std::vector<std::string>{
-      "download",     "--port", device, "--baud", baud, "--output", (dir / "bench.dbf").string(),
-      script.string()};
+  for (const auto& device : devices) {
+    std::filesystem::remove(DownloadedFile(dir, device), ignored);  // only this run's are judged
+  }
+  args.insert(args.end(), {"--output", (dir / "bench-{port}.dbf").string(), script.string()});
+  return args;
 }
 
 // Empty when the transfer succeeded. Exit status 0 of a download also means that the
 // region's data matched the CRC the target sent with it.
-std::string CheckResult(const BenchCase& c, const ChildRun& run, const std::filesystem::path& dir) {
+std::string CheckResult(const BenchCase& c, const ChildRun& run, const std::filesystem::path& dir,
+                        const std::vector<std::string>& devices) {
   if (!run.started) return "tavrin-cli did not start";
   if (run.timedOut) return "tavrin-cli did not end in time";
   if (run.exitStatus != 0) return "tavrin-cli exit status " + std::to_string(run.exitStatus);
   if (c.direction == Direction::kDownload) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(dir / "bench.dbf", error);
-    if (error || size != DownloadedFileSize(c.bytes)) return "downloaded file has the wrong size";
+    for (const auto& device : devices) {
+      std::error_code error;
+      const auto size = std::filesystem::file_size(DownloadedFile(dir, device), error);
+      if (error || size != DownloadedFileSize(c.bytes)) return "downloaded file has the wrong size";
+    }
   }
   return {};
 }
@@ -150,16 +173,24 @@ Measurement Measure(const BenchCase& c, const Options& options, const std::files
   if (c.line.latencyMs > 0) {
     simArgs.insert(simArgs.end(), {"--latency", std::to_string(c.line.latencyMs)});
   }
-  SimTarget sim(SimPath(options), simArgs, dir / (std::string(c.name) + ".sim.log"));
-  if (sim.Device().empty()) return {{}, "tavrin-target-sim did not start"};
-  auto args = PrepareCase(c, dir, sim.Device());
+  std::vector<std::unique_ptr<SimTarget>> sims;
+  std::vector<std::string> devices;
+  for (unsigned box = 1; box <= c.boxes; ++box) {
+    const auto log = dir / (std::string(c.name) + ".sim" + std::to_string(box) + ".log");
+    sims.push_back(std::make_unique<SimTarget>(SimPath(options), simArgs, log));
+    if (sims.back()->Device().empty()) return {{}, "tavrin-target-sim did not start"};
+    devices.push_back(sims.back()->Device());
+  }
+  auto args = PrepareCase(c, dir, devices);
   if (!args) return {{}, "cannot write the input file"};
   if (options.trace) args->push_back("--trace");
   Measurement m;
   m.run = RunToEnd(CliPath(options), *args, dir / (std::string(c.name) + ".cli.log"), RunLimit(c));
-  sim.Stop();
-  m.simCpuSeconds = sim.CpuSeconds();
-  m.problem = CheckResult(c, m.run, dir);
+  for (auto& sim : sims) {
+    sim->Stop();
+    m.simCpuSeconds += sim->CpuSeconds();
+  }
+  m.problem = CheckResult(c, m.run, dir, devices);
   return m;
 }
 

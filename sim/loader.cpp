@@ -107,10 +107,9 @@ void Loader::OnTick() {
   if (testCandidate_ && now - lastByteAt_ >= config_.testFrameQuiet) EchoTestFrame();
   if ((packetReader_.InFrame() || testReader_.InFrame()) &&
       now - lastByteAt_ >= config_.frameTimeout) {
-    if (packetError_.empty()) {
-      Problem("a frame broke off: nothing more came for " +
-              std::to_string(config_.frameTimeout.count()) + " ms");
-    }
+    const std::string brokeOff = "a frame broke off: nothing more came for " +
+                                 std::to_string(config_.frameTimeout.count()) + " ms";
+    if (packetError_.empty() && !RefuseBadFrame(session_.frames + 1, brokeOff)) Problem(brokeOff);
     ReportPacketError();
     packetReader_.Reset();
     testReader_.Reset();
@@ -186,8 +185,24 @@ std::size_t Loader::TakeFramed(std::uint8_t b) {
 
 void Loader::ReportPacketError() {
   if (packetError_.empty()) return;
-  Problem("frame refused: " + packetError_);
+  if (!RefuseBadFrame(session_.frames + 1, packetError_)) {
+    Problem("frame refused: " + packetError_);
+  }
   packetError_.clear();
+}
+
+// With refuseBadFrames, a damaged frame of an upload's packet phase is answered with 0x13
+// (the loader waits for other data) and the transfer is over for the loader. The problem
+// names the frame (1-based, of the packet phase): a test of a refused last frame looks
+// for it.
+bool Loader::RefuseBadFrame(std::uint32_t frame, const std::string& why) {
+  if (!config_.refuseBadFrames || phase_ != Phase::kPackets || session_.download) return false;
+  Problem("refused frame " + std::to_string(frame) + " with 0x13: " + why);
+  Write(std::array{kDc3});
+  packetReader_.Reset();
+  testReader_.Reset();
+  phase_ = Phase::kIdle;
+  return true;
 }
 
 void Loader::EchoTestFrame() {
@@ -323,6 +338,7 @@ void Loader::OnPacketFrame(const FrameReader& reader) {
 
 void Loader::OnUploadFrame(const FrameReader& reader) {
   if (!reader.SumMatches()) {
+    if (RefuseBadFrame(session_.frames, "sum does not match its payload")) return;
     Problem("frame " + std::to_string(session_.frames) + ": sum does not match its payload");
   }
   if (RefusesAfterFrames(config_.scenario) && session_.frames == config_.refuseAfterFrames) {

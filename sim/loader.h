@@ -93,6 +93,7 @@ class Loader {
   std::size_t TakeFramed(std::uint8_t b);
   void EchoTestFrame();
   void ReportPacketError();
+  bool RefuseBadFrame(std::uint32_t frame, const std::string& why);
   std::size_t TakeOffering(std::uint8_t b);
   std::size_t TakeServing(std::uint8_t b);
   void LooseByteBetweenFrames(std::uint8_t b);

@@ -3,7 +3,7 @@
 //   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
 //                     [--noise-in RATE] [--region-delay MS] [--record FILE] [--chunk N]
-//                     [--latency MS]
+//                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -52,7 +52,8 @@ void PrintUsage() {
                "                         [--seed N] [--identity HEX] [--packet-size N]\n"
                "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
                "                         [--region-delay MS] [--record FILE] [--chunk N]\n"
-               "                         [--latency MS]\n"
+               "                         [--latency MS] [--refuse-bad-frames]\n"
+               "                         [--frame-timeout MS]\n"
                "  --noise damages what the target sends, --noise-in what it receives\n"
                "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n"
                "  --region-delay: wait this long before offering a download's first region\n"
@@ -60,6 +61,8 @@ void PrintUsage() {
                "  --chunk: with --baud, send in groups of 1..N bytes (sizes from --seed)\n"
                "  --latency: what the target sends reaches the PC MS later (a USB\n"
                "             adapter's latency timer)\n"
+               "  --refuse-bad-frames: answer a damaged upload frame with 0x13\n"
+               "  --frame-timeout: silence that breaks off a partial frame (5000 ms)\n"
                "  scenarios:");
   for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
   std::fprintf(stderr, "\n  faults:");
@@ -115,6 +118,10 @@ bool ApplyOption(std::string_view name, const std::string& value, Options& optio
     options.record = value;
   } else if (name == "--chunk") {
     return ParseNumber(value, options.chunk) && options.chunk > 0;
+  } else if (name == "--frame-timeout") {
+    unsigned milliseconds = 0;
+    if (!ParseNumber(value, milliseconds) || milliseconds == 0) return false;
+    config.frameTimeout = std::chrono::milliseconds(milliseconds);
   } else if (name == "--latency") {
     unsigned milliseconds = 0;
     if (!ParseNumber(value, milliseconds)) return false;
@@ -131,6 +138,10 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     std::string_view name = argv[i];
     if (name == "--pty") {
       options.device.clear();
+      continue;
+    }
+    if (name == "--refuse-bad-frames") {
+      options.config.refuseBadFrames = true;
       continue;
     }
     if (i + 1 >= argc || !ApplyOption(name, argv[i + 1], options)) {

@@ -66,6 +66,10 @@ struct TargetConfig {
   std::vector<Fault> faults;
   // Frames taken before a refusal of the *AfterFrames scenarios.
   std::uint32_t refuseAfterFrames = 2;
+  // An upload frame that arrives damaged (its sum does not match, it overruns its length,
+  // or it breaks off) is refused with 0x13 rather than answered with ENQ; the loader then
+  // waits for a new transfer. Off: the frame is noted as a problem and taken.
+  bool refuseBadFrames = false;
 
   // Timing of the loader.
   std::chrono::milliseconds enqDelay{300};            // ACK (or NAK) to the late ENQ

@@ -1,13 +1,17 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 namespace tavrin::cli {
 namespace {
 
 using Parsed = std::variant<CliOptions, std::string>;
+
+constexpr std::uint32_t kMaxRetries = 100;  // each retry is a whole exchange with the target
 
 std::optional<std::uint32_t> ParseUnsigned(const std::string& text) {
   std::uint32_t value = 0;
@@ -15,6 +19,16 @@ std::optional<std::uint32_t> ParseUnsigned(const std::string& text) {
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (ec != std::errc{} || ptr != end || text.empty()) return std::nullopt;
   return value;
+}
+
+// Seconds given on the command line: a positive number.
+std::optional<double> ParseSeconds(const std::string& text) {
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !(seconds > 0) || !std::isfinite(seconds)) {
+    return std::nullopt;
+  }
+  return seconds;
 }
 
 std::optional<std::uint8_t> ParseParity(const std::string& text) {
@@ -39,8 +53,9 @@ std::optional<std::uint8_t> ParseStopBits(const std::string& text) {
 std::optional<std::string> ApplyValue(CliOptions& options, const std::string& name,
                                       const std::string& value) {
   if (name == "--port") {
-    options.port.portName = value;
-    options.portGiven = true;
+    if (value.empty()) return "--port needs a port name";
+    if (options.portNames.empty()) options.port.portName = value;
+    options.portNames.push_back(value);
   } else if (name == "--baud") {
     const auto baud = ParseUnsigned(value);
     if (!baud || *baud == 0) return "--baud needs a positive number";
@@ -58,16 +73,26 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
     if (!stop) return "--stop-bits must be 1, 1.5 or 2";
     options.port.stopBits = *stop;
   } else if (name == "--timeout") {
-    char* end = nullptr;
-    const double seconds = std::strtod(value.c_str(), &end);
-    if (end == value.c_str() || *end != '\0' || !(seconds > 0)) {
-      return "--timeout needs a positive number of seconds";
+    const auto seconds = ParseSeconds(value);
+    if (!seconds) return "--timeout needs a positive number of seconds";
+    options.timeoutSeconds = *seconds;
+  } else if (name == "--confirm") {
+    const auto seconds = ParseSeconds(value);
+    if (!seconds) return "--confirm needs a positive number of seconds";
+    options.confirmSeconds = *seconds;
+  } else if (name == "--retries") {
+    const auto retries = ParseUnsigned(value);
+    if (!retries || *retries > kMaxRetries) {
+      return "--retries needs a number from 0 to " + std::to_string(kMaxRetries);
     }
-    options.timeoutSeconds = seconds;
+    options.retries = *retries;
   } else if (name == "--output") {
     options.output = value;
   } else if (name == "--log") {
     options.log = value;
+  } else if (name == "--log-dir") {
+    if (value.empty()) return "--log-dir needs a directory";
+    options.logDir = value;
   } else {
     return "unknown option " + name;
   }
@@ -75,8 +100,10 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
 }
 
 bool TakesValue(const std::string& name) {
-  return name == "--port" || name == "--baud" || name == "--data-bits" || name == "--parity" ||
-         name == "--stop-bits" || name == "--timeout" || name == "--output" || name == "--log";
+  static const std::set<std::string> kNames = {
+      "--port",   "--baud", "--data-bits", "--parity",  "--stop-bits", "--timeout",
+      "--output", "--log",  "--log-dir",   "--retries", "--confirm"};
+  return kNames.contains(name);
 }
 
 std::optional<Command> CommandNamed(const std::string& name) {
@@ -90,17 +117,43 @@ std::optional<Command> CommandNamed(const std::string& name) {
   return std::nullopt;
 }
 
+bool NamesEachPort(const std::string& path) {
+  return path.find(kPortPlaceholder) != std::string::npos;
+}
+
+// Options that belong to one command only, and the files of several ports.
+std::optional<std::string> CheckPortCommand(const CliOptions& options) {
+  if (options.portNames.empty()) return "--port is required";
+  if (options.command == Command::kDownload && options.output.empty()) {
+    return "download needs --output FILE.DBF";
+  }
+  if (options.retries > 0 && options.command != Command::kDownload) {
+    return "--retries is for download only";
+  }
+  if (options.confirmSeconds && options.command != Command::kUpload) {
+    return "--confirm is for upload only";
+  }
+  if (options.portNames.size() > 1) {
+    if (options.command == Command::kDownload && !NamesEachPort(options.output)) {
+      return "with several ports, --output must contain {port}";
+    }
+    if (!options.log.empty() && !NamesEachPort(options.log)) {
+      return "with several ports, --log must contain {port}";
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> Check(const CliOptions& options, std::size_t positionals) {
   if (options.command == Command::kHelp || options.command == Command::kVersion) {
     return std::nullopt;
   }
   if (positionals != 1) return "expected exactly one file or text argument";
-  if (options.command == Command::kScriptShow) return std::nullopt;
-  if (!options.portGiven) return "--port is required";
-  if (options.command == Command::kDownload && options.output.empty()) {
-    return "download needs --output FILE.DBF";
+  if (options.command == Command::kScriptShow) {
+    if (options.json) return std::string("--json is not for script show");
+    return std::nullopt;
   }
-  return std::nullopt;
+  return CheckPortCommand(options);
 }
 
 }  // namespace
@@ -132,7 +185,7 @@ Parsed ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--trace") {
       options.trace = true;
     } else if (arg == "--json") {
-      return std::string("--json is for ports only");
+      options.json = true;
     } else if (arg.starts_with("--") && arg.size() > 2) {
       if (!TakesValue(arg)) return "unknown option " + arg;
       if (i + 1 >= args.size()) return arg + " needs a value";
@@ -148,18 +201,24 @@ Parsed ParseCliOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "usage:\n"
-         "  tavrin-cli upload   --port DEV [LINE] [--timeout S] [--log FILE] FILE.URT\n"
-         "  tavrin-cli download --port DEV [LINE] [--timeout S] [--log FILE] --output FILE.DBF "
+         "  tavrin-cli upload   --port DEV... [LINE] [RUN] [--confirm S] FILE.URT\n"
+         "  tavrin-cli download --port DEV... [LINE] [RUN] [--retries N] --output FILE.DBF "
          "SCRIPT.DSF\n"
-         "  tavrin-cli comtest  --port DEV [LINE] [--timeout S] TEXT\n"
+         "  tavrin-cli comtest  --port DEV... [LINE] [RUN] TEXT\n"
          "  tavrin-cli script   show SCRIPT.DSF\n"
          "  tavrin-cli ports    [--json]   (the serial ports of this machine)\n"
          "DEV: COM1.., ttyUSB0, a path, a /dev/serial/by-id name, or serial:NUMBER (USB serial)\n"
+         "     --port again for more targets at once; then --output and --log need {port}\n"
          "LINE: --baud N (115200) --data-bits 5..8 (8) --parity none|odd|even|mark|space (none)\n"
          "      --stop-bits 1|1.5|2 (1) --rts (RTS on)\n"
+         "RUN:  --timeout S (cancel a transfer after S s)  --log FILE (save the capture)\n"
+         "      --log-dir DIR (each capture as DIR/<port>.log)  --json (events on stdout)\n"
          "      --trace (hex dump of the line on stderr)\n"
+         "--confirm S: after Upload Success, listen S s for the target's refusal\n"
+         "--retries N: fetch regions that fail their CRC check again, up to N times\n"
          "exit status: 0 success, 1 usage, 2 bad file, 3 port not available, 4 transfer ended\n"
-         "             otherwise, 5 region failed its CRC check, 6 serial link failed\n";
+         "             otherwise, 5 region failed its CRC check, 6 serial link failed;\n"
+         "             with several ports the highest of them\n";
 }
 
 }  // namespace tavrin::cli

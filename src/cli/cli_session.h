@@ -1,5 +1,4 @@
-// One run of tavrin-cli: the engine wired to the command line's views, a private
-// temporary directory, the serial link, and the exit status of the run.
+// One run of tavrin-cli: the command, its exit status, and the serial link the ports use.
 #pragma once
 
 #include "cli/cli_options.h"
@@ -19,9 +18,11 @@ constexpr int kLinkFailed = 6;      // the serial link failed fatally (device lo
 }  // namespace exit_status
 
 // Runs the command of `options`; returns the exit status. After a fatal report of the
-// serial link (the device is lost, or the link threads would not stop) the process exits
-// at once with kLinkFailed: nothing more goes to stdout, and the capture file stays on
-// disk (its path on stderr).
+// serial link (the device is lost, or the link threads would not stop) that port's run
+// ends at once with kLinkFailed: nothing more of it is shown, and its capture stays on
+// disk (its path on stderr). With one port and stdout as its capture stream the process
+// exits there; with several ports (or --json) the others go on, and the process ends
+// without waiting for the failed port's threads.
 int RunCli(const CliOptions& options);
 
 // The serial link a run uses: real ports by default; tests pass fakes and short waits.

@@ -214,6 +214,7 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
   const int out = ::open(TempFile(kResultFile).c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
   const int in = ::open(TempFile(kDumpFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   bool crcMatches = !regionHasCrc_;
+  std::optional<std::uint64_t> dataOffset;
   if (out >= 0 && in >= 0) {
     struct stat st {};
     ::fstat(out, &st);
@@ -224,6 +225,7 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
       WriteAll(out, header);
       offset += kBlockHeaderSize;
     }
+    dataOffset = offset;
     Crc32Mpeg2 crc;
     std::vector<std::uint8_t> chunk(kCopyChunk);
     std::uint64_t copied = 0;
@@ -251,6 +253,7 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
     ShowBlock(warning.text, warning.colour);
     ctx_.view.RegionCrcMismatch(static_cast<int>(regionIndex));
   }
+  if (dataOffset) ctx_.view.RegionStored(static_cast<int>(regionIndex), *dataOffset, size);
 }
 
 void Transfer::EndDownload() {

@@ -56,6 +56,11 @@ class TransferView {
   virtual void RegionCrcMismatch(int /*region*/) {}
   // Download progress: the region being fetched (1-based) and its data bytes so far.
   virtual void RegionProgress(int /*region*/, std::uint64_t /*bytes*/) {}
+  // A region (1-based) has been appended to the downloaded file in assembly
+  // (zvqDumpBIN.fdb): its `size` data bytes start at `offset`, just past its block header
+  // when it has one. Called after RegionCrcMismatch for a region that does not match.
+  // Regions of size 0 add nothing and are not told.
+  virtual void RegionStored(int /*region*/, std::uint64_t /*offset*/, std::uint32_t /*size*/) {}
 };
 
 }  // namespace tavrin::transfer

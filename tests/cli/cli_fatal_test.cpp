@@ -1,6 +1,7 @@
 // The command line's fatal end: after a fatal report of the serial link the run exits at
-// once with status 6, shows no further report block and leaves the capture on disk. Each
-// case runs tavrin-cli's session in a child process (a death test) over a fake device.
+// once with status 6, shows no further report block and leaves the capture on disk; with
+// several ports only the failed one ends so, and the others go on. Each case runs
+// tavrin-cli's session in a child process (a death test) over fake devices.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -10,9 +11,14 @@
 #include <mutex>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
 #include "serial/serial_fakes.h"
+#include "sim/memory_link.h"
+#include "sim/target.h"
 
 namespace tavrin::cli {
 namespace {
@@ -57,6 +63,31 @@ class StuckReads final : public serial::SerialDevice {
   std::condition_variable never_;
 };
 
+// The link's end of an in-memory line to a simulated target.
+class LineEnd final : public serial::SerialDevice {
+ public:
+  explicit LineEnd(serial::SerialDevice& end) : end_(end) {}
+  serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
+                        serial::StopFd stop) override {
+    return end_.Read(into, timeout, stop);
+  }
+  serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
+                         serial::StopFd stop) override {
+    return end_.Write(bytes, timeout, stop);
+  }
+  serial::DeviceResult PurgeReceive() override { return end_.PurgeReceive(); }
+  serial::DeviceResult PurgeBoth() override { return end_.PurgeBoth(); }
+  serial::DeviceResult SetDtr(bool on) override { return end_.SetDtr(on); }
+  serial::DeviceResult SetRts(bool on) override { return end_.SetRts(on); }
+  serial::LineReading<serial::ModemLines> GetModemLines() override { return {}; }
+  serial::LineReading<serial::LineCounters> GetLineCounters() override { return {}; }
+  std::size_t InputQueued() override { return end_.InputQueued(); }
+  std::size_t OutputQueued() override { return end_.OutputQueued(); }
+
+ private:
+  serial::SerialDevice& end_;
+};
+
 class CliFatalEnd : public testing::Test {
  protected:
   void SetUp() override {
@@ -95,16 +126,39 @@ class CliFatalEnd : public testing::Test {
   // In the child: stdout and stderr into files, the upload run over `link`, then the
   // process ends with the run's status (if the run did not end it first).
   [[noreturn]] void RunUpload(const CliLink& link, std::vector<std::string> extra) {
-    std::freopen(Out().c_str(), "w", stdout);
-    std::freopen(Err().c_str(), "w", stderr);
     std::vector<std::string> args{"upload", "--port", "fake"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back((dir_ / "image.urt").string());
+    Run(link, args);
+  }
+
+  [[noreturn]] void Run(const CliLink& link, const std::vector<std::string>& args) {
+    std::freopen(Out().c_str(), "w", stdout);
+    std::freopen(Err().c_str(), "w", stderr);
     const auto options = std::get<CliOptions>(ParseCliOptions(args));
     const int status = RunCli(options, link);
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);
+  }
+
+  // Ports "good" (a simulated target on an in-memory line) and "bad" (a device whose
+  // reads fail once the upload has begun), with --json and --log-dir.
+  [[noreturn]] void RunGoodAndBad(const fs::path& logs) {
+    auto bad = std::make_shared<serial::test::FakeLine>();
+    std::thread([bad] {
+      if (bad->WaitForWrites(1)) bad->FailReads(EIO);
+    }).detach();
+    auto line = std::make_shared<sim::MemoryLink>();
+    auto target = std::make_shared<sim::Target>(line->TargetEnd(), sim::TargetConfig{});
+    target->Start();
+    const auto open = [bad, line,
+                       target](std::string_view name) -> std::unique_ptr<serial::SerialDevice> {
+      if (name == "bad") return std::make_unique<serial::test::FakeSerialDevice>(bad);
+      return std::make_unique<LineEnd>(line->PcEnd());
+    };
+    Run({open, {}}, {"upload", "--port", "good", "--port", "bad", "--json", "--log-dir",
+                     logs.string(), (dir_ / "image.urt").string()});
   }
 
   // The capture file named on stderr; empty when none was.
@@ -158,6 +212,49 @@ TEST_F(CliFatalEnd, LinkThreadsThatDoNotStopEndTheRunWithoutWaitingForThem) {
   const std::string out = ReadFile(Out());
   EXPECT_NE(out.find("Terminated by user"), std::string::npos);  // the cancel came first
   EXPECT_TRUE(fs::exists(KeptCapture())) << err;
+}
+
+// Two ports: one device fails a read in the middle of the upload, the other carries its
+// upload to the end. The failed port ends with 6 and nothing more of it is shown; its
+// capture is kept as it stood; the other succeeds; the run's status is the highest, 6,
+// and it ends without waiting for the failed port's threads.
+TEST_F(CliFatalEnd, WithSeveralPortsOnlyTheFailedOneEnds) {
+  // An image for the simulated target's identity: Id1 at 12, Id2 at 16, Id3 at 20.
+  std::string image(28, '\0');
+  image.replace(0, 2, "BU");
+  image.replace(12, 11, "\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB");
+  image[24] = 1;
+  image += std::string(
+      "\x02\x00\x00\x01"
+      "A"
+      "\x00\x00\x00\x41"
+      "\x03",
+      10);
+  std::ofstream(dir_ / "image.urt", std::ios::binary) << image;
+  const auto logs = dir_ / "logs";
+  EXPECT_EXIT(RunGoodAndBad(logs), testing::ExitedWithCode(6), "");
+  std::map<std::string, nlohmann::json> ends;
+  std::vector<nlohmann::json> events;
+  std::istringstream lines(ReadFile(Out()));
+  for (std::string line; std::getline(lines, line);) {
+    events.push_back(nlohmann::json::parse(line));
+    if (events.back()["event"] == "end") ends[events.back()["port"]] = events.back();
+  }
+  const std::string err = ReadFile(Err());
+  ASSERT_EQ(ends.size(), 2u) << err;
+  EXPECT_EQ(ends["good"]["status"], 0);
+  EXPECT_EQ(ends["good"]["code"], 1);
+  EXPECT_EQ(ends["bad"]["status"], 6);
+  EXPECT_EQ(ends["bad"]["capture"], (logs / "bad.log").string());
+  EXPECT_EQ(events.back()["event"], "summary");
+  EXPECT_EQ(events.back()["status"], 6);
+  for (const auto& event : events) {
+    EXPECT_FALSE(event["event"] == "report" && event["port"] == "bad") << event;
+  }
+  EXPECT_NE(err.find("bad: Error 5: ReadFile in ReaderAndStatusProc.\n\r"), std::string::npos)
+      << err;
+  EXPECT_EQ(ReadFile(logs / "bad.log").find("Terminated by user"), std::string::npos);
+  EXPECT_NE(ReadFile(logs / "good.log").find("Upload Success"), std::string::npos);
 }
 
 }  // namespace

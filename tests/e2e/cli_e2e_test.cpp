@@ -6,18 +6,14 @@
 #include <iterator>
 #include <thread>
 
+#include "e2e_files.h"
 #include "processes.h"
-#include "scripts/script_store.h"
-#include "sim/memory_image.h"
-#include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
 
 namespace tavrin::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-
 std::string Block(int code) {
   return transfer::ReportBlockFor(code)->text;
 }
@@ -25,38 +21,16 @@ std::string Block(int code) {
 class CliEndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-e2e.XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    ASSERT_FALSE(scratch_.Path().empty());
+    dir_ = scratch_.Path();
   }
 
   // A URT image for the simulated target's default identity.
   std::filesystem::path WriteImage(std::size_t frames, std::size_t payload = 2000) {
-    Bytes file(28, 0);
-    file[0] = 'B';
-    file[1] = 'U';
-    const Bytes id1{0x11, 0x22, 0x33, 0x44}, id2{0x55, 0x66, 0x77}, id3{0x88, 0x99, 0xAA, 0xBB};
-    std::copy(id1.begin(), id1.end(), file.begin() + 12);
-    std::copy(id2.begin(), id2.end(), file.begin() + 16);
-    std::copy(id3.begin(), id3.end(), file.begin() + 20);
-    file[24] = static_cast<std::uint8_t>(frames);
-    for (std::size_t f = 0; f < frames; ++f) {
-      Bytes data(payload);
-      for (std::size_t i = 0; i < payload; ++i) data[i] = static_cast<std::uint8_t>(i * 31 + f);
-      const Bytes frame = transfer::BuildFrame(data);
-      file.insert(file.end(), frame.begin(), frame.end());
-    }
-    const auto path = dir_ / "image.urt";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(file.size()));
-    return path;
+    return WriteUrt(dir_ / "image.urt", std::vector<std::size_t>(frames, payload));
   }
 
+  ScratchDir scratch_;
   std::filesystem::path dir_;
 };
 
@@ -158,50 +132,6 @@ TEST_F(CliEndToEnd, BadFilesExit2) {
   EXPECT_EQ(RunCli({"upload"}).status, 1);
 }
 
-struct Region {
-  std::uint32_t start;
-  std::uint32_t end;
-  std::uint8_t partitionId;
-};
-
-std::filesystem::path WriteScript(const std::filesystem::path& dir,
-                                  const std::vector<Region>& regions) {
-  scripts::ScriptStore store(dir);
-  for (const auto& region : regions) {
-    scripts::ScriptRecord record;
-    record.command = {region.start, region.end, 1, 0, 0, 0};
-    record.header.partitionId = region.partitionId;
-    record.header.partitionType = 1;
-    record.header.size = region.end - region.start;
-    EXPECT_TRUE(store.AppendRecord(record));
-  }
-  const auto path = dir / "script.dsf";
-  EXPECT_TRUE(store.SaveDsf(path));
-  return path;
-}
-
-Bytes ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed) {
-  const sim::MemoryImage memory(seed);
-  Bytes dbf;
-  for (std::size_t i = 0; i < regions.size(); ++i) {
-    const auto size = regions[i].end - regions[i].start;
-    if (i == 0 || regions[i].partitionId != 0) {
-      const auto end = static_cast<std::uint32_t>(dbf.size() + 16 + size);
-      Bytes header{regions[i].partitionId, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF};
-      for (int b = 0; b < 4; ++b) header.push_back(static_cast<std::uint8_t>(end >> (8 * b)));
-      dbf.insert(dbf.end(), header.begin(), header.end());
-    }
-    const Bytes data = memory.Read(1, regions[i].start, size);
-    dbf.insert(dbf.end(), data.begin(), data.end());
-  }
-  return dbf;
-}
-
-Bytes ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST_F(CliEndToEnd, DownloadGivesTheExpectedDbf) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 1000, 1}, {0x8000, 0x8000 + 5000, 0}, {0x20000, 0x20000 + 3000, 4}};
@@ -227,16 +157,41 @@ TEST_F(CliEndToEnd, DownloadRecoversFromBadFrames) {
   EXPECT_EQ(ReadAll(out), ExpectedDbf(regions, 3));
 }
 
-TEST_F(CliEndToEnd, WrongCrcWarnsAndExits5) {
-  const std::vector<Region> regions{{0, 800, 1}};
-  SimProcess sim({"--fault", "wrong-crc"});
+// The target's first info packet carries a wrong CRC: the region is saved with the warning
+// (exit 5) unless --retries fetches it again, alone, and puts the good copy in its place.
+struct WrongCrcRow {
+  const char* retries;
+  int status;
+};
+
+class CliWrongCrc : public CliEndToEnd, public testing::WithParamInterface<WrongCrcRow> {};
+
+TEST_P(CliWrongCrc, WarnsAndIsFetchedAgainWhenAsked) {
+  const std::vector<Region> regions{{0, 800, 1}, {0x4000, 0x4000 + 500, 0}, {0x9000, 0x9300, 2}};
+  SimProcess sim({"--seed", "5", "--fault", "wrong-crc"});
   const auto out = dir_ / "out.dbf";
-  const auto run = RunCli({"download", "--port", sim.Device(), "--output", out.string(),
-                           WriteScript(dir_, regions).string()});
-  EXPECT_EQ(run.status, 5) << run.err;
+  const auto run = RunCli({"download", "--port", sim.Device(), "--retries", GetParam().retries,
+                           "--output", out.string(), WriteScript(dir_, regions).string()});
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
   EXPECT_NE(run.out.find(transfer::CrcWarningBlock(1).text), std::string::npos);
-  EXPECT_TRUE(std::filesystem::exists(out));
+  const Bytes dbf = ReadAll(out);
+  if (GetParam().status == 0) {
+    EXPECT_EQ(dbf, ExpectedDbf(regions, 5));
+    EXPECT_NE(run.err.find("regions fetched again: 1\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("every region fetched again matches its CRC now"), std::string::npos);
+    // The second download asked for region 1 alone and ended like any other.
+    EXPECT_EQ(run.out.rfind(Block(2) + Block(3)),
+              run.out.size() - Block(2).size() - Block(3).size());
+  } else {
+    EXPECT_EQ(dbf.size(), ExpectedDbf(regions, 5).size());
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Retries, CliWrongCrc,
+                         testing::Values(WrongCrcRow{"0", 5}, WrongCrcRow{"1", 0}),
+                         [](const auto& row) {
+                           return "Retries" + std::string(row.param.retries);
+                         });
 
 TEST_F(CliEndToEnd, ScriptShowListsTheColumns) {
   const auto script = WriteScript(dir_, {{0x10000, 0x1FFFF, 1}});

@@ -38,6 +38,56 @@ TEST(TargetUpload, FrameSentInPiecesIsOneFrameAndBadSumAndOversizeAreProblems) {
   EXPECT_NE(problems[1].find("2992"), std::string::npos);
 }
 
+// A loader that refuses damaged frames answers each kind with 0x13 and names the frame.
+struct DamagedFrame {
+  const char* name;
+  Bytes (*make)();
+  const char* problem;
+};
+
+class TargetRefusingBadFrames : public testing::TestWithParam<DamagedFrame> {};
+
+TEST_P(TargetRefusingBadFrames, AnswersWith0x13AndNamesTheFrame) {
+  TargetConfig config = QuickConfig();
+  config.refuseBadFrames = true;
+  SimRig rig(config);
+  ASSERT_TRUE(rig.Handshake());
+  rig.pc.Send(UrtFrame(10, 1));
+  ASSERT_EQ(rig.pc.Receive(1), Bytes{0x05});
+  rig.pc.Send(GetParam().make());
+  EXPECT_EQ(rig.pc.Receive(1), Bytes{0x13});
+  const auto problems = rig.target.Problems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_TRUE(problems[0].starts_with("refused frame 2 with 0x13: ")) << problems[0];
+  EXPECT_NE(problems[0].find(GetParam().problem), std::string::npos) << problems[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TargetRefusingBadFrames,
+                         testing::Values(DamagedFrame{"BadSum",
+                                                      [] {
+                                                        Bytes bad = UrtFrame(10, 4);
+                                                        bad[bad.size() - 2] ^= 0x40;
+                                                        return bad;
+                                                      },
+                                                      "sum"},
+                                         DamagedFrame{"Overrun",
+                                                      [] {
+                                                        Bytes bad = UrtFrame(10, 4);
+                                                        bad.insert(bad.begin() + 6,
+                                                                   0x55);  // one byte too many
+                                                        return bad;
+                                                      },
+                                                      ""},
+                                         DamagedFrame{"BrokenOff",
+                                                      [] {
+                                                        Bytes bad = UrtFrame(10, 4);
+                                                        bad.erase(bad.begin() +
+                                                                  6);  // the rest never comes
+                                                        return bad;
+                                                      },
+                                                      "broke off"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
 TEST(TargetUpload, ReplyWithAnotherIdentityIsAProblem) {
   SimRig rig;
   rig.pc.Send({0x17});

@@ -107,6 +107,10 @@ TEST_F(DownloadTest, RegionsAssembleIntoTheDbfFile) {
       rig_->view.Messages().back(),
       "Tavrin 1.1|Downloading process successfully completed.\n And saved as " + Saved().string());
   EXPECT_TRUE(rig_->view.CrcMismatches().empty());
+  // Each region's data are where the view was told: the second block has no header.
+  using Stored = RecordingView::StoredRegion;
+  EXPECT_EQ(rig_->view.Stored(),
+            (std::vector<Stored>{{1, 16, 1000}, {2, 1016, 700}, {3, 1016 + 700 + 16, 2500}}));
   // The command image went out as the upload's packet phase.
   EXPECT_EQ(rig_->target.Requests().size(), 3u);
 }
@@ -170,6 +174,8 @@ TEST_F(DownloadTest, EmptyFirstRegionLeavesTheHeaderToTheFirstBlockWritten) {
   EXPECT_EQ(Bytes(dbf.begin(), dbf.begin() + 16),
             (Bytes{0, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x10, 0x01, 0x00, 0x00}));
   EXPECT_EQ(dbf, ExpectedDbf());
+  // The empty region is not told; the one stored follows the header it got.
+  EXPECT_EQ(rig_->view.Stored(), (std::vector<RecordingView::StoredRegion>{{2, 16, 0x100}}));
 }
 
 }  // namespace

@@ -47,6 +47,16 @@ void RecordingView::RegionCrcMismatch(int region) {
   crcMismatches_.push_back(region);
 }
 
+void RecordingView::RegionStored(int region, std::uint64_t offset, std::uint32_t size) {
+  std::lock_guard lock(mutex_);
+  stored_.push_back({region, offset, size});
+}
+
+std::vector<RecordingView::StoredRegion> RecordingView::Stored() const {
+  std::lock_guard lock(mutex_);
+  return stored_;
+}
+
 void RecordingView::RefreshTransferState() {
   {
     std::lock_guard lock(mutex_);

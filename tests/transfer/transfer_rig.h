@@ -65,6 +65,7 @@ class RecordingView final : public transfer::TransferView {
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
   void ResultReported(int code) override;
   void RegionCrcMismatch(int region) override;
+  void RegionStored(int region, std::uint64_t offset, std::uint32_t size) override;
   void RefreshTransferState() override;
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
     question.Answer(savePath);
@@ -73,6 +74,14 @@ class RecordingView final : public transfer::TransferView {
   std::vector<int> Results() const;
   std::vector<std::string> Messages() const;
   std::vector<int> CrcMismatches() const;
+  // Where each stored region's data are in the downloaded file, in the order told.
+  struct StoredRegion {
+    int region;
+    std::uint64_t offset;
+    std::uint32_t size;
+    bool operator==(const StoredRegion&) const = default;
+  };
+  std::vector<StoredRegion> Stored() const;
   // Waits (bounded) until `count` results have been reported.
   bool WaitForResults(std::size_t count, std::chrono::milliseconds timeout) const;
   // Waits (bounded) until the transfer-state refresh has been called `count` times (the
@@ -87,6 +96,7 @@ class RecordingView final : public transfer::TransferView {
   std::vector<int> results_;
   std::vector<std::string> messages_;
   std::vector<int> crcMismatches_;
+  std::vector<StoredRegion> stored_;
   std::size_t refreshes_ = 0;
 };
 
