@@ -68,6 +68,17 @@ Bytes RegionInDbf(const Bytes& dbf, int r) {
   return {};
 }
 
+// Under a sanitizer every process runs several times slower, so fewer targets share the
+// machine and the time limits; the rate of exact downloads is judged only at full speed,
+// while "never saved wrong without the warning" is judged in every build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kNoisyDownloads = 8;
+constexpr bool kJudgeExactRate = false;
+#else
+constexpr int kNoisyDownloads = 30;
+constexpr bool kJudgeExactRate = true;
+#endif
+
 // 30 downloads through a line that corrupts, drops and doubles one byte in a thousand of
 // what the target sends (small packets, so that a frame gets through often enough). A
 // damaged exchange can stall a download for good: --timeout cuts it, and --retries makes
@@ -76,7 +87,7 @@ TEST(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 600, 1}, {0x8000, 0x8000 + 600, 2}, {0x20000, 0x20000 + 600, 3}};
   ScratchDir dir;
-  auto targets = StartNoisy(30, {"--noise", "0.001", "--packet-size", "100"});
+  auto targets = StartNoisy(kNoisyDownloads, {"--noise", "0.001", "--packet-size", "100"});
   // Four tries of at most 20 s each bound the run.
   const auto run = RunOnAll({"download", "--json", "--retries", "3", "--timeout", "20", "--output",
                              (dir.Path() / "{port}.dbf").string()},
@@ -103,7 +114,7 @@ TEST(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
     }
   }
   RecordProperty("exact", exact);
-  EXPECT_GE(exact, 27) << run.err;
+  if (kJudgeExactRate) EXPECT_GE(exact * 10, kNoisyDownloads * 9) << run.err;
 }
 
 // Uploads through a line that damages what the target receives; the target refuses a

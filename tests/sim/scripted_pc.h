@@ -84,7 +84,9 @@ inline Bytes WhoAmIReply(const Identity& identity) {
 
 // A target on an in-memory line with a scripted PC.
 struct SimRig {
-  SimRig() : target(link.TargetEnd(), QuickConfig()) { target.Start(); }
+  explicit SimRig(const TargetConfig& config = QuickConfig()) : target(link.TargetEnd(), config) {
+    target.Start();
+  }
   ~SimRig() {
     target.Stop();
     link.Close();
