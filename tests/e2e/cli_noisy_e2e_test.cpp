@@ -114,7 +114,9 @@ TEST(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
     }
   }
   RecordProperty("exact", exact);
-  if (kJudgeExactRate) EXPECT_GE(exact * 10, kNoisyDownloads * 9) << run.err;
+  if (kJudgeExactRate) {
+    EXPECT_GE(exact * 10, kNoisyDownloads * 9) << run.err;
+  }
 }
 
 // Uploads through a line that damages what the target receives; the target refuses a
