@@ -2,7 +2,9 @@
 // the transfer thread (TransferProc) and the reader thread (the receive processor).
 // Every field is one atomic word written by one side and read by the other. Whoever
 // changes a field that the transfer thread waits on calls Notify(), and the transfer
-// thread waits with WaitFor(), so a wake-up is never lost and nothing spins.
+// thread waits with WaitFor(), so a wake-up is never lost and nothing spins. The reader
+// thread notifies only for a change (Raise, Lower): a block that sets nothing new, such as
+// region data inside a frame, wakes nobody.
 #pragma once
 
 #include <array>
@@ -40,6 +42,10 @@ struct TransferState {
   std::atomic<bool> enqPending{false};
   std::atomic<bool> nakPending{false};
   std::atomic<bool> inFrame{false};
+
+  // Sets or clears `flag`; true when that changed it (a change worth a Notify).
+  static bool Raise(std::atomic<bool>& flag) { return !flag.exchange(true); }
+  static bool Lower(std::atomic<bool>& flag) { return flag.exchange(false); }
 
   // Wakes the transfer thread after a change it may be waiting for.
   void Notify() {

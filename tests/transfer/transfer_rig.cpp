@@ -85,6 +85,11 @@ std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::St
   if (bytes.size() > 1 && ++frameWrites_ == frameToCut) {
     return link->WriterGeneric(bytes.first(bytes.size() / 2), &cancel);
   }
+  if (bytes.size() == damage.size && ++damageCandidates_ == damage.nth) {
+    Bytes damaged(bytes.begin(), bytes.end());
+    damaged.at(damage.offset) ^= damage.mask;
+    return link->WriterGeneric(damaged, &cancel);
+  }
   return link->WriterGeneric(bytes, &cancel);
 }
 

@@ -90,7 +90,17 @@ class RecordingView final : public transfer::TransferView {
   std::size_t refreshes_ = 0;
 };
 
-// The transfer's port: WriterGeneric of the link, optionally cut short on one write.
+// One byte changed in one write, as line noise would change it: the `nth` write of
+// `size` bytes has its byte at `offset` XORed with `mask`.
+struct WriteDamage {
+  std::size_t size = 0;
+  std::size_t nth = 0;
+  std::size_t offset = 0;
+  std::uint8_t mask = 0;
+};
+
+// The transfer's port: WriterGeneric of the link, optionally cut short or damaged on one
+// write. Set both before the transfer starts.
 class RigPort final : public transfer::TransferPort {
  public:
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
@@ -98,9 +108,11 @@ class RigPort final : public transfer::TransferPort {
 
   serial::SerialLink* link = nullptr;
   std::atomic<std::size_t> frameToCut{0};  // the n-th write longer than 1 byte is cut (0: none)
+  WriteDamage damage;
 
  private:
   std::atomic<std::size_t> frameWrites_{0};
+  std::atomic<std::size_t> damageCandidates_{0};
 };
 
 class TransferRig {
