@@ -51,7 +51,10 @@ struct TransferState {
   void Notify() {
     { std::lock_guard lock(mutex_); }
     changed_.notify_all();
+    wakeups_.fetch_add(1, std::memory_order_relaxed);
   }
+  // How often Notify was called: what the receive path costs the transfer thread.
+  std::uint64_t Wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
 
   // Waits until `done()` holds or `timeout` passes; returns done().
   template <typename Predicate>
@@ -63,6 +66,7 @@ struct TransferState {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+  std::atomic<std::uint64_t> wakeups_{0};
 };
 
 }  // namespace tavrin::transfer

@@ -38,8 +38,9 @@ Bytes ReadAll(const std::filesystem::path& path) {
 
 class DownloadTest : public testing::Test {
  protected:
-  void Make(const std::vector<Region>& regions, sim::TargetConfig config = QuickDownload()) {
-    rig_ = std::make_unique<TransferRig>(std::move(config));
+  void Make(const std::vector<Region>& regions, sim::TargetConfig config = QuickDownload(),
+            std::optional<LineGroups> groups = {}) {
+    rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, groups);
     regions_ = regions;
     scripts::ScriptStore store(rig_->Dir());
     for (const auto& region : regions) {
@@ -110,6 +111,18 @@ TEST_F(DownloadTest, RegionsAssembleIntoTheDbfFile) {
   EXPECT_TRUE(rig_->view.CrcMismatches().empty());
   // The command image went out as the upload's packet phase.
   EXPECT_EQ(rig_->target.Requests().size(), 3u);
+}
+
+// Region data that arrive a few bytes at a time are stored without waking the transfer
+// thread: it is woken for what it waits on (a region offered, a frame to answer), not for
+// every block.
+TEST_F(DownloadTest, SmallBlocksOfRegionDataWakeNobody) {
+  Make({{0, 4000, 1}}, QuickDownload(), LineGroups{});
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
+  const std::size_t frames = 1 + (4000 + 299) / 300;  // the info packet and the data packets
+  EXPECT_GT(rig_->received.Blocks(), 10 * frames);    // the line really came in small blocks
+  EXPECT_LT(rig_->transfer.State().Wakeups(), 2 * frames + 20);
 }
 
 struct FaultCase {

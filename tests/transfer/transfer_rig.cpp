@@ -150,11 +150,12 @@ void FakeClock::RunFaster(int speed) {
   speed_ = speed;
 }
 
-TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise)
-    : target(TargetStream(noise), std::move(config)), dir_(MakeTempDir()) {
-  link = std::make_unique<serial::SerialLink>(
-      dispatcher, status, reporter,
-      [this](std::string_view) { return std::make_unique<BorrowedDevice>(line.PcEnd()); });
+TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise,
+                         std::optional<LineGroups> groups)
+    : target(TargetStream(noise, groups), std::move(config)), dir_(MakeTempDir()) {
+  link = std::make_unique<serial::SerialLink>(received, status, reporter, [this](std::string_view) {
+    return std::make_unique<BorrowedDevice>(line.PcEnd());
+  });
   port.link = link.get();
   target.Start();
   serial::PortSettings settings;
@@ -171,11 +172,19 @@ TransferRig::~TransferRig() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise) {
-  if (!noise) return line.TargetEnd();
-  noisy =
-      std::make_unique<sim::NoisyStream>(line.TargetEnd(), noise->rates, noise->rates, noise->seed);
-  return *noisy;
+sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise,
+                                       const std::optional<LineGroups>& groups) {
+  sim::Stream* stream = &line.TargetEnd();
+  if (noise) {
+    noisy = std::make_unique<sim::NoisyStream>(*stream, noise->rates, noise->rates, noise->seed);
+    stream = noisy.get();
+  }
+  if (groups) {
+    paced = std::make_unique<sim::PacedStream>(*stream, groups->baud, paceClock,
+                                               sim::SendGroups{groups->maxGroup, 1});
+    stream = paced.get();
+  }
+  return *stream;
 }
 
 std::vector<int> TransferRig::Upload(const std::filesystem::path& urt) {

@@ -15,6 +15,7 @@
 #include "serial/status_log.h"
 #include "sim/memory_link.h"
 #include "sim/noisy_stream.h"
+#include "sim/paced_stream.h"
 #include "sim/target.h"
 #include "support/recorders.h"
 #include "terminal/capture_sink.h"
@@ -115,9 +116,32 @@ class RigPort final : public transfer::TransferPort {
   std::atomic<std::size_t> damageCandidates_{0};
 };
 
+// What the target sends reaches the PC in groups of 1..maxGroup bytes at `baud`, as from a
+// UART without a deep FIFO.
+struct LineGroups {
+  unsigned baud = 921600;
+  std::size_t maxGroup = 4;
+};
+
+// Counts the blocks the reader hands on, on their way to the receive dispatcher.
+class CountingReceiver final : public serial::ReceiveHandler {
+ public:
+  explicit CountingReceiver(serial::ReceiveHandler& inner) : inner_(inner) {}
+  void OutputABuffer(std::span<std::uint8_t> block) override {
+    ++blocks_;
+    inner_.OutputABuffer(block);
+  }
+  std::size_t Blocks() const { return blocks_.load(); }
+
+ private:
+  serial::ReceiveHandler& inner_;
+  std::atomic<std::size_t> blocks_{0};
+};
+
 class TransferRig {
  public:
-  explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {});
+  explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {},
+                       std::optional<LineGroups> groups = {});
   ~TransferRig();
 
   // Runs an upload to its end (bounded); returns the results reported.
@@ -132,6 +156,8 @@ class TransferRig {
 
   sim::MemoryLink line;
   std::unique_ptr<sim::NoisyStream> noisy;
+  sim::SteadyPaceClock paceClock;
+  std::unique_ptr<sim::PacedStream> paced;
   sim::Target target;
   RecordingErrorSink errors;
   serial::ErrorReporter reporter{errors};
@@ -142,10 +168,12 @@ class TransferRig {
   RigPort port;
   transfer::Transfer transfer{{port, view, capture, clock, errors, status}};
   transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
+  CountingReceiver received{dispatcher};
   std::unique_ptr<serial::SerialLink> link;
 
  private:
-  sim::Stream& TargetStream(const std::optional<LineNoise>& noise);
+  sim::Stream& TargetStream(const std::optional<LineNoise>& noise,
+                            const std::optional<LineGroups>& groups);
 
   std::filesystem::path dir_;
 };
