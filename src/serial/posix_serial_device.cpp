@@ -209,22 +209,23 @@ IoResult PosixSerialDevice::Read(std::span<std::uint8_t> into, std::chrono::mill
 }
 
 // Takes what has arrived, then keeps taking while more comes within the quiet gap (if
-// any), up to the buffer's size.
+// any), up to the buffer's size. Without a quiet gap this is one read: a tty's read takes
+// everything its buffer holds, up to the size asked, so a read that returns less has
+// drained the driver, and another read would only hear EAGAIN. What comes after it wakes
+// the next poll.
 IoResult PosixSerialDevice::ReadWhileBusy(std::span<std::uint8_t> into, StopFd stop) {
   std::size_t count = 0;
-  while (count < into.size()) {
+  for (;;) {
     const ssize_t got = ::read(fd_, into.data() + count, into.size() - count);
-    if (got > 0) {
-      count += static_cast<std::size_t>(got);
-      continue;
-    }
     if (got < 0 && errno == EINTR) continue;
-    if (got == 0 || errno != EAGAIN) {
-      // End of file on a tty is a hang-up: the device is gone.
-      if (count > 0) break;
+    if (got <= 0) {
+      // Nothing more (a poll that woke for bytes another read took, or the quiet gap's
+      // end), or a failure. End of file on a tty is a hang-up: the device is gone.
+      if (count > 0 || (got < 0 && errno == EAGAIN)) break;
       return {IoStatus::kFailed, 0, got == 0 ? EIO : errno};
     }
-    if (quietGap_.count() == 0) break;
+    count += static_cast<std::size_t>(got);
+    if (count == into.size() || quietGap_.count() == 0) break;
     std::array<pollfd, 2> storage{};
     const auto fds = PollSet(storage, fd_, POLLIN, stop);
     if (PollUntil(fds, Clock::now() + quietGap_) <= 0 || StopRaised(fds)) break;

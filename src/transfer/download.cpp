@@ -23,6 +23,11 @@ constexpr milliseconds kFramePollPeriod{100};   // waiting for a frame to be jud
 constexpr milliseconds kAnswerPollPeriod{100};  // waiting for the save question's answer
 constexpr std::size_t kCopyChunk = 64 * 1024;   // bytes moved at a time into the DBF
 constexpr std::size_t kBlockHeaderSize = 16;
+// A command packet: HeaderStart, LEN 16, then count (4), memory type (1), start address (4),
+// end address (4), three zeros, the sum and HeaderEnd.
+constexpr std::size_t kCommandPacketSize = 25;
+constexpr std::size_t kStartAddressAt = 9;  // big-endian u32
+constexpr std::size_t kEndAddressAt = 13;   // big-endian u32
 
 constexpr const char* kDumpFile = "DumpBin.dbi";
 constexpr const char* kFrameFile = "pckurt.bin";
@@ -56,7 +61,21 @@ HeaderDataBytes BlockHeader(HeaderDataBytes header, std::uint64_t endOffset) {
   return header;
 }
 
+// The size of the region a command packet asks for: EndAddress - StartAddress, nothing
+// for an end below the start. nullopt for a frame that is not a command packet.
+std::optional<std::uint32_t> AskedRegionSize(std::span<const std::uint8_t> frame) {
+  if (frame.size() != kCommandPacketSize) return std::nullopt;
+  const std::uint32_t start = ReadBigEndian(frame.subspan(kStartAddressAt, 4));
+  const std::uint32_t end = ReadBigEndian(frame.subspan(kEndAddressAt, 4));
+  return end > start ? end - start : 0;
+}
+
 }  // namespace
+
+// Transfer thread, for each command packet written: what its region must come with.
+void Transfer::NoteRegionAsked(std::span<const std::uint8_t> commandPacket) {
+  regionsAsked_.push_back(AskedRegionSize(commandPacket));
+}
 
 void Transfer::ReceivePhase() {
   {
@@ -85,8 +104,15 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
   regionIndex_ = static_cast<int>(regionIndex);
   ctx_.view.SetProgressRange(100);
   ctx_.view.SetProgressPosition(0);
+  acknowledged_ = -1;
+  lastRequestWasEnq_ = true;
   {
+    // The region's figures are cleared before the receive processor takes frames for it.
     std::lock_guard lock(receiveMutex_);
+    expectedPackets_ = 0;
+    regionSize_ = 0;
+    regionHasCrc_ = false;
+    regionBytes_ = 0;
     enqIsNew_ = true;
     state_.enqPending = true;
     state_.receiving = true;
@@ -94,12 +120,6 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
     state_.regionReady = false;
     DropDumpFrame();
   }
-  acknowledged_ = -1;
-  expectedPackets_ = 0;
-  regionSize_ = 0;
-  regionHasCrc_ = false;
-  regionBytes_ = 0;
-  lastRequestWasEnq_ = true;
 
   const int dump = CreateEmpty(TempFile(kDumpFile));
   if (dump < 0) {
@@ -138,7 +158,7 @@ Transfer::Outcome Transfer::ReceiveRegion(std::size_t regionIndex) {
     state_.regionReady = false;
     DropDumpFrame();  // a frame begun after the region's last ENQ is not the region's
   }
-  if (regionSize_ > 0) AppendRegionToDbf(regionIndex);
+  CheckAndStoreRegion(regionIndex);
   return Outcome::kGoOn;
 }
 
@@ -201,12 +221,36 @@ Transfer::Outcome Transfer::FrameLoop() {
   }
 }
 
+// Stores the region and names it when it is not what was asked for: a size other than
+// its command packet asked for (the target read a request damaged on the line), or data
+// that do not match the CRC the target gave. Either way the region is saved as it came.
+void Transfer::CheckAndStoreRegion(std::size_t regionIndex) {
+  bool good = RegionSizeAsAsked(regionIndex);
+  if (regionSize_ > 0) good = AppendRegionToDbf(regionIndex) && good;
+  if (!good) {
+    anyRegionBad_ = true;
+    ctx_.view.RegionCrcMismatch(static_cast<int>(regionIndex));
+  }
+}
+
+// False, after the warning, when the info packet's region size is not the size asked for.
+bool Transfer::RegionSizeAsAsked(std::size_t regionIndex) {
+  if (regionIndex > regionsAsked_.size() || !regionsAsked_[regionIndex - 1]) return true;
+  const std::uint32_t asked = *regionsAsked_[regionIndex - 1];
+  const std::uint32_t sent = regionSize_;
+  if (sent == asked) return true;
+  const auto warning = RegionSizeWarningBlock(static_cast<int>(regionIndex), asked, sent);
+  ShowBlock(warning.text, warning.colour);
+  return false;
+}
+
 // Appends the region as one block: its header (the first block written always, a later
 // one only when its PartitionId is not 0), then region-size bytes of data. The file
 // starts empty and an empty region writes nothing, so the first block is the one that
 // finds the file empty, whichever region it comes from. A DumpBin.dbi shorter than the
-// region leaves zeros in the rest of the block.
-void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
+// region leaves zeros in the rest of the block. False, after the warning, when the data
+// do not match the region's CRC.
+bool Transfer::AppendRegionToDbf(std::size_t regionIndex) {
   const std::uint32_t size = regionSize_;
   const HeaderDataBytes entry = regionIndex <= plan_.headerData.size()
                                     ? plan_.headerData[regionIndex - 1]
@@ -248,12 +292,11 @@ void Transfer::AppendRegionToDbf(std::size_t regionIndex) {
   if (out >= 0) ::close(out);
   if (in >= 0) ::close(in);
   if (!crcMatches) {
-    anyRegionBad_ = true;
     const auto warning = CrcWarningBlock(static_cast<int>(regionIndex));
     ShowBlock(warning.text, warning.colour);
-    ctx_.view.RegionCrcMismatch(static_cast<int>(regionIndex));
   }
   if (dataOffset) ctx_.view.RegionStored(static_cast<int>(regionIndex), *dataOffset, size);
+  return crcMatches;
 }
 
 void Transfer::EndDownload() {

@@ -52,6 +52,7 @@ bool IsTargetCode(std::uint8_t b) {
 
 void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
   ctx_.view.SetReceiveIndicator(true);
+  bool wake = false;
   {
     std::lock_guard lock(receiveMutex_);
     std::size_t i = 0;
@@ -71,10 +72,10 @@ void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
         }
         if (b == kAck) {
           state_.ackSeen = true;
-          state_.attention = false;
+          wakeTransfer_ |= TransferState::Lower(state_.attention);
         } else if (b == kEnq && state_.ackSeen) {
-          state_.attention = false;
-          state_.ready = true;
+          wakeTransfer_ |= TransferState::Lower(state_.attention);
+          wakeTransfer_ |= TransferState::Raise(state_.ready);
         }
         if (gathering) {
           if (b == kAnswerLead1) {
@@ -90,8 +91,8 @@ void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
         // A refusal counts only while the target has not asked for a frame: a 0x04 right
         // after an ENQ is line noise, not "same version".
         if (!state_.ready && IsTargetCode(b)) {
-          state_.targetCode = b;
-          state_.attention = false;
+          wakeTransfer_ |= state_.targetCode.exchange(b) != b;
+          wakeTransfer_ |= TransferState::Lower(state_.attention);
         }
       }
       if (state_.receiving && !DumpByte(b)) break;  // the rest of the block is dropped
@@ -99,8 +100,9 @@ void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
       i += 1 + answerBytes;
       if (answerMissing_ > 0) break;  // the answer goes on in the next block
     }
+    wake = std::exchange(wakeTransfer_, false);
   }
-  state_.Notify();
+  if (wake) state_.Notify();
   ReleaseHeldNotices();
   ctx_.view.SetReceiveIndicator(false);
 }
@@ -143,6 +145,7 @@ void Transfer::AnswerComplete() {
     state_.verified = true;
   }
   state_.answerComplete = true;
+  wakeTransfer_ = true;
 }
 
 // One byte of a dump; false when the rest of the block is to be dropped.
@@ -155,7 +158,8 @@ bool Transfer::DumpByte(std::uint8_t b) {
     }
     return true;
   }
-  if (b == kEtb) state_.regionReady = true;  // inside a frame it is also data
+  // Inside a frame it is also data; only the first one of a region wakes the transfer.
+  if (b == kEtb) wakeTransfer_ |= TransferState::Raise(state_.regionReady);
   if (!state_.regionReady) return true;
   if (!state_.inFrame) {
     if (b != kHeaderStart) return true;
@@ -218,6 +222,7 @@ void Transfer::JudgeDumpFrame() {
   state_.nakPending = false;
   state_.inFrame = false;
   state_.enqPending = true;
+  wakeTransfer_ = true;
 }
 
 // The acknowledged-packet counter is left as it is: the ENQ after the good resend is the
@@ -231,6 +236,7 @@ void Transfer::RejectDumpFrame() {
   state_.inFrame = false;
   state_.enqPending = false;
   state_.nakPending = true;
+  wakeTransfer_ = true;
 }
 
 // Forgets a frame being received, with its file. The receive lock is held.

@@ -6,6 +6,8 @@ namespace tavrin::transfer {
 namespace {
 
 constexpr const char* kFooter = "<==================================>\r\n";
+constexpr const char* kDownloadAgain =
+    "   Solution: Download again after Restarting the TARGET\r\n";
 constexpr const char* kRegenerate = "   Solution: Regenerate UART File\r\n";
 constexpr const char* kRetransmitAfterRestart =
     "   Solution: Retransmit UART File after Restarting the TARGET\r\n";
@@ -73,7 +75,16 @@ std::optional<ReportBlock> ReportBlockFor(int code) {
 ReportBlock CrcWarningBlock(int region) {
   std::string text = "\r\n<========== Warning ( CRC ) ==========>\r\n";
   text += "   Problem : Region " + std::to_string(region) + " data does not match its CRC\r\n";
-  text += "   Solution: Download again after Restarting the TARGET\r\n";
+  text += kDownloadAgain;
+  text += kFooter;
+  return {text, terminal::ColourMark::kRed};
+}
+
+ReportBlock RegionSizeWarningBlock(int region, std::uint32_t asked, std::uint32_t sent) {
+  std::string text = "\r\n<========== Warning ( SIZE ) ==========>\r\n";
+  text += "   Problem : Region " + std::to_string(region) + " came with " + std::to_string(sent) +
+          " bytes, " + std::to_string(asked) + " were asked for\r\n";
+  text += kDownloadAgain;
   text += kFooter;
   return {text, terminal::ColourMark::kRed};
 }

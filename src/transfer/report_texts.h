@@ -3,6 +3,7 @@
 // feed alone.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -34,5 +35,8 @@ std::optional<ReportBlock> ReportBlockFor(int code);
 
 // The red warning shown when a downloaded region does not match its CRC (1-based index).
 ReportBlock CrcWarningBlock(int region);
+// The red warning shown when the target sends a region of another size than its command
+// packet asked for (a request damaged on the line is served as the target read it).
+ReportBlock RegionSizeWarningBlock(int region, std::uint32_t asked, std::uint32_t sent);
 
 }  // namespace tavrin::transfer

@@ -134,6 +134,7 @@ void Transfer::ResetForStart() {
   state_.answerComplete = false;
   state_.captureHold = false;
   state_.attention = true;
+  regionsAsked_.clear();
   {
     std::lock_guard lock(receiveMutex_);
     feSeen_ = false;
@@ -300,6 +301,7 @@ Transfer::Outcome Transfer::PacketPhase() {
       ctx_.status.UpdateStatus(text);
       return Outcome::kFailed;
     }
+    if (state_.mode == TransferMode::kDownload) NoteRegionAsked(frame);
     nextOffset_ += frame.size();
     ctx_.view.FrameWritten(frame.size());
     ctx_.view.StepProgress();

@@ -145,10 +145,13 @@ class Transfer {
   void StoreRegionData(std::span<const std::uint8_t> data);
 
   // download.cpp: the receive phase.
+  void NoteRegionAsked(std::span<const std::uint8_t> commandPacket);
   void ReceivePhase();
   Outcome ReceiveRegion(std::size_t regionIndex);
   Outcome FrameLoop();
-  void AppendRegionToDbf(std::size_t regionIndex);
+  void CheckAndStoreRegion(std::size_t regionIndex);
+  bool RegionSizeAsAsked(std::size_t regionIndex);
+  bool AppendRegionToDbf(std::size_t regionIndex);
   void EndDownload();
   void EndDownloadCancelled();
   void EndDownloadFailed();
@@ -180,6 +183,9 @@ class Transfer {
   int regionIndex_ = 0;
   bool lastRequestWasEnq_ = true;
   bool anyRegionBad_ = false;
+  // The size each command packet sent asked for, in region order; nullopt for a frame that
+  // is not a region request.
+  std::vector<std::optional<std::uint32_t>> regionsAsked_;
 
   // Receive processor state, guarded by receiveMutex_.
   std::mutex receiveMutex_;
@@ -196,6 +202,8 @@ class Transfer {
   std::FILE* frameFile_ = nullptr;  // pckurt.bin while a frame is received
   std::filesystem::path dumpDir_;   // where pckurt.bin and DumpBin.dbi live
   int dumpFd_ = -1;                 // DumpBin.dbi while a region is received
+  // Something the transfer thread waits for changed in this block: notify it at the end.
+  bool wakeTransfer_ = false;
   // Noted under receiveMutex_ on the reader thread, made after it is released.
   struct HeldMessage {
     std::string caption;

@@ -2,7 +2,9 @@
 // the transfer thread (TransferProc) and the reader thread (the receive processor).
 // Every field is one atomic word written by one side and read by the other. Whoever
 // changes a field that the transfer thread waits on calls Notify(), and the transfer
-// thread waits with WaitFor(), so a wake-up is never lost and nothing spins.
+// thread waits with WaitFor(), so a wake-up is never lost and nothing spins. The reader
+// thread notifies only for a change (Raise, Lower): a block that sets nothing new, such as
+// region data inside a frame, wakes nobody.
 #pragma once
 
 #include <array>
@@ -41,11 +43,18 @@ struct TransferState {
   std::atomic<bool> nakPending{false};
   std::atomic<bool> inFrame{false};
 
+  // Sets or clears `flag`; true when that changed it (a change worth a Notify).
+  static bool Raise(std::atomic<bool>& flag) { return !flag.exchange(true); }
+  static bool Lower(std::atomic<bool>& flag) { return flag.exchange(false); }
+
   // Wakes the transfer thread after a change it may be waiting for.
   void Notify() {
     { std::lock_guard lock(mutex_); }
     changed_.notify_all();
+    wakeups_.fetch_add(1, std::memory_order_relaxed);
   }
+  // How often Notify was called: what the receive path costs the transfer thread.
+  std::uint64_t Wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
 
   // Waits until `done()` holds or `timeout` passes; returns done().
   template <typename Predicate>
@@ -57,6 +66,7 @@ struct TransferState {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+  std::atomic<std::uint64_t> wakeups_{0};
 };
 
 }  // namespace tavrin::transfer

@@ -52,7 +52,9 @@ class TransferView {
   virtual void AskDownloadSavePath(DownloadSaveQuestion question) { question.Answer(std::nullopt); }
   // A result code was reported (whether or not its block was shown).
   virtual void ResultReported(int /*code*/) {}
-  // A downloaded region (1-based) did not match the CRC the target gave for it.
+  // A downloaded region (1-based) did not match the CRC the target gave for it, or came
+  // with another size than its command packet asked for; it is saved as it came, after
+  // its warning block.
   virtual void RegionCrcMismatch(int /*region*/) {}
   // Download progress: the region being fetched (1-based) and its data bytes so far.
   virtual void RegionProgress(int /*region*/, std::uint64_t /*bytes*/) {}

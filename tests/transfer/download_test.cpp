@@ -38,8 +38,9 @@ Bytes ReadAll(const std::filesystem::path& path) {
 
 class DownloadTest : public testing::Test {
  protected:
-  void Make(const std::vector<Region>& regions, sim::TargetConfig config = QuickDownload()) {
-    rig_ = std::make_unique<TransferRig>(std::move(config));
+  void Make(const std::vector<Region>& regions, sim::TargetConfig config = QuickDownload(),
+            std::optional<LineGroups> groups = {}) {
+    rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, groups);
     regions_ = regions;
     scripts::ScriptStore store(rig_->Dir());
     for (const auto& region : regions) {
@@ -71,11 +72,12 @@ class DownloadTest : public testing::Test {
   // The DBF the regions must give: the first block written and every block whose
   // PartitionId is not 0 have a header; bytes 12-15 hold the end offset of the block's
   // data. An empty region writes no block.
-  Bytes ExpectedDbf() const {
+  Bytes ExpectedDbf() const { return ExpectedDbf(regions_); }
+  Bytes ExpectedDbf(const std::vector<Region>& regions) const {
     Bytes dbf;
-    for (std::size_t i = 0; i < regions_.size(); ++i) {
-      const Region& region = regions_[i];
-      const std::uint32_t size = region.end - region.start;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+      const Region& region = regions[i];
+      const std::uint32_t size = region.end > region.start ? region.end - region.start : 0;
       if (size == 0) continue;
       if (dbf.empty() || region.partitionId != 0) {
         const std::uint32_t end = static_cast<std::uint32_t>(dbf.size()) + 16 + size;
@@ -84,7 +86,7 @@ class DownloadTest : public testing::Test {
         dbf.insert(dbf.end(), header.begin(), header.end());
       }
       const Bytes data = rig_->target.RegionData(
-          {static_cast<std::uint32_t>(regions_.size()), 1, region.start, region.end});
+          {static_cast<std::uint32_t>(regions.size()), 1, region.start, region.end});
       dbf.insert(dbf.end(), data.begin(), data.end());
     }
     return dbf;
@@ -115,6 +117,18 @@ TEST_F(DownloadTest, RegionsAssembleIntoTheDbfFile) {
   EXPECT_EQ(rig_->target.Requests().size(), 3u);
 }
 
+// Region data that arrive a few bytes at a time are stored without waking the transfer
+// thread: it is woken for what it waits on (a region offered, a frame to answer), not for
+// every block.
+TEST_F(DownloadTest, SmallBlocksOfRegionDataWakeNobody) {
+  Make({{0, 4000, 1}}, QuickDownload(), LineGroups{});
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
+  const std::size_t frames = 1 + (4000 + 299) / 300;  // the info packet and the data packets
+  EXPECT_GT(rig_->received.Blocks(), 10 * frames);    // the line really came in small blocks
+  EXPECT_LT(rig_->transfer.State().Wakeups(), 2 * frames + 20);
+}
+
 struct FaultCase {
   const char* name;
   sim::Fault fault;
@@ -143,6 +157,42 @@ TEST_F(DownloadTest, WrongCrcGivesTheWarningAndStillSaves) {
   EXPECT_NE(rig_->capture.Text().find(transfer::CrcWarningBlock(1).text), std::string::npos);
   EXPECT_EQ(ReadAll(Saved()), ExpectedDbf());
 }
+
+struct DamagedRequestCase {
+  const char* name;
+  std::size_t offset;  // in the 25-byte command packet: start address 9-12, end 13-16
+  std::uint8_t mask;
+  Region served;  // what the target reads from the damaged packet
+};
+
+void PrintTo(const DamagedRequestCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class DamagedRequest : public DownloadTest,
+                       public testing::WithParamInterface<DamagedRequestCase> {};
+
+// A command packet damaged on the line: the loader serves the region it read, with a CRC
+// that matches what it sends. That region is saved as it came, and named.
+TEST_P(DamagedRequest, RegionOfAnotherSizeIsNamed) {
+  const DamagedRequestCase& row = GetParam();
+  Make({{0x1000, 0x1000 + 3000, 1}, {0x2000, 0x2000 + 3000, 2}});
+  rig_->port.damage = {.size = 25, .nth = 2, .offset = row.offset, .mask = row.mask};
+  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(rig_->view.CrcMismatches(), std::vector<int>{2});
+  const std::uint32_t sent =
+      row.served.end > row.served.start ? row.served.end - row.served.start : 0;
+  EXPECT_NE(rig_->capture.Text().find(transfer::RegionSizeWarningBlock(2, 3000, sent).text),
+            std::string::npos);
+  EXPECT_EQ(ReadAll(Saved()), ExpectedDbf({regions_[0], row.served}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, DamagedRequest,
+    testing::Values(DamagedRequestCase{"StartAboveEnd", 11, 0xDA, {0xFA00, 0x2BB8, 2}},
+                    DamagedRequestCase{"Longer", 16, 0x40, {0x2000, 0x2BF8, 2}},
+                    DamagedRequestCase{"Shorter", 15, 0x08, {0x2000, 0x23B8, 2}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(DownloadTest, CancelWhileWaitingForARegionSavesNothing) {
   auto config = QuickDownload();

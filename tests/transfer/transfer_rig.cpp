@@ -95,6 +95,11 @@ std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::St
   if (bytes.size() > 1 && ++frameWrites_ == frameToCut) {
     return link->WriterGeneric(bytes.first(bytes.size() / 2), &cancel);
   }
+  if (bytes.size() == damage.size && ++damageCandidates_ == damage.nth) {
+    Bytes damaged(bytes.begin(), bytes.end());
+    damaged.at(damage.offset) ^= damage.mask;
+    return link->WriterGeneric(damaged, &cancel);
+  }
   return link->WriterGeneric(bytes, &cancel);
 }
 
@@ -155,11 +160,12 @@ void FakeClock::RunFaster(int speed) {
   speed_ = speed;
 }
 
-TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise)
-    : target(TargetStream(noise), std::move(config)), dir_(MakeTempDir()) {
-  link = std::make_unique<serial::SerialLink>(
-      dispatcher, status, reporter,
-      [this](std::string_view) { return std::make_unique<BorrowedDevice>(line.PcEnd()); });
+TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise,
+                         std::optional<LineGroups> groups)
+    : target(TargetStream(noise, groups), std::move(config)), dir_(MakeTempDir()) {
+  link = std::make_unique<serial::SerialLink>(received, status, reporter, [this](std::string_view) {
+    return std::make_unique<BorrowedDevice>(line.PcEnd());
+  });
   port.link = link.get();
   target.Start();
   serial::PortSettings settings;
@@ -176,11 +182,19 @@ TransferRig::~TransferRig() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise) {
-  if (!noise) return line.TargetEnd();
-  noisy =
-      std::make_unique<sim::NoisyStream>(line.TargetEnd(), noise->rates, noise->rates, noise->seed);
-  return *noisy;
+sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise,
+                                       const std::optional<LineGroups>& groups) {
+  sim::Stream* stream = &line.TargetEnd();
+  if (noise) {
+    noisy = std::make_unique<sim::NoisyStream>(*stream, noise->rates, noise->rates, noise->seed);
+    stream = noisy.get();
+  }
+  if (groups) {
+    paced = std::make_unique<sim::PacedStream>(*stream, groups->baud, paceClock,
+                                               sim::SendGroups{groups->maxGroup, 1});
+    stream = paced.get();
+  }
+  return *stream;
 }
 
 std::vector<int> TransferRig::Upload(const std::filesystem::path& urt) {

@@ -15,6 +15,7 @@
 #include "serial/status_log.h"
 #include "sim/memory_link.h"
 #include "sim/noisy_stream.h"
+#include "sim/paced_stream.h"
 #include "sim/target.h"
 #include "support/recorders.h"
 #include "terminal/capture_sink.h"
@@ -100,7 +101,17 @@ class RecordingView final : public transfer::TransferView {
   std::size_t refreshes_ = 0;
 };
 
-// The transfer's port: WriterGeneric of the link, optionally cut short on one write.
+// One byte changed in one write, as line noise would change it: the `nth` write of
+// `size` bytes has its byte at `offset` XORed with `mask`.
+struct WriteDamage {
+  std::size_t size = 0;
+  std::size_t nth = 0;
+  std::size_t offset = 0;
+  std::uint8_t mask = 0;
+};
+
+// The transfer's port: WriterGeneric of the link, optionally cut short or damaged on one
+// write. Set both before the transfer starts.
 class RigPort final : public transfer::TransferPort {
  public:
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
@@ -108,14 +119,39 @@ class RigPort final : public transfer::TransferPort {
 
   serial::SerialLink* link = nullptr;
   std::atomic<std::size_t> frameToCut{0};  // the n-th write longer than 1 byte is cut (0: none)
+  WriteDamage damage;
 
  private:
   std::atomic<std::size_t> frameWrites_{0};
+  std::atomic<std::size_t> damageCandidates_{0};
+};
+
+// What the target sends reaches the PC in groups of 1..maxGroup bytes at `baud`, as from a
+// UART without a deep FIFO.
+struct LineGroups {
+  unsigned baud = 921600;
+  std::size_t maxGroup = 4;
+};
+
+// Counts the blocks the reader hands on, on their way to the receive dispatcher.
+class CountingReceiver final : public serial::ReceiveHandler {
+ public:
+  explicit CountingReceiver(serial::ReceiveHandler& inner) : inner_(inner) {}
+  void OutputABuffer(std::span<std::uint8_t> block) override {
+    ++blocks_;
+    inner_.OutputABuffer(block);
+  }
+  std::size_t Blocks() const { return blocks_.load(); }
+
+ private:
+  serial::ReceiveHandler& inner_;
+  std::atomic<std::size_t> blocks_{0};
 };
 
 class TransferRig {
  public:
-  explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {});
+  explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {},
+                       std::optional<LineGroups> groups = {});
   ~TransferRig();
 
   // Runs an upload to its end (bounded); returns the results reported.
@@ -130,6 +166,8 @@ class TransferRig {
 
   sim::MemoryLink line;
   std::unique_ptr<sim::NoisyStream> noisy;
+  sim::SteadyPaceClock paceClock;
+  std::unique_ptr<sim::PacedStream> paced;
   sim::Target target;
   RecordingErrorSink errors;
   serial::ErrorReporter reporter{errors};
@@ -140,10 +178,12 @@ class TransferRig {
   RigPort port;
   transfer::Transfer transfer{{port, view, capture, clock, errors, status}};
   transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
+  CountingReceiver received{dispatcher};
   std::unique_ptr<serial::SerialLink> link;
 
  private:
-  sim::Stream& TargetStream(const std::optional<LineNoise>& noise);
+  sim::Stream& TargetStream(const std::optional<LineNoise>& noise,
+                            const std::optional<LineGroups>& groups);
 
   std::filesystem::path dir_;
 };
