@@ -63,7 +63,7 @@ struct Options {
 // Reports of the capture log (none are expected) go to standard error.
 class StderrErrorSink final : public serial::ErrorSink {
  public:
-  void ShowError(const std::string& text) override {
+  void ShowError(std::string text) override {
     std::fprintf(stderr, "capture: %s", text.c_str());
     errors.fetch_add(1);
   }

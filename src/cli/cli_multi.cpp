@@ -194,7 +194,8 @@ std::string PortFileName(std::string_view given) {
         std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
     name += kept ? c : '_';
   }
-  if (name.empty() || name == "." || name == "..") name = "_";
+  // A name that would stand for a directory becomes one blank-free character.
+  if (name.empty() || name == "." || name == "..") return std::string(1, '_');
   return name;
 }
 
