@@ -7,6 +7,7 @@
 
 #include "scripts/dsf_file.h"
 #include "scripts/script_file_io.h"
+#include "transfer/transfer.h"
 
 namespace tavrin::cli {
 namespace {
@@ -14,7 +15,8 @@ namespace {
 constexpr const char* kSubsetScriptName = "refetch.dsf";
 constexpr const char* kLaidOutSuffix = ".tavrin-part";  // beside the DBF until it replaces it
 constexpr std::string_view kStep = "fetch regions again";
-constexpr std::size_t kBlockHeaderSize = 16;
+using transfer::BlockHeader;
+using transfer::kBlockHeaderSize;
 
 using Note = std::function<void(const std::string&)>;
 
@@ -30,18 +32,6 @@ std::optional<std::vector<scripts::ScriptRecord>> ReadRecords(const std::filesys
     records.push_back(*record);
   }
   return records;
-}
-
-// A region's HeaderData as its block header: bytes 2-3 FF FF, byte 11 FF, bytes 12-15 the
-// little-endian offset just past the block's data.
-HeaderDataBytes BlockHeader(HeaderDataBytes header, std::uint64_t endOffset) {
-  header[2] = 0xFF;
-  header[3] = 0xFF;
-  header[11] = 0xFF;
-  for (std::size_t i = 0; i < 4; ++i) {
-    header[12 + i] = static_cast<std::uint8_t>(endOffset >> (8 * i));
-  }
-  return header;
 }
 
 // The good copies of `failing` (numbered in the script fetched by their position there).

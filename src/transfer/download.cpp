@@ -22,7 +22,6 @@ constexpr milliseconds kRegionPollPeriod{800};  // waiting for the target's regi
 constexpr milliseconds kFramePollPeriod{100};   // waiting for a frame to be judged
 constexpr milliseconds kAnswerPollPeriod{100};  // waiting for the save question's answer
 constexpr std::size_t kCopyChunk = 64 * 1024;   // bytes moved at a time into the DBF
-constexpr std::size_t kBlockHeaderSize = 16;
 // A command packet: HeaderStart, LEN 16, then count (4), memory type (1), start address (4),
 // end address (4), three zeros, the sum and HeaderEnd.
 constexpr std::size_t kCommandPacketSize = 25;
@@ -49,18 +48,6 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-// The region's HeaderData as its block header: bytes 2-3 FF FF, byte 11 FF, bytes 12-15
-// the little-endian file offset just past the block's data.
-HeaderDataBytes BlockHeader(HeaderDataBytes header, std::uint64_t endOffset) {
-  header[2] = 0xFF;
-  header[3] = 0xFF;
-  header[11] = 0xFF;
-  for (std::size_t i = 0; i < 4; ++i) {
-    header[12 + i] = static_cast<std::uint8_t>(endOffset >> (8 * i));
-  }
-  return header;
-}
-
 // The size of the region a command packet asks for: EndAddress - StartAddress, nothing
 // for an end below the start. nullopt for a frame that is not a command packet.
 std::optional<std::uint32_t> AskedRegionSize(std::span<const std::uint8_t> frame) {
@@ -71,6 +58,16 @@ std::optional<std::uint32_t> AskedRegionSize(std::span<const std::uint8_t> frame
 }
 
 }  // namespace
+
+HeaderDataBytes BlockHeader(HeaderDataBytes header, std::uint64_t endOffset) {
+  header[2] = 0xFF;
+  header[3] = 0xFF;
+  header[11] = 0xFF;
+  for (std::size_t i = 0; i < 4; ++i) {
+    header[12 + i] = static_cast<std::uint8_t>(endOffset >> (8 * i));
+  }
+  return header;
+}
 
 // Transfer thread, for each command packet written: what its region must come with.
 void Transfer::NoteRegionAsked(std::span<const std::uint8_t> commandPacket) {

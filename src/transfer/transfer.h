@@ -51,6 +51,12 @@ inline constexpr const char* kFileAccessError = "Error No: -3 \n File Access Err
 // downloaded file.
 using HeaderDataBytes = std::array<std::uint8_t, 16>;
 
+// A block of the downloaded file starts with its region's HeaderData as its header: bytes
+// 2-3 FF FF, byte 11 FF, bytes 12-15 the little-endian file offset just past the block's
+// data.
+inline constexpr std::size_t kBlockHeaderSize = 16;
+HeaderDataBytes BlockHeader(HeaderDataBytes header, std::uint64_t endOffset);
+
 // What a download needs beside its command image.
 struct DownloadPlan {
   std::filesystem::path scriptPath;         // shown in the file-name field
