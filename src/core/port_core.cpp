@@ -42,6 +42,7 @@ class TracingReceiver final : public serial::ReceiveHandler {
     if (trace_) trace_->Received(block);
     inner_.OutputABuffer(block);
   }
+  std::size_t BytesStillComing() const override { return inner_.BytesStillComing(); }
 
  private:
   serial::ReceiveHandler& inner_;

@@ -136,7 +136,9 @@ void SerialLink::ResetStop() {
 // The only code that reads the port. Each pass reads what arrives (the read returns
 // once the line is quiet, at most kReadBufferSize bytes), hands it to OutputABuffer,
 // and looks for line events; a pass with nothing received for quietPassInterval also
-// clears the device's error state.
+// clears the device's error state. While a frame is part-way in, the pass first lets its
+// rest gather (GatherTime), so that a line handing over a few bytes at a time does not
+// cost a wake-up per few bytes.
 int SerialLink::ReaderAndStatusProc() {
   SerialDevice& device = *device_;
   std::vector<std::uint8_t> buffer(kReadBufferSize);
@@ -150,7 +152,11 @@ int SerialLink::ReaderAndStatusProc() {
       FatalError(kStepReadFailed, result.error);
       return 0;
     }
-    if (result.count > 0) receiver_.OutputABuffer(std::span(buffer.data(), result.count));
+    if (result.count > 0) {
+      receiver_.OutputABuffer(std::span(buffer.data(), result.count));
+      const auto gather = GatherTime(receiver_.BytesStillComing(), baudRate_, characterBits_);
+      if (stop_.WaitFor(gather)) break;
+    }
     monitor.CheckLineEvents();
     if (result.status == IoStatus::kTimeout) {
       monitor.PollModemLines();

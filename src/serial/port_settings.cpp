@@ -141,6 +141,12 @@ std::string DevicePath(std::string_view portName) {
   return "/dev/" + std::string(portName);
 }
 
+unsigned CharacterBits(const PortSettings& settings) {
+  const unsigned parityBits = settings.parity == kParityNone ? 0 : 1;
+  const unsigned stopBits = settings.stopBits == kStopBitsOne ? 1 : 2;
+  return 1 + unsigned{settings.dataBits} + parityBits + stopBits;
+}
+
 std::string ConnectionSummary(const PortSettings& settings) {
   return settings.portName + "  " + std::to_string(settings.baudRate) + "  " +
          std::to_string(settings.dataBits) + ParityLetter(settings.parity) +

@@ -117,6 +117,9 @@ std::string DevicePath(std::string_view portName);
 
 // The connection summary Connect shows: "COM1  115200  8 N 1" for the defaults.
 std::string ConnectionSummary(const PortSettings& settings);
+// Bits one character takes on the line: start bit, data bits, parity bit if any, stop
+// bits (1.5 counted as 2).
+unsigned CharacterBits(const PortSettings& settings);
 
 // Hands `settings` to the open device: line settings, then the RTS and DTR lines.
 // Every failed step is reported ("GetCommState", "SetCommState") and the rest goes on.

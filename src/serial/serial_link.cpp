@@ -1,6 +1,7 @@
 // SerialLink: opening and closing the connection, and the writes.
 #include "serial/serial_link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <utility>
@@ -91,6 +92,7 @@ OpenOutcome SerialLink::OpenPort(const PortSettings& settings) {
     device_ = std::move(device);
     eventMask_ = settings.eventMask;
     baudRate_ = settings.baudRate;
+    characterBits_ = CharacterBits(settings);
   }
   if (!dtr.ok) {
     reporter_.ReportError(kStepSetDtr, dtr.error);
@@ -184,6 +186,14 @@ std::size_t SerialLink::FinishWrite(const IoResult& result, std::size_t asked) {
   }
   FatalError(kStepWriteFailed, result.error);
   return result.count;
+}
+
+std::chrono::microseconds GatherTime(std::size_t coming, std::uint32_t baud,
+                                     unsigned characterBits) {
+  if (coming <= kReadAsTheyCome || baud == 0) return std::chrono::microseconds{0};
+  const std::uint64_t bytes = std::min(coming - kReadAsTheyCome, kGatherAtMost);
+  const std::chrono::microseconds lineTime{bytes * characterBits * 1'000'000 / baud};
+  return std::min<std::chrono::microseconds>(lineTime, kGatherLimit);
 }
 
 std::chrono::milliseconds SerialLink::WriteTimeLimit(std::size_t bytes) const {

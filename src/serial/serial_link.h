@@ -60,6 +60,18 @@ constexpr auto kQuietPassInterval = std::chrono::milliseconds{500};  // line-sta
 constexpr auto kWriterIdleWait = std::chrono::milliseconds{500};
 constexpr auto kDrainLimit = std::chrono::seconds{2};  // output drain at close
 
+// While a frame is part-way in, the reader reads the rest of it in one go rather than
+// as it trickles in: it lets all but the last kReadAsTheyCome of the bytes still coming
+// gather in the driver, for the time they take on the line, at most kGatherAtMost bytes
+// and kGatherLimit at a time. Nobody waits on part of a frame, and its last bytes are read
+// as they come, so the frame is handed on as soon as it is complete.
+constexpr std::size_t kReadAsTheyCome = 64;
+constexpr std::size_t kGatherAtMost = 2048;  // well inside the driver's receive buffer
+constexpr auto kGatherLimit = std::chrono::milliseconds{20};
+// How long to let `coming` bytes gather at `baud` with `characterBits` per character.
+std::chrono::microseconds GatherTime(std::size_t coming, std::uint32_t baud,
+                                     unsigned characterBits);
+
 enum class OpenOutcome {
   kConnected,           // open, configured, DTR up, threads running
   kOpenedNotConnected,  // open, but DTR could not be raised (reported); no threads
@@ -174,6 +186,7 @@ class SerialLink {
   std::unique_ptr<SerialDevice> device_;
   std::uint32_t eventMask_ = 0;  // set by OpenPort before the threads start
   std::uint32_t baudRate_ = 0;   // set by OpenPort before the threads start
+  unsigned characterBits_ = 10;  // set by OpenPort before the threads start
   std::mutex writeMutex_;        // one WriterGeneric at a time
 
   mutable std::mutex threadsMutex_;

@@ -1,11 +1,13 @@
 #include "serial/stop_signal.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 
 namespace tavrin::serial {
 
@@ -30,6 +32,17 @@ void StopSignal::Reset() {
   // Reading empties the counter; nothing to read (EAGAIN) means it was not raised.
   [[maybe_unused]] const auto read = ::read(fd_, &count, sizeof count);
   raised_.store(false);
+}
+
+bool StopSignal::WaitFor(std::chrono::microseconds limit) const {
+  if (limit.count() <= 0 || Raised()) return Raised();
+  pollfd watch{fd_, POLLIN, 0};
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
+  const timespec timeout{static_cast<time_t>(seconds.count()),
+                         static_cast<long>((limit - seconds).count() * 1000)};
+  // An interrupted wait only ends early; the reader goes on either way.
+  ::ppoll(&watch, 1, &timeout, nullptr);
+  return Raised();
 }
 
 EitherSignal::EitherSignal(const StopSignal& first, const StopSignal& second)

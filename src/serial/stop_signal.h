@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 #include "serial/serial_device.h"
 
@@ -27,6 +28,8 @@ class StopSignal {
   bool Raised() const { return raised_.load(); }
   // Readable while the signal is raised.
   StopFd Fd() const { return fd_; }
+  // Waits up to `limit` for the signal; true when it is raised.
+  bool WaitFor(std::chrono::microseconds limit) const;
 
  private:
   int fd_ = -1;

@@ -23,4 +23,9 @@ void ReceiveDispatcher::OutputABuffer(std::span<std::uint8_t> block) {
   capture_.WriteToCapture(block, terminal::ColourMark::kNone);
 }
 
+std::size_t ReceiveDispatcher::BytesStillComing() const {
+  if (comTest_ && comTest_->TestActive()) return 0;
+  return transfer_.FrameBytesStillComing();
+}
+
 }  // namespace tavrin::transfer

@@ -30,6 +30,7 @@ class ReceiveDispatcher final : public serial::ReceiveHandler {
   void SetComTest(ComTestReceiver* comTest) { comTest_ = comTest; }
 
   void OutputABuffer(std::span<std::uint8_t> block) override;
+  std::size_t BytesStillComing() const override;
 
  private:
   Transfer& transfer_;

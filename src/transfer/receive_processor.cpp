@@ -101,6 +101,7 @@ void Transfer::ProcessReceivedBytes(std::span<std::uint8_t> block) {
       if (answerMissing_ > 0) break;  // the answer goes on in the next block
     }
     wake = std::exchange(wakeTransfer_, false);
+    frameBytesComing_ = FrameBytesStillToCome();
   }
   if (wake) state_.Notify();
   ReleaseHeldNotices();
@@ -146,6 +147,14 @@ void Transfer::AnswerComplete() {
   }
   state_.answerComplete = true;
   wakeTransfer_ = true;
+}
+
+// The rest of the dump frame part-way in: its payload and sum bytes not yet stored,
+// and its HeaderEnd. The receive lock is held.
+std::size_t Transfer::FrameBytesStillToCome() const {
+  if (!state_.receiving || !state_.inFrame || lengthBytesNeeded_ > 0) return 0;
+  const std::uint32_t whole = frameLength_ + kSumSize;
+  return stored_ < whole ? std::size_t{whole - stored_} + 1 : 0;
 }
 
 // One byte of a dump; false when the rest of the block is to be dropped.

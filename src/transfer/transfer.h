@@ -99,6 +99,10 @@ class Transfer {
   // gathers the who-am-I answer, stores dump frames while a download receives, and
   // blanks protocol bytes in place. Reader thread.
   void ProcessReceivedBytes(std::span<std::uint8_t> block);
+  // After ProcessReceivedBytes, on the reader thread: how many more bytes the dump frame
+  // being received still has to come (its length is known), up to and with its
+  // HeaderEnd; 0 when no frame is part-way in.
+  std::size_t FrameBytesStillComing() const { return frameBytesComing_; }
 
   TransferState& State() { return state_; }
 
@@ -134,6 +138,7 @@ class Transfer {
   void PurgeReceive();
   // Reader thread, after releasing receiveMutex_: the messages and reports it noted.
   void ReleaseHeldNotices();
+  std::size_t FrameBytesStillToCome() const;
   void NoteDeadline();
   void TestDeadline();
   bool DeadlineDue();
@@ -210,6 +215,8 @@ class Transfer {
   int dumpFd_ = -1;                 // DumpBin.dbi while a region is received
   // Something the transfer thread waits for changed in this block: notify it at the end.
   bool wakeTransfer_ = false;
+  // Set at the end of each ProcessReceivedBytes, read after it by the same thread.
+  std::size_t frameBytesComing_ = 0;
   // Noted under receiveMutex_ on the reader thread, made after it is released.
   struct HeldMessage {
     std::string caption;
