@@ -11,42 +11,36 @@
 namespace tavrin::app {
 namespace {
 
-// One column of the main window's state table.
-struct Column {
-  const char* name;
-  bool connect, disconnect, portSettings, upload, download, comTest, cancel, pause, counters;
+// The rows of the main window's state table: the menu item, toolbar button and panel
+// control of each (0: none); the last row is the counters.
+struct Control {
+  int menu, toolbar, panel;
 };
+constexpr Control kControls[] = {{cmd::kConnect, tb::kConnect, 0},
+                                 {cmd::kDisconnect, tb::kDisconnect, 0},
+                                 {cmd::kPortSettings, tb::kPortSettings, 0},
+                                 {cmd::kUpload, tb::kUpload, panel::kUpload},
+                                 {cmd::kDownload, tb::kDownload, 0},
+                                 {cmd::kComPortTesting, 0, 0},
+                                 {cmd::kCancel, tb::kCancel, panel::kCancel},
+                                 {0, tb::kPause, panel::kPause},
+                                 {0, 0, panel::kPacketsSentLabel}};
+// One column of the table: '1' where the row of kControls is on.
+constexpr const char* kNotConnected = "101000000";
+constexpr const char* kConnectedIdle = "010111000";
+constexpr const char* kUploadRunning = "010000111";
+constexpr const char* kDownloadRunning = "010000110";
 
-constexpr Column kNotConnected{"not connected", true,  false, true,  false,
-                               false,           false, false, false, false};
-constexpr Column kConnectedIdle{
-    "connected, no transfer", false, true, false, true, true, true, false, false, false};
-constexpr Column kUploadRunning{
-    "upload running", false, true, false, false, false, false, true, true, true};
-constexpr Column kDownloadRunning{
-    "download running", false, true, false, false, false, false, true, true, false};
-
-void ExpectColumn(const ControlStates& s, const Column& c) {
-  SCOPED_TRACE(c.name);
-  EXPECT_EQ(s.Menu(cmd::kConnect), c.connect);
-  EXPECT_EQ(s.Toolbar(tb::kConnect), c.connect);
-  EXPECT_EQ(s.Menu(cmd::kDisconnect), c.disconnect);
-  EXPECT_EQ(s.Toolbar(tb::kDisconnect), c.disconnect);
-  EXPECT_EQ(s.Menu(cmd::kPortSettings), c.portSettings);
-  EXPECT_EQ(s.Toolbar(tb::kPortSettings), c.portSettings);
-  EXPECT_EQ(s.Menu(cmd::kUpload), c.upload);
-  EXPECT_EQ(s.Toolbar(tb::kUpload), c.upload);
-  EXPECT_EQ(s.Panel(panel::kUpload), c.upload);
-  EXPECT_EQ(s.Menu(cmd::kDownload), c.download);
-  EXPECT_EQ(s.Toolbar(tb::kDownload), c.download);
-  EXPECT_EQ(s.Menu(cmd::kComPortTesting), c.comTest);
-  EXPECT_EQ(s.Menu(cmd::kCancel), c.cancel);
-  EXPECT_EQ(s.Toolbar(tb::kCancel), c.cancel);
-  EXPECT_EQ(s.Panel(panel::kCancel), c.cancel);
-  EXPECT_EQ(s.Toolbar(tb::kPause), c.pause);
-  EXPECT_EQ(s.Panel(panel::kPause), c.pause);
-  EXPECT_EQ(s.countersShown, c.counters);
-  EXPECT_EQ(s.Panel(panel::kPacketsSentLabel), c.counters);
+void ExpectColumn(const ControlStates& s, std::string_view column) {
+  for (std::size_t row = 0; row < std::size(kControls); ++row) {
+    SCOPED_TRACE(row);
+    const Control& c = kControls[row];
+    const bool on = column[row] == '1';
+    if (c.menu != 0) EXPECT_EQ(s.Menu(c.menu), on);
+    if (c.toolbar != 0) EXPECT_EQ(s.Toolbar(c.toolbar), on);
+    if (c.panel != 0) EXPECT_EQ(s.Panel(c.panel), on);
+  }
+  EXPECT_EQ(s.countersShown, column[8] == '1');
   // Never changed by any rule.
   for (int id : {cmd::kSave, cmd::kExit, cmd::kCreateDownloadScript, cmd::kConvertAdbToSdb,
                  cmd::kCopy, cmd::kClear, cmd::kSelectAll, cmd::kFind, cmd::kAbout}) {
@@ -82,12 +76,8 @@ struct StateRow {
   const char* name;
   ControlStates (*start)();
   void (*then)(ControlStates&);
-  Column expected;
+  const char* expected;
 };
-
-void PrintTo(const StateRow& row, std::ostream* os) {
-  *os << row.name;
-}
 
 class StateTable : public ::testing::TestWithParam<StateRow> {};
 
