@@ -2,8 +2,6 @@
 // writes, and what the Receiver shows of frames the reader thread takes from the device.
 #include <gtest/gtest.h>
 
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "app/com_test_dialog.h"

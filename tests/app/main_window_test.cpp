@@ -3,15 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
-#include <QTimer>
 #include <cstdlib>
 #include <map>
 
@@ -172,10 +165,15 @@ TEST_F(MainWindowTest, TheProcessMenusDialogsShowWhatTheWindowKeeps) {
     EXPECT_EQ(list.List()->rowCount(), 0);
     prompts_.fileAnswers.push_back(Q(work_ / "sample.dsf"));
     list.LoadFromFile();
+    EXPECT_EQ(list.SelectionMark(), 0);
+    ASSERT_EQ(prompts_.dialogs.size(), 1u);
+    EXPECT_EQ(prompts_.dialogs[0].title, "Open");
+    EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script File (*.DSF)"});
+    EXPECT_TRUE(prompts_.dialogs[0].mustExist);
   });
   InDialog<ScriptListDialog>(cmd::kCreateDownloadScript, [&](ScriptListDialog& list) {
     ASSERT_EQ(list.List()->rowCount(), 3);
-    EXPECT_EQ(list.RowTexts(0).startAddress, "10000");
+    EXPECT_EQ(list.RowTexts(0).startAddress, "10000");  // made from the records: no zeros
   });
 
   ASSERT_TRUE(store_.WriteParserPath("/usr/bin/true"));

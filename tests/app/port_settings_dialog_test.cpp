@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QFile>
-#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "qt_test_support.h"

@@ -31,7 +31,8 @@ constexpr const char* kConnectedIdle = "010111000";
 constexpr const char* kUploadRunning = "010000111";
 constexpr const char* kDownloadRunning = "010000110";
 
-void ExpectColumn(const ControlStates& s, std::string_view column) {
+void ExpectColumn(const char* situation, const ControlStates& s, std::string_view column) {
+  SCOPED_TRACE(situation);
   for (std::size_t row = 0; row < std::size(kControls); ++row) {
     SCOPED_TRACE(row);
     const Control& c = kControls[row];
@@ -71,69 +72,46 @@ ControlStates DownloadStarted() {
   return s;
 }
 
-// A situation: where it starts from, then the steps that lead to it.
-struct StateRow {
-  const char* name;
-  ControlStates (*start)();
-  void (*then)(ControlStates&);
-  const char* expected;
-};
+TEST(StateTable, EachSituationSetsItsColumn) {
+  ExpectColumn("StartUp", StartUpControlStates(), kNotConnected);
+  ExpectColumn("Connect", Connected(), kConnectedIdle);
+  ExpectColumn("Upload", UploadStarted(), kUploadRunning);
+  ExpectColumn("DownloadStart", DownloadStarted(), kDownloadRunning);
 
-class StateTable : public ::testing::TestWithParam<StateRow> {};
+  ControlStates s = UploadStarted();
+  RefreshTransferState(s, {true, false, false});
+  ApplyTransferIdleSteps(s);
+  ExpectColumn("UploadEndsOnItsOwn", s, kConnectedIdle);
 
-TEST_P(StateTable, EachSituationSetsItsColumn) {
-  ControlStates s = GetParam().start();
-  GetParam().then(s);
-  ExpectColumn(s, GetParam().expected);
+  s = UploadStarted();
+  ApplyCancelSteps(s);
+  RefreshTransferState(s, {true, false, false});
+  ExpectColumn("CancelThenTransferRefresh", s, kConnectedIdle);
+
+  s = UploadStarted();
+  ApplyDisconnectSteps(s);
+  ExpectColumn("DisconnectDuringUpload", s, kNotConnected);
+
+  s = UploadStarted();
+  ApplyDisconnectDeclined(s, {true, true, false});
+  ExpectColumn("DisconnectAnsweredNoDuringUpload", s, kUploadRunning);
+
+  s = DownloadStarted();
+  ApplyDisconnectDeclined(s, {true, true, true});
+  ExpectColumn("DisconnectAnsweredNoDuringDownload", s, kDownloadRunning);
+
+  // After the command image the running flag is clear, yet regions still arrive: the
+  // download still runs for every control.
+  s = DownloadStarted();
+  ApplyDisconnectDeclined(s, ReadTransferFlags(true, false, true, true));
+  ExpectColumn("DisconnectAnsweredNoWhileRegionsArrive", s, kDownloadRunning);
+
+  // Its end: download mode left, the thread still asking where to save.
+  s = DownloadStarted();
+  ApplyTransferIdleSteps(s);
+  RefreshTransferState(s, ReadTransferFlags(true, false, false, true));
+  ExpectColumn("DownloadEndsBeforeItsSaveQuestion", s, kConnectedIdle);
 }
-
-void NoMore(ControlStates&) {}
-
-INSTANTIATE_TEST_SUITE_P(
-    MainWindow, StateTable,
-    ::testing::Values(
-        StateRow{"StartUp", StartUpControlStates, NoMore, kNotConnected},
-        StateRow{"Connect", Connected, NoMore, kConnectedIdle},
-        StateRow{"Upload", UploadStarted, NoMore, kUploadRunning},
-        StateRow{"DownloadStart", DownloadStarted, NoMore, kDownloadRunning},
-        StateRow{"UploadEndsOnItsOwn", UploadStarted,
-                 [](ControlStates& s) {
-                   RefreshTransferState(s, {true, false, false});
-                   ApplyTransferIdleSteps(s);
-                 },
-                 kConnectedIdle},
-        StateRow{"CancelThenTransferRefresh", UploadStarted,
-                 [](ControlStates& s) {
-                   ApplyCancelSteps(s);
-                   RefreshTransferState(s, {true, false, false});
-                 },
-                 kConnectedIdle},
-        StateRow{"DisconnectDuringUpload", UploadStarted, ApplyDisconnectSteps, kNotConnected},
-        StateRow{"DisconnectAnsweredNoDuringUpload", UploadStarted,
-                 [](ControlStates& s) {
-                   ApplyDisconnectDeclined(s, {true, true, false});
-                 },
-                 kUploadRunning},
-        StateRow{"DisconnectAnsweredNoDuringDownload", DownloadStarted,
-                 [](ControlStates& s) {
-                   ApplyDisconnectDeclined(s, {true, true, true});
-                 },
-                 kDownloadRunning},
-        // After the command image the running flag is clear, yet regions still arrive: the
-        // download still runs for every control.
-        StateRow{"DisconnectAnsweredNoWhileRegionsArrive", DownloadStarted,
-                 [](ControlStates& s) {
-                   ApplyDisconnectDeclined(s, ReadTransferFlags(true, false, true, true));
-                 },
-                 kDownloadRunning},
-        // Its end: download mode left, the thread still asking where to save.
-        StateRow{"DownloadEndsBeforeItsSaveQuestion", DownloadStarted,
-                 [](ControlStates& s) {
-                   ApplyTransferIdleSteps(s);
-                   RefreshTransferState(s, ReadTransferFlags(true, false, false, true));
-                 },
-                 kConnectedIdle}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 // Pause shows "Continue" until Cancel; the panel's Cancel greys only the panel's and the
 // menu's Cancel, and leaves the progress label and the toolbar to the transfer's end.
