@@ -37,9 +37,15 @@ void ExpectColumn(const char* situation, const ControlStates& s, std::string_vie
     SCOPED_TRACE(row);
     const Control& c = kControls[row];
     const bool on = column[row] == '1';
-    if (c.menu != 0) EXPECT_EQ(s.Menu(c.menu), on);
-    if (c.toolbar != 0) EXPECT_EQ(s.Toolbar(c.toolbar), on);
-    if (c.panel != 0) EXPECT_EQ(s.Panel(c.panel), on);
+    if (c.menu != 0) {
+      EXPECT_EQ(s.Menu(c.menu), on);
+    }
+    if (c.toolbar != 0) {
+      EXPECT_EQ(s.Toolbar(c.toolbar), on);
+    }
+    if (c.panel != 0) {
+      EXPECT_EQ(s.Panel(c.panel), on);
+    }
   }
   EXPECT_EQ(s.countersShown, column[8] == '1');
   // Never changed by any rule.
