@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "app/find_dialog.h"
 #include "app/find_text.h"
 #include "app/output_view.h"
