@@ -1,12 +1,8 @@
-// The ADB to SDB dialog with the remembered parser path in memory, the file dialogs and
-// message boxes answered by FakePrompts, and a real parser: a shell script that writes its
-// command line into a FIFO the test reads.
+// The ADB to SDB dialog with the parser path stored in memory; the parser it starts is a
+// shell script that writes its command line into a FIFO the test reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <QLineEdit>
-#include <QPushButton>
 
 #include "app/adb_to_sdb_dialog.h"
 #include "qt_test_support.h"
@@ -33,11 +29,6 @@ class AdbToSdb : public ::testing::Test {
     QObject::connect(dialog.get(), &QDialog::finished, [this] { finished_ = true; });
     dialog->SetStartPause(std::chrono::milliseconds{0});
     return dialog;
-  }
-  QStringList MessageTexts() const {
-    QStringList texts;
-    for (const auto& message : prompts_.messages) texts << message.text;
-    return texts;
   }
 
   FakePrompts prompts_;
@@ -67,14 +58,13 @@ TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvertAndAParserThatIsNoProgramI
   EXPECT_FALSE(prompts_.dialogs[1].mustExist);
 
   dialog->Convert();
-  EXPECT_EQ(MessageTexts(), QStringList{"ADB to SDB convertion problem"});
+  EXPECT_EQ(prompts_.Texts(), QStringList{"ADB to SDB convertion problem"});
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kStop);
   EXPECT_FALSE(finished_);
   EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
 }
 
-// A chosen path with a blank is refused wherever it is chosen: the message names it and
-// nothing else changes.
+// Wherever a path with a blank is chosen, the message names it and nothing else changes.
 TEST_F(AdbToSdb, AChosenPathWithABlankIsRefused) {
   const std::pair<void (AdbToSdbDialog::*)(), const char*> cases[] = {
       {&AdbToSdbDialog::BrowseParser, "/my tools/parser"},
@@ -91,7 +81,7 @@ TEST_F(AdbToSdb, AChosenPathWithABlankIsRefused) {
     dialog->BrowseDownloaded();
 
     ((*dialog).*command)();
-    EXPECT_EQ(MessageTexts(),
+    EXPECT_EQ(prompts_.Texts(),
               QStringList{WithPath(scripts::kBlankInPath.data(), QString::fromLatin1(path))});
     EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kExclamation);
     EXPECT_EQ(prompts_.messages[0].caption, "Tavrin 1.1");
@@ -123,7 +113,7 @@ TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
   dialog->BrowseDownloaded();
   dialog->Convert();
   ASSERT_TRUE(testing::PumpUntil([this] { return finished_; }));
-  EXPECT_EQ(MessageTexts(), QStringList{output + " successfully generated"});
+  EXPECT_EQ(prompts_.Texts(), QStringList{output + " successfully generated"});
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
   ASSERT_EQ(prompts_.dialogs.size(), 3u);
   EXPECT_EQ(prompts_.dialogs[0].filters[0], "Parser Application (*.EXE)");
@@ -136,7 +126,7 @@ TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
 }
 
 TEST_F(AdbToSdb, ASettingsStoreThatCannotBeOpenedShutsTheProgramDown) {
-  stored_.reset();  // a value that cannot be read is written empty
+  stored_.reset();  // a value that cannot be read is written back empty
   auto reads = MakeDialog();
   EXPECT_TRUE(reads->Open());
   EXPECT_EQ(stored_, "");
@@ -148,7 +138,7 @@ TEST_F(AdbToSdb, ASettingsStoreThatCannotBeOpenedShutsTheProgramDown) {
   prompts_.fileAnswers = {QStringLiteral("/opt/parser")};
   reads->BrowseParser();
   EXPECT_EQ(reads->ParserEdit()->text(), "");
-  EXPECT_EQ(MessageTexts(),
+  EXPECT_EQ(prompts_.Texts(),
             (QStringList{"Registry handling problem", "Registry handling problem"}));
   EXPECT_EQ(prompts_.messages[1].icon, PromptIcon::kStop);
   EXPECT_EQ(shutdownRequests_, 2);

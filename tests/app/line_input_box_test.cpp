@@ -16,10 +16,6 @@ struct EnterRow {
   int anchor = -1, end = -1;  // the selection; none: the caret at the end
 };
 
-void PrintTo(const EnterRow& row, std::ostream* os) {
-  *os << row.name;
-}
-
 class LineInputEnter : public ::testing::TestWithParam<EnterRow> {};
 
 // Return or the keypad's Enter: the line where the selection starts is sent.

@@ -19,23 +19,13 @@ using namespace std::chrono_literals;
 
 using tavrin::test::AsBytes;
 
-// Runs `work` on another thread while the UI thread runs no events at all, so a Show()
-// that waited for the UI thread would never finish: bounded, it fails instead of hanging.
-void RunWithoutUi(const std::function<void()>& work) {
-  auto done = std::async(std::launch::async, work);
-  ASSERT_EQ(done.wait_for(20s), std::future_status::ready) << "a worker waited for the UI thread";
-}
-
-struct Expected {
-  std::string bytes;
-  std::vector<ColourMark> colours;  // one a byte
-};
-
 TEST(OutputViewSink, ManyBlocksFromAWorkerArriveCompleteAndInOrderInOneTurn) {
   OutputView view;
   OutputViewSink sink(view);
-  Expected expected;
-  RunWithoutUi([&] {
+  std::string bytesSent;
+  std::vector<ColourMark> coloursSent;  // one a byte
+  // The UI thread runs no events meanwhile: a Show() that waited for it fails the bound.
+  auto worker = std::async(std::launch::async, [&] {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> size(1, 3000);
     std::uniform_int_distribution<int> colour(0, 9);
@@ -46,19 +36,20 @@ TEST(OutputViewSink, ManyBlocksFromAWorkerArriveCompleteAndInOrderInOneTurn) {
       const ColourMark mark =
           pick == 0 ? ColourMark::kRed : (pick == 1 ? ColourMark::kBlue : ColourMark::kNone);
       sink.Show(AsBytes(bytes), mark);
-      expected.bytes += bytes;
-      expected.colours.insert(expected.colours.end(), bytes.size(), mark);
+      bytesSent += bytes;
+      coloursSent.insert(coloursSent.end(), bytes.size(), mark);
     }
   });
+  ASSERT_EQ(worker.wait_for(20s), std::future_status::ready) << "a worker waited for the UI";
   EXPECT_EQ(view.Content().Size(), 0u);  // nothing reaches the view off the UI thread
   QCoreApplication::processEvents();     // the one posted drain
-  ASSERT_EQ(view.Content().Bytes(), expected.bytes);
-  std::vector<ColourMark> shown(expected.bytes.size(), ColourMark::kNone);
-  for (const ColourSpan& span : view.Content().ColoursIn({0, expected.bytes.size()})) {
+  ASSERT_EQ(view.Content().Bytes(), bytesSent);
+  std::vector<ColourMark> shown(bytesSent.size(), ColourMark::kNone);
+  for (const ColourSpan& span : view.Content().ColoursIn({0, bytesSent.size()})) {
     std::fill(shown.begin() + static_cast<std::ptrdiff_t>(span.range.start),
               shown.begin() + static_cast<std::ptrdiff_t>(span.range.end), span.colour);
   }
-  EXPECT_EQ(shown, expected.colours);
+  EXPECT_EQ(shown, coloursSent);
 }
 
 // A script of sink calls: a letter shows itself, 'C' clears, 'D' lets the UI thread
@@ -103,7 +94,7 @@ TEST(OutputView, ReportBlocksAreRedAndBlueAndLaterTextAutomatic) {
   EXPECT_EQ(view.ColourAt(12), QColor(255, 0, 0));
   EXPECT_EQ(view.ColourAt(26), QColor(0, 0, 255));
   EXPECT_EQ(view.ColourAt(41), automatic);
-  // And the screen shows them: some pixels are pure red, some pure blue.
+  // The screen shows them: some pixels are pure red, some pure blue.
   const QImage image = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
   const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
   const std::vector<QRgb> shown(pixels, pixels + image.width() * image.height());
@@ -134,7 +125,6 @@ TEST(OutputView, FollowsTheEndOnlyWhileScrolledToTheBottom) {
   view.show();
   QScrollBar* bar = view.verticalScrollBar();
   view.Append(AsBytes(NumberedLines(0, 200)), ColourMark::kNone);
-  EXPECT_TRUE(view.FollowsEnd());
   EXPECT_GT(bar->maximum(), 150);
   EXPECT_EQ(bar->value(), bar->maximum());
   bar->setValue(10);  // the operator scrolls up to read
@@ -148,6 +138,7 @@ TEST(OutputView, FollowsTheEndOnlyWhileScrolledToTheBottom) {
   EXPECT_TRUE(view.FollowsEnd());
   view.Append(AsBytes(NumberedLines(300, 310)), ColourMark::kNone);
   EXPECT_EQ(bar->value(), bar->maximum());
+
   view.ClearText();
   EXPECT_EQ(view.Content().Size(), 0u);
   EXPECT_EQ(view.Selection(), (TextRange{0, 0}));

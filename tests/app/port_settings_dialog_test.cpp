@@ -1,13 +1,14 @@
+// The port settings dialog and the settings store it writes RTS control to.
 #include "app/port_settings_dialog.h"
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
+#include <QDir>
 #include <QFile>
-#include <QPushButton>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "app/settings_store.h"
 #include "qt_test_support.h"
 
 namespace tavrin::app {
@@ -25,16 +26,32 @@ std::vector<std::uint32_t> Values(const QComboBox& list) {
   return values;
 }
 
-class PortSettingsDialogTest : public ::testing::Test {
+class SettingsStoreTest : public ::testing::Test {
  protected:
-  QString StorePath() const { return dir_.filePath(QStringLiteral("ZVQ/Tavrin.ini")); }
-  QByteArray StoreText() const {
-    QFile file(StorePath());
+  QString Path() const { return dir_.filePath(QStringLiteral("ZVQ/Tavrin.ini")); }
+  // The store file exactly as another program (or an older run) left it.
+  void WriteFile(const QByteArray& text) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(Path()).absolutePath()));
+    QFile file(Path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+  }
+  QByteArray ReadFile() const {
+    QFile file(Path());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+  // A file where the store's folder goes: the store cannot be opened.
+  void BlockStore() {
+    QFile blocker(dir_.filePath(QStringLiteral("ZVQ")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   }
 
   QTemporaryDir dir_;
-  SettingsStore store_{StorePath()};
+};
+
+class PortSettingsDialogTest : public SettingsStoreTest {
+ protected:
+  SettingsStore store_{Path()};
   testing::FakePrompts prompts_;
 };
 
@@ -54,12 +71,8 @@ TEST_F(PortSettingsDialogTest, ListsHoldTheTablesInOrderWithTheirValues) {
   EXPECT_EQ(Texts(*dialog.StopBitsList()), (QStringList{"1", "1.5", "2"}));
   EXPECT_EQ(Values(*dialog.StopBitsList()), (std::vector<std::uint32_t>{0, 1, 2}));
   EXPECT_EQ(Texts(*dialog.DataBitsList()), (QStringList{"5", "6", "7", "8"}));
-  // The defaults are selected; the focus starts in the port name.
-  EXPECT_EQ(dialog.PortNameList()->currentText(), "COM1");
-  EXPECT_EQ(dialog.BaudRateList()->currentText(), "115200");
-  EXPECT_EQ(dialog.ParityList()->currentText(), "None");
-  EXPECT_EQ(dialog.DataBitsList()->currentText(), "8");
-  EXPECT_EQ(dialog.StopBitsList()->currentText(), "1");
+  // The defaults are selected.
+  EXPECT_EQ(serial::ConnectionSummary(dialog.ReadSettings()), "COM1  115200  8 N 1");
   EXPECT_FALSE(dialog.HardwareFlowBox()->isChecked());
   EXPECT_EQ(dialog.findChild<QComboBox*>(QStringLiteral("1000")), dialog.PortNameList());
   EXPECT_EQ(dialog.findChild<QCheckBox*>(QStringLiteral("1041"))->text(), "&Hardware Flow Control");
@@ -91,8 +104,7 @@ TEST_P(ConnectionSummaryTest, ReadBackGivesTheSummary) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ConnectionSummaryTest,
-    ::testing::Values(SummaryRow{"COM1", "115200", "8", "None", "1", "COM1  115200  8 N 1"},
-                      SummaryRow{"COM2", "19200", "7", "Even", "2", "COM2  19200  7 E 2"},
+    ::testing::Values(SummaryRow{"COM2", "19200", "7", "Even", "2", "COM2  19200  7 E 2"},
                       SummaryRow{"COM7", "300", "5", "Odd", "1.5", "COM7  300  5 O 1.5"},
                       SummaryRow{"ttyUSB0", "921600", "8", "None", "1", "ttyUSB0  921600  8 N 1"},
                       SummaryRow{"ttyUSB0123", "110", "6", "None", "1", "ttyUSB012  110  6 N 1"}));
@@ -125,7 +137,7 @@ TEST_F(PortSettingsDialogTest, OkStoresTheBoxAsOneByteAndCancelStoresNothing) {
   cancelled.HardwareFlowBox()->setChecked(true);
   cancelled.CancelButton()->click();
   EXPECT_EQ(cancelled.Result(), PortDialogResult::kCancelled);
-  EXPECT_FALSE(QFile::exists(StorePath()));
+  EXPECT_FALSE(QFile::exists(Path()));
 
   for (const bool ticked : {true, false}) {
     serial::PortSettings current;
@@ -134,25 +146,75 @@ TEST_F(PortSettingsDialogTest, OkStoresTheBoxAsOneByteAndCancelStoresNothing) {
     dialog.HardwareFlowBox()->setChecked(ticked);
     dialog.OkButton()->click();
     EXPECT_EQ(dialog.Result(), PortDialogResult::kAccepted);
-    EXPECT_TRUE(StoreText().contains(ticked ? "RTSControl=1\n" : "RTSControl=0\n"));
+    EXPECT_TRUE(ReadFile().contains(ticked ? "RTSControl=1\n" : "RTSControl=0\n"));
     EXPECT_EQ(dialog.ReadSettings().rtsControl, ticked ? 1u : 0u);
   }
   EXPECT_TRUE(prompts_.messages.empty());
 }
 
 TEST_F(PortSettingsDialogTest, AStoreThatCannotBeOpenedIsReportedAndEndsTheRun) {
-  QFile blocker(dir_.filePath(QStringLiteral("ZVQ")));  // a file where the folder goes
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
+  BlockStore();
   PortSettingsDialog dialog(serial::PortSettings{}, {}, store_, prompts_);
   dialog.PortNameList()->setEditText(QStringLiteral("COM3"));
   dialog.OkButton()->click();
   EXPECT_EQ(dialog.Result(), PortDialogResult::kStoreFailed);
-  ASSERT_EQ(prompts_.messages.size(), 1u);
-  EXPECT_EQ(prompts_.messages[0].text, "Registry handling problem");
+  EXPECT_EQ(prompts_.Texts(), QStringList{"Registry handling problem"});
   EXPECT_EQ(prompts_.messages[0].caption, "Tavrin 1.1");
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kStop);
   EXPECT_EQ(dialog.ReadSettings().portName, "COM3");  // taken before the store failed
+}
+
+struct RtsRow {
+  const char* name;
+  std::optional<QByteArray> data;  // the text after "RTSControl="; none: no value yet
+  std::uint32_t rts;               // RTS control after LoadSettings
+  QByteArray rewritten;            // the value's text afterwards
+};
+
+class RtsControlRoundTrip : public SettingsStoreTest,
+                            public ::testing::WithParamInterface<RtsRow> {};
+
+// The value lives under the product's key path; only the exact text "0" turns RTS off, a
+// value that cannot be read is written as "0", and the first start writes it too.
+TEST_P(RtsControlRoundTrip, OnlyTheExactTextZeroTurnsRtsOff) {
+  const QByteArray key = "ZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\RTSControl=";
+  if (GetParam().data) WriteFile("[Software]\n" + key + *GetParam().data + "\n");
+  serial::PortSettings settings;
+  settings.rtsControl = 0;
+  SettingsStore(Path()).LoadSettings(settings);
+  EXPECT_EQ(settings.rtsControl, GetParam().rts);
+  EXPECT_TRUE(ReadFile().contains(key + GetParam().rewritten + "\n")) << ReadFile().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RtsControlRoundTrip,
+    ::testing::Values(RtsRow{"NoneYet", std::nullopt, 0, "0"}, RtsRow{"Zero", "0", 0, "0"},
+                      RtsRow{"One", "1", 1, "1"}, RtsRow{"Yes", "yes", 1, "yes"},
+                      RtsRow{"DoubleZero", "00", 1, "00"}, RtsRow{"Empty", "", 1, ""},
+                      RtsRow{"TenBytes", "0123456789", 1, "0123456789"},
+                      RtsRow{"ElevenBytes", "01234567890", 0, "0"}),
+    [](const ::testing::TestParamInfo<RtsRow>& row) { return std::string(row.param.name); });
+
+TEST_F(SettingsStoreTest, AStoreThatCannotBeOpenedChangesNothing) {
+  BlockStore();
+  SettingsStore store(Path());
+  serial::PortSettings settings;
+  settings.rtsControl = 5;
+  store.LoadSettings(settings);
+  EXPECT_EQ(settings.rtsControl, 5u);
+  EXPECT_FALSE(store.StoreRtsControl(true));
+  EXPECT_FALSE(store.WriteParserPath(QStringLiteral("/usr/bin/parser")));
+  EXPECT_EQ(store.ReadParserPath(), std::nullopt);
+}
+
+TEST_F(SettingsStoreTest, ParserPathLivesUnderItsOwnKeyAndIsCut) {
+  SettingsStore store(Path());
+  EXPECT_EQ(store.ReadParserPath(), std::nullopt);
+  ASSERT_TRUE(store.WriteParserPath(QStringLiteral("/opt/parser, v2/run")));
+  EXPECT_EQ(store.ReadParserPath(), QStringLiteral("/opt/parser, v2/run"));
+  EXPECT_TRUE(ReadFile().contains("ZVQ\\Tavrin\\TVR-STB-001\\Version1.1.0c\\ADBtoSDB\\FileName="));
+  ASSERT_TRUE(store.WriteParserPath(QString(300, QLatin1Char('p'))));
+  EXPECT_EQ(store.ReadParserPath()->size(), kParserPathMaxLength);
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
-// Helpers of the window tests: prompts answered without a person, a bounded wait that
-// sleeps in the UI thread's event loop, and QString in failure messages.
+// Helpers of the window tests: prompts answered without a person, a bounded wait in the UI
+// thread's event loop, QString in failure messages, and the widgets the tests reach into.
 #pragma once
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
-#include <QString>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <deque>
 #include <optional>
@@ -52,7 +58,10 @@ class FakePrompts final : public UserPrompts {
   }
   bool AskYesNo(QWidget*, const QString& caption, const QString& text, PromptIcon icon) override {
     messages.push_back({caption, text, icon, true});
-    return !yesNoAnswers.empty() && Take(yesNoAnswers);
+    if (yesNoAnswers.empty()) return false;
+    const bool yes = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return yes;
   }
   std::optional<QString> OpenFile(QWidget*, const FileDialogSpec& spec) override {
     return Answer(spec);
@@ -61,6 +70,11 @@ class FakePrompts final : public UserPrompts {
     return Answer(spec);
   }
   QString LastText() const { return messages.empty() ? QString() : messages.back().text; }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const ShownMessage& message : messages) texts << message.text;
+    return texts;
+  }
 
   std::vector<ShownMessage> messages;
   std::vector<FileDialogSpec> dialogs;  // every file dialog shown, in order
@@ -68,16 +82,11 @@ class FakePrompts final : public UserPrompts {
   std::deque<QString> fileAnswers;      // file dialog answers; a null QString: cancel
 
  private:
-  template <typename T>
-  static T Take(std::deque<T>& answers) {
-    T answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
   std::optional<QString> Answer(const FileDialogSpec& spec) {
     dialogs.push_back(spec);
     if (fileAnswers.empty()) return std::nullopt;
-    QString answer = Take(fileAnswers);
+    const QString answer = fileAnswers.front();
+    fileAnswers.pop_front();
     if (answer.isNull()) return std::nullopt;
     return answer;
   }

@@ -11,42 +11,43 @@
 namespace tavrin::app {
 namespace {
 
-// One column of the main window's state table.
-struct Column {
-  const char* name;
-  bool connect, disconnect, portSettings, upload, download, comTest, cancel, pause, counters;
+// The rows of the main window's state table: the menu item, toolbar button and panel
+// control of each (0: none); the last row is the counters.
+struct Control {
+  int menu, toolbar, panel;
 };
+constexpr Control kControls[] = {{cmd::kConnect, tb::kConnect, 0},
+                                 {cmd::kDisconnect, tb::kDisconnect, 0},
+                                 {cmd::kPortSettings, tb::kPortSettings, 0},
+                                 {cmd::kUpload, tb::kUpload, panel::kUpload},
+                                 {cmd::kDownload, tb::kDownload, 0},
+                                 {cmd::kComPortTesting, 0, 0},
+                                 {cmd::kCancel, tb::kCancel, panel::kCancel},
+                                 {0, tb::kPause, panel::kPause},
+                                 {0, 0, panel::kPacketsSentLabel}};
+// One column of the table: '1' where the row of kControls is on.
+constexpr const char* kNotConnected = "101000000";
+constexpr const char* kConnectedIdle = "010111000";
+constexpr const char* kUploadRunning = "010000111";
+constexpr const char* kDownloadRunning = "010000110";
 
-constexpr Column kNotConnected{"not connected", true,  false, true,  false,
-                               false,           false, false, false, false};
-constexpr Column kConnectedIdle{
-    "connected, no transfer", false, true, false, true, true, true, false, false, false};
-constexpr Column kUploadRunning{
-    "upload running", false, true, false, false, false, false, true, true, true};
-constexpr Column kDownloadRunning{
-    "download running", false, true, false, false, false, false, true, true, false};
-
-void ExpectColumn(const ControlStates& s, const Column& c) {
-  SCOPED_TRACE(c.name);
-  EXPECT_EQ(s.Menu(cmd::kConnect), c.connect);
-  EXPECT_EQ(s.Toolbar(tb::kConnect), c.connect);
-  EXPECT_EQ(s.Menu(cmd::kDisconnect), c.disconnect);
-  EXPECT_EQ(s.Toolbar(tb::kDisconnect), c.disconnect);
-  EXPECT_EQ(s.Menu(cmd::kPortSettings), c.portSettings);
-  EXPECT_EQ(s.Toolbar(tb::kPortSettings), c.portSettings);
-  EXPECT_EQ(s.Menu(cmd::kUpload), c.upload);
-  EXPECT_EQ(s.Toolbar(tb::kUpload), c.upload);
-  EXPECT_EQ(s.Panel(panel::kUpload), c.upload);
-  EXPECT_EQ(s.Menu(cmd::kDownload), c.download);
-  EXPECT_EQ(s.Toolbar(tb::kDownload), c.download);
-  EXPECT_EQ(s.Menu(cmd::kComPortTesting), c.comTest);
-  EXPECT_EQ(s.Menu(cmd::kCancel), c.cancel);
-  EXPECT_EQ(s.Toolbar(tb::kCancel), c.cancel);
-  EXPECT_EQ(s.Panel(panel::kCancel), c.cancel);
-  EXPECT_EQ(s.Toolbar(tb::kPause), c.pause);
-  EXPECT_EQ(s.Panel(panel::kPause), c.pause);
-  EXPECT_EQ(s.countersShown, c.counters);
-  EXPECT_EQ(s.Panel(panel::kPacketsSentLabel), c.counters);
+void ExpectColumn(const char* situation, const ControlStates& s, std::string_view column) {
+  SCOPED_TRACE(situation);
+  for (std::size_t row = 0; row < std::size(kControls); ++row) {
+    SCOPED_TRACE(row);
+    const Control& c = kControls[row];
+    const bool on = column[row] == '1';
+    if (c.menu != 0) {
+      EXPECT_EQ(s.Menu(c.menu), on);
+    }
+    if (c.toolbar != 0) {
+      EXPECT_EQ(s.Toolbar(c.toolbar), on);
+    }
+    if (c.panel != 0) {
+      EXPECT_EQ(s.Panel(c.panel), on);
+    }
+  }
+  EXPECT_EQ(s.countersShown, column[8] == '1');
   // Never changed by any rule.
   for (int id : {cmd::kSave, cmd::kExit, cmd::kCreateDownloadScript, cmd::kConvertAdbToSdb,
                  cmd::kCopy, cmd::kClear, cmd::kSelectAll, cmd::kFind, cmd::kAbout}) {
@@ -77,73 +78,46 @@ ControlStates DownloadStarted() {
   return s;
 }
 
-// A situation: where it starts from, then the steps that lead to it.
-struct StateRow {
-  const char* name;
-  ControlStates (*start)();
-  void (*then)(ControlStates&);
-  Column expected;
-};
+TEST(StateTable, EachSituationSetsItsColumn) {
+  ExpectColumn("StartUp", StartUpControlStates(), kNotConnected);
+  ExpectColumn("Connect", Connected(), kConnectedIdle);
+  ExpectColumn("Upload", UploadStarted(), kUploadRunning);
+  ExpectColumn("DownloadStart", DownloadStarted(), kDownloadRunning);
 
-void PrintTo(const StateRow& row, std::ostream* os) {
-  *os << row.name;
+  ControlStates s = UploadStarted();
+  RefreshTransferState(s, {true, false, false});
+  ApplyTransferIdleSteps(s);
+  ExpectColumn("UploadEndsOnItsOwn", s, kConnectedIdle);
+
+  s = UploadStarted();
+  ApplyCancelSteps(s);
+  RefreshTransferState(s, {true, false, false});
+  ExpectColumn("CancelThenTransferRefresh", s, kConnectedIdle);
+
+  s = UploadStarted();
+  ApplyDisconnectSteps(s);
+  ExpectColumn("DisconnectDuringUpload", s, kNotConnected);
+
+  s = UploadStarted();
+  ApplyDisconnectDeclined(s, {true, true, false});
+  ExpectColumn("DisconnectAnsweredNoDuringUpload", s, kUploadRunning);
+
+  s = DownloadStarted();
+  ApplyDisconnectDeclined(s, {true, true, true});
+  ExpectColumn("DisconnectAnsweredNoDuringDownload", s, kDownloadRunning);
+
+  // After the command image the running flag is clear, yet regions still arrive: the
+  // download still runs for every control.
+  s = DownloadStarted();
+  ApplyDisconnectDeclined(s, ReadTransferFlags(true, false, true, true));
+  ExpectColumn("DisconnectAnsweredNoWhileRegionsArrive", s, kDownloadRunning);
+
+  // Its end: download mode left, the thread still asking where to save.
+  s = DownloadStarted();
+  ApplyTransferIdleSteps(s);
+  RefreshTransferState(s, ReadTransferFlags(true, false, false, true));
+  ExpectColumn("DownloadEndsBeforeItsSaveQuestion", s, kConnectedIdle);
 }
-
-class StateTable : public ::testing::TestWithParam<StateRow> {};
-
-TEST_P(StateTable, EachSituationSetsItsColumn) {
-  ControlStates s = GetParam().start();
-  GetParam().then(s);
-  ExpectColumn(s, GetParam().expected);
-}
-
-void NoMore(ControlStates&) {}
-
-INSTANTIATE_TEST_SUITE_P(
-    MainWindow, StateTable,
-    ::testing::Values(
-        StateRow{"StartUp", StartUpControlStates, NoMore, kNotConnected},
-        StateRow{"Connect", Connected, NoMore, kConnectedIdle},
-        StateRow{"Upload", UploadStarted, NoMore, kUploadRunning},
-        StateRow{"DownloadStart", DownloadStarted, NoMore, kDownloadRunning},
-        StateRow{"UploadEndsOnItsOwn", UploadStarted,
-                 [](ControlStates& s) {
-                   RefreshTransferState(s, {true, false, false});
-                   ApplyTransferIdleSteps(s);
-                 },
-                 kConnectedIdle},
-        StateRow{"CancelThenTransferRefresh", UploadStarted,
-                 [](ControlStates& s) {
-                   ApplyCancelSteps(s);
-                   RefreshTransferState(s, {true, false, false});
-                 },
-                 kConnectedIdle},
-        StateRow{"DisconnectDuringUpload", UploadStarted, ApplyDisconnectSteps, kNotConnected},
-        StateRow{"DisconnectAnsweredNoDuringUpload", UploadStarted,
-                 [](ControlStates& s) {
-                   ApplyDisconnectDeclined(s, {true, true, false});
-                 },
-                 kUploadRunning},
-        StateRow{"DisconnectAnsweredNoDuringDownload", DownloadStarted,
-                 [](ControlStates& s) {
-                   ApplyDisconnectDeclined(s, {true, true, true});
-                 },
-                 kDownloadRunning},
-        // After the command image the running flag is clear, yet regions still arrive: the
-        // download still runs for every control.
-        StateRow{"DisconnectAnsweredNoWhileRegionsArrive", DownloadStarted,
-                 [](ControlStates& s) {
-                   ApplyDisconnectDeclined(s, ReadTransferFlags(true, false, true, true));
-                 },
-                 kDownloadRunning},
-        // Its end: download mode left, the thread still asking where to save.
-        StateRow{"DownloadEndsBeforeItsSaveQuestion", DownloadStarted,
-                 [](ControlStates& s) {
-                   ApplyTransferIdleSteps(s);
-                   RefreshTransferState(s, ReadTransferFlags(true, false, false, true));
-                 },
-                 kConnectedIdle}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 // Pause shows "Continue" until Cancel; the panel's Cancel greys only the panel's and the
 // menu's Cancel, and leaves the progress label and the toolbar to the transfer's end.
