@@ -13,35 +13,17 @@
 namespace tavrin::serial {
 namespace {
 
-struct TextRow {
-  std::uint32_t bits;
-  std::string text;
-};
+using test::LineState;
 
-class CommEventTextTest : public testing::TestWithParam<TextRow> {};
-
-TEST_P(CommEventTextTest, NamesTheEventsInTheirOrder) {
-  EXPECT_EQ(CommEventText(GetParam().bits), GetParam().text);
+TEST(LineStatusText, NamesEventsAndErrorsInTheirOrder) {
+  EXPECT_EQ(CommEventText(0x0088), "EVENT: CTS ERR \n");
+  EXPECT_EQ(CommEventText(0), "EVENT: NULL\n");
+  EXPECT_EQ(CommEventText(0x01FF), "EVENT: CTS DSR ERR RING RLSD BREAK RXFLAG RXCHAR TXEMPTY \n");
+  EXPECT_EQ(CommErrorsText(kCommErrorFrame), "ERROR: FRAME \n");
+  EXPECT_EQ(CommErrorsText(0), "");
+  EXPECT_EQ(CommErrorsText(0x9F1F),
+            "ERROR: DNS IOE OOP PTO MODE BREAK FRAME RXOVER TXFULL OVERRUN RXPARITY \n");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Words, CommEventTextTest,
-    testing::Values(TextRow{0x0088, "EVENT: CTS ERR \n"}, TextRow{0, "EVENT: NULL\n"},
-                    TextRow{0x01FF,
-                            "EVENT: CTS DSR ERR RING RLSD BREAK RXFLAG RXCHAR TXEMPTY \n"}));
-
-class CommErrorsTextTest : public testing::TestWithParam<TextRow> {};
-
-TEST_P(CommErrorsTextTest, NamesTheErrorsInTheirOrder) {
-  EXPECT_EQ(CommErrorsText(GetParam().bits), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Words, CommErrorsTextTest,
-    testing::Values(TextRow{kCommErrorFrame, "ERROR: FRAME \n"}, TextRow{0, ""},
-                    TextRow{0x9F1F,
-                            "ERROR: DNS IOE OOP PTO MODE BREAK FRAME RXOVER TXFULL OVERRUN "
-                            "RXPARITY \n"}));
 
 TEST(CommErrors, ComeFromTheCountersThatGrew) {
   const LineCounters before{.frame = 3, .overrun = 1, .parity = 0, .brk = 2, .bufferOverrun = 0};
@@ -76,8 +58,10 @@ class FailedLookTest : public testing::TestWithParam<LookRow> {
 
 TEST_P(FailedLookTest, IsReportedAndNotFatal) {
   const LookRow& row = GetParam();
-  line_->FailModemLines(row.linesError);
-  line_->FailCounters(row.countersError);
+  line_->Change([&](LineState& state) {
+    state.linesError = row.linesError;
+    state.countersError = row.countersError;
+  });
   row.look(monitor_);
   EXPECT_EQ(sink_.Errors(), row.reports);
   EXPECT_EQ(sink_.EndProcessCalls(), 0);
@@ -86,47 +70,31 @@ TEST_P(FailedLookTest, IsReportedAndNotFatal) {
 const std::string kModemStatusEio = "Error 5: GetCommModemStatus.\n\rInput/output error\r\n";
 const std::string kCommErrorsEio = "Error 5: ClearCommError.\n\rInput/output error\r\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Looks, FailedLookTest,
-    testing::Values(
-        LookRow{
-            "ModemLines", EIO, 0, [](LineMonitor& m) { m.PollModemLines(); }, {kModemStatusEio}},
-        LookRow{"Counters", 0, EIO, [](LineMonitor& m) { m.PollCommErrors(); }, {kCommErrorsEio}},
-        LookRow{"DescribedErrors",
-                0,
-                EIO,
-                [](LineMonitor& m) { m.DescribeCommErrors(); },
-                {kCommErrorsEio}},
-        LookRow{"LineErrorEvent",
-                EIO,
-                EIO,
-                [](LineMonitor& m) { m.DescribeCommEvent(kEventErr); },
-                {kCommErrorsEio, kModemStatusEio}},
-        LookRow{"OtherEvent",
-                EIO,
-                ENXIO,
-                [](LineMonitor& m) { m.DescribeCommEvent(kEventCts); },
-                {kModemStatusEio, "Error 6: ClearCommError.\n\rNo such device or address\r\n"}},
-        LookRow{"EventWaitOnly", EIO, EIO, [](LineMonitor& m) { m.CheckLineEvents(); }, {}},
-        LookRow{"NoLinesAtAll",
-                0,
-                0,
-                [](LineMonitor& m) {
-                  m.PollModemLines();
-                  m.PollCommErrors();
-                },
-                {}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Looks, FailedLookTest, testing::Values(
+    LookRow{"ModemLines", EIO, 0, [](LineMonitor& m) { m.PollModemLines(); }, {kModemStatusEio}},
+    LookRow{"Counters", 0, EIO, [](LineMonitor& m) { m.PollCommErrors(); }, {kCommErrorsEio}},
+    LookRow{"DescribedErrors", 0, EIO, [](LineMonitor& m) { m.DescribeCommErrors(); }, {kCommErrorsEio}},
+    LookRow{"LineErrorEvent", EIO, EIO, [](LineMonitor& m) { m.DescribeCommEvent(kEventErr); },
+            {kCommErrorsEio, kModemStatusEio}},
+    LookRow{"OtherEvent", EIO, ENXIO, [](LineMonitor& m) { m.DescribeCommEvent(kEventCts); },
+            {kModemStatusEio, "Error 6: ClearCommError.\n\rNo such device or address\r\n"}},
+    LookRow{"EventWaitOnly", EIO, EIO, [](LineMonitor& m) { m.CheckLineEvents(); }, {}},
+    LookRow{"NoLinesAtAll", 0, 0, [](LineMonitor& m) { m.PollModemLines(); m.PollCommErrors(); }, {}}),
     [](const auto& row) { return row.param.name; });
+// clang-format on
 
 // A look that fails keeps the last good one as the reference: a change across the
 // failure is still an event.
 TEST_F(FailedLookTest, KeepsTheLastGoodLinesAsReference) {
-  line_->SetModemLines({});
+  line_->Change([](LineState& state) { state.lines = ModemLines{}; });
   monitor_.PollModemLines();
-  line_->FailModemLines(EIO);
+  line_->Change([](LineState& state) { state.linesError = EIO; });
   monitor_.PollModemLines();
-  line_->FailModemLines(0);
-  line_->SetModemLines({.cts = true});
+  line_->Change([](LineState& state) {
+    state.linesError = 0;
+    state.lines = ModemLines{.cts = true};
+  });
   EXPECT_EQ(monitor_.PendingEvents(), kEventCts);
 }
 

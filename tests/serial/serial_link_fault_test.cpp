@@ -8,7 +8,6 @@
 #include "serial/serial_link.h"
 #include "serial/status_log.h"
 #include "serial_fakes.h"
-#include "support/cue.h"
 
 namespace tavrin::serial {
 namespace {
@@ -17,26 +16,21 @@ using namespace std::chrono_literals;
 
 using test::FakeLine;
 using test::FakeSerialDevice;
+using test::LineState;
 
-bool Contains(const std::vector<std::string>& lines, std::string_view part) {
-  for (const auto& line : lines) {
-    if (line.find(part) != std::string::npos) return true;
-  }
-  return false;
+DeviceFactory FactoryOf(std::shared_ptr<FakeLine> line) {
+  return [line](std::string_view) { return std::make_unique<FakeSerialDevice>(line); };
 }
 
 class SerialLinkFaultTest : public testing::Test {
  protected:
   explicit SerialLinkFaultTest(LinkTimings timings = {})
-      : link_(receiver_, statusLog_, reporter_, Factory(), timings) {}
-
-  DeviceFactory Factory() {
-    return [line = line_](std::string_view) -> std::unique_ptr<SerialDevice> {
-      return std::make_unique<FakeSerialDevice>(line);
-    };
-  }
+      : link_(receiver_, statusLog_, reporter_, FactoryOf(line_), timings) {}
 
   void Connect() { ASSERT_EQ(link_.OpenPort(PortSettings{}), OpenOutcome::kConnected); }
+  bool ReaderWaiting() {
+    return line_->WaitUntil([](const LineState& state) { return state.reads >= 1; });
+  }
 
   std::shared_ptr<FakeLine> line_ = std::make_shared<FakeLine>();
   test::RecordingReceiver receiver_;
@@ -59,13 +53,17 @@ class LineEventTest : public SerialLinkFaultTest,
 
 TEST_P(LineEventTest, IsLoggedAndReadingGoesOn) {
   const LineEventRow& row = GetParam();
-  line_->SetCounters({});
-  line_->SetModemLines({});
+  line_->Change([](LineState& state) {
+    state.counters = LineCounters{};
+    state.lines = ModemLines{};
+  });
   Connect();
-  ASSERT_TRUE(line_->WaitForReads(1));  // the reader has taken its first look
-  line_->SetInputQueued(row.inputQueued);
-  line_->SetModemLines(row.lines);
-  line_->SetCounters(row.counters);
+  ASSERT_TRUE(ReaderWaiting());  // the reader has taken its first look
+  line_->Change([&](LineState& state) {
+    state.inputQueued = row.inputQueued;
+    state.lines = row.lines;
+    state.counters = row.counters;
+  });
   ASSERT_TRUE(statusLog_.WaitForCount(1 + row.messages.size(), test::kTestWait));
 
   std::vector<std::string> expected{"1:Status message go here:\r\n"};
@@ -98,10 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
 // A port whose modem lines and error counters cannot be read (not a device without
 // them) is reported at the reader's first look, and the link goes on reading.
 TEST_F(SerialLinkFaultTest, FailedLineLooksAreReportedAndReadingGoesOn) {
-  line_->FailModemLines(EIO);
-  line_->FailCounters(EIO);
+  line_->Change([](LineState& state) {
+    state.linesError = EIO;
+    state.countersError = EIO;
+  });
   Connect();
-  ASSERT_TRUE(line_->WaitForReads(1));  // the first look is taken before the first read
+  ASSERT_TRUE(ReaderWaiting());  // the first look is taken before the first read
   const auto errors = sink_.Errors();
   ASSERT_GE(errors.size(), 2u);
   EXPECT_EQ(errors[0], "Error 5: GetCommModemStatus.\n\rInput/output error\r\n");
@@ -116,18 +116,18 @@ TEST_F(SerialLinkFaultTest, TypedCharactersAreRefusedWithoutAWriterAndReportedWh
   EXPECT_FALSE(link_.QueueCharWrite('a'));
   EXPECT_TRUE(sink_.Errors().empty());
 
-  line_->HoldWrites();
+  line_->Change([](LineState& state) { state.holdWrites = true; });
   Connect();
   ASSERT_TRUE(link_.QueueCharWrite('a'));
-  ASSERT_TRUE(line_->WaitForWrites(1));  // the writer is stuck on 'a'
-  int queued = 0;
-  while (queued <= static_cast<int>(kMaxWriterPackets) && link_.QueueCharWrite('b')) ++queued;
-  EXPECT_EQ(queued, static_cast<int>(kMaxWriterPackets));
+  ASSERT_TRUE(line_->WaitUntil([](const LineState& state) { return state.writes == 1; }));
+  std::size_t queued = 0;
+  while (queued <= kMaxWriterPackets && link_.QueueCharWrite('b')) ++queued;
+  EXPECT_EQ(queued, kMaxWriterPackets);
   ASSERT_EQ(sink_.Errors().size(), 1u);
   EXPECT_NE(sink_.Errors()[0].find("HeapAlloc (writer packet)"), std::string::npos);
 
   EXPECT_TRUE(link_.ClosePort());  // the stuck write gives up, the queue is dropped
-  EXPECT_EQ(line_->Written(), "");
+  EXPECT_EQ(line_->State().written, "");
   EXPECT_EQ(sink_.EndProcessCalls(), 0);
 }
 
@@ -145,25 +145,21 @@ class WriteOutcomeTest : public SerialLinkFaultTest,
 TEST_P(WriteOutcomeTest, IsReportedAsItsKindRequires) {
   const WriteRow& row = GetParam();
   Connect();
-  line_->SetWriteResult(row.result);
+  line_->Change([&](LineState& state) { state.writeResult = row.result; });
   const std::array<std::uint8_t, 4> frame{2, 0, 1, 3};
   EXPECT_EQ(link_.WriterGeneric(frame), row.result.count);
 
-  const auto entries = statusLog_.Entries();
-  if (row.status.empty()) {
-    EXPECT_EQ(entries.size(), 1u);
-  } else {
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[1], "2:" + row.status);
-  }
+  std::vector<std::string> entries{"1:Status message go here:\r\n"};
+  if (!row.status.empty()) entries.push_back("2:" + row.status);
+  EXPECT_EQ(statusLog_.Entries(), entries);
   const auto errors = sink_.Errors();
-  EXPECT_EQ(errors.empty(), row.report.empty());
+  ASSERT_EQ(errors.size(), row.report.empty() ? 0u : 1u);
   if (!row.report.empty()) {
-    EXPECT_TRUE(Contains(errors, ": " + row.report + ".\n\r"));
+    EXPECT_NE(errors[0].find(": " + row.report + ".\n\r"), std::string::npos);
   }
   EXPECT_EQ(sink_.EndProcessCalls(), row.fatal ? 1 : 0);
   EXPECT_EQ(link_.Connected(), !row.fatal);
-  EXPECT_EQ(line_->DeviceOpen(), !row.fatal);
+  EXPECT_EQ(line_->State().devicesOpen, row.fatal ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -185,24 +181,19 @@ INSTANTIATE_TEST_SUITE_P(
         WriteRow{"DeviceFailed", {IoStatus::kFailed, 0, EIO}, "", "WriteFile (in Writer)", true}),
     [](const auto& row) { return row.param.name; });
 
-TEST_F(SerialLinkFaultTest, AFailedReadClosesThePortFromTheReaderAndEndsTheRun) {
+TEST_F(SerialLinkFaultTest,
+       AFailedReadClosesThePortFromTheReaderAndEndsTheRunAndConnectWorksAgain) {
   Connect();
-  line_->FailReads(EIO);
-  ASSERT_TRUE(sink_.WaitForEndProcess());
-  ASSERT_TRUE(line_->WaitForDeviceClosed());
+  line_->Change([](LineState& state) { state.readError = EIO; });
+  ASSERT_TRUE(sink_.WaitForEnds(1));
+  ASSERT_TRUE(line_->WaitUntil([](const LineState& state) { return state.devicesOpen == 0; }));
   EXPECT_FALSE(link_.Connected());
   ASSERT_EQ(sink_.Errors().size(), 1u);
   EXPECT_EQ(sink_.Errors()[0].rfind("Error 5: ReadFile in ReaderAndStatusProc.\n\r", 0), 0u);
-  EXPECT_TRUE(sink_.DebugLines().size() == 1u);  // the report itself, no "didn't exit"
+  EXPECT_EQ(sink_.DebugLines().size(), 1u);  // the report itself, no "didn't exit"
   EXPECT_FALSE(link_.ClosePort());
-}
 
-TEST_F(SerialLinkFaultTest, AfterAFatalErrorConnectWorksAgain) {
-  Connect();
-  line_->FailReads(EIO);
-  ASSERT_TRUE(sink_.WaitForEndProcess());
-  ASSERT_TRUE(line_->WaitForDeviceClosed());
-  line_->FailReads(0);
+  line_->Change([](LineState& state) { state.readError = 0; });
   Connect();
   line_->Receive("back");
   EXPECT_TRUE(receiver_.WaitForBytes(4));
@@ -215,53 +206,27 @@ class SlowStopTest : public SerialLinkFaultTest {
 };
 
 TEST_F(SlowStopTest, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
-  line_->IgnoreStop();
+  line_->Change([](LineState& state) { state.ignoreStop = true; });
   Connect();
-  ASSERT_TRUE(line_->WaitForReads(1));
+  ASSERT_TRUE(ReaderWaiting());
   EXPECT_TRUE(link_.ClosePort());
   ASSERT_FALSE(sink_.DebugLines().empty());
   EXPECT_EQ(sink_.DebugLines()[0], "Reader/Status Thread didn't exit.\n\r");
   ASSERT_EQ(sink_.Errors().size(), 1u);
   EXPECT_NE(sink_.Errors()[0].find(": Error closing port..\n\r"), std::string::npos);
   EXPECT_EQ(sink_.EndProcessCalls(), 1);
-  line_->Release();  // the reader ends; the link's destructor joins it
+  line_->Change([](LineState& state) { state.released = true; });  // the destructor joins
 }
 
-// An error sink whose first end of the run stops on cue, as a window's would if it waited
-// for its busy UI thread.
-class HeldEndSink final : public test::WaitableErrorSink {
- public:
-  void EndProcess() override {
-    int ends = 0;
-    {
-      std::lock_guard lock(mutex_);
-      ends = ++ends_;
-    }
-    changed_.notify_all();
-    if (ends == 1) firstEnd.Hold();
-  }
-  bool WaitForEnds(int count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, test::kTestWait, [&] { return ends_ >= count; });
-  }
-  tavrin::test::Cue firstEnd;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int ends_ = 0;
-};
-
-// The link is destroyed while its reader is still in the fatal path (it has closed the
-// port itself and is inside EndProcess). The destructor waits for it holding no lock,
-// and not without bound: it names the thread and reports "Error closing port.", and the
-// link goes once the reader has ended.
+// The link is destroyed while its reader is still in the fatal path, inside EndProcess
+// (held there on cue). The destructor waits for it holding no lock and not without bound:
+// it names the thread and reports "Error closing port.".
 TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
   struct Parts {
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     test::RecordingReceiver receiver;
     StatusLog statusLog;
-    HeldEndSink sink;
+    test::WaitableErrorSink sink;
     ErrorReporter reporter{sink};
     std::unique_ptr<SerialLink> link;
   };
@@ -269,14 +234,14 @@ TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
   // parts rather than destroying them under it.
   auto parts = std::make_shared<Parts>();
   parts->sink.firstEnd.Arm();
-  parts->link = std::make_unique<SerialLink>(
-      parts->receiver, parts->statusLog, parts->reporter,
-      [line = parts->line](std::string_view) { return std::make_unique<FakeSerialDevice>(line); },
-      LinkTimings{.closeWaitLimit = 50ms});
+  parts->link =
+      std::make_unique<SerialLink>(parts->receiver, parts->statusLog, parts->reporter,
+                                   FactoryOf(parts->line), LinkTimings{.closeWaitLimit = 50ms});
   ASSERT_EQ(parts->link->OpenPort(PortSettings{}), OpenOutcome::kConnected);
-  parts->line->FailReads(EIO);
-  ASSERT_TRUE(parts->sink.WaitForEnds(1));  // the reader is inside EndProcess
-  ASSERT_TRUE(parts->line->WaitForDeviceClosed());
+  parts->line->Change([](LineState& state) { state.readError = EIO; });
+  ASSERT_TRUE(parts->sink.firstEnd.WaitReached());
+  ASSERT_TRUE(
+      parts->line->WaitUntil([](const LineState& state) { return state.devicesOpen == 0; }));
 
   std::promise<void> destroyed;
   auto done = destroyed.get_future();
