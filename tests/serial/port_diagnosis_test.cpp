@@ -3,12 +3,13 @@
 #include "serial/port_diagnosis.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <fstream>
+
+#include "support/temp_files.h"
 
 namespace tavrin::serial {
 namespace {
@@ -34,18 +35,7 @@ struct DiagnosisRow {
 
 class Diagnosis : public testing::TestWithParam<DiagnosisRow> {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(testing::TempDir()) / "diagnosis_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = fs::canonical(pattern);
-    fs::create_directories(root_ / "dev");
-    environment_ = {root_ / "proc",
-                    root_ / "dev",
-                    {4242, "alice", {}, {}},
-                    [this](unsigned gid) { return gid == node_.st_gid ? "dialout" : ""; },
-                    [this](unsigned uid) { return uid == node_.st_uid ? "operator" : ""; }};
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { fs::create_directories(root_ / "dev"); }
 
   // dev/ttyUSB0 with `mode`; its owner and group are the test's own.
   void AddPort(unsigned mode) {
@@ -73,9 +63,15 @@ class Diagnosis : public testing::TestWithParam<DiagnosisRow> {
         << node << " 0 EOF\n2: -> FLOCK  ADVISORY  WRITE 999 " << node << " 0 EOF\n";
   }
 
-  fs::path root_;
-  DiagnosisEnvironment environment_;
+  tavrin::test::TempDir dir_;
   struct stat node_ {};
+  const fs::path root_ = fs::canonical(dir_.Path());
+  DiagnosisEnvironment environment_{
+      root_ / "proc",
+      root_ / "dev",
+      {4242, "alice", {}, {}},
+      [this](unsigned gid) { return gid == node_.st_gid ? "dialout" : ""; },
+      [this](unsigned uid) { return uid == node_.st_uid ? "operator" : ""; }};
 };
 
 TEST_P(Diagnosis, NamesTheCauseAndWhatToDo) {

@@ -135,15 +135,34 @@ class FakeLine {
   void Receive(std::string block) {
     Change([&](LineState& state) { state.incoming.push_back(std::move(block)); });
   }
+  void FailReads(int error) {
+    Change([&](LineState& state) { state.readError = error; });
+  }
+  void HoldWrites() {
+    Change([](LineState& state) { state.holdWrites = true; });
+  }
   // Waits until `done` holds of the state.
   bool WaitUntil(const std::function<bool(const LineState&)>& done) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, kTestWait, [&] { return done(state_); });
   }
+  bool WaitForWrites(int count) {
+    return WaitUntil([&](const LineState& state) { return state.writes >= count; });
+  }
+  bool WaitForWritten(std::size_t size) {
+    return WaitUntil([&](const LineState& state) { return state.written.size() >= size; });
+  }
+  bool WaitForReads(int count) {
+    return WaitUntil([&](const LineState& state) { return state.reads >= count; });
+  }
+  bool WaitForDeviceClosed() {
+    return WaitUntil([](const LineState& state) { return state.devicesOpen == 0; });
+  }
   LineState State() const {
     std::lock_guard lock(mutex_);
     return state_;
   }
+  std::string Written() const { return State().written; }
 
  private:
   friend class FakeSerialDevice;
@@ -200,8 +219,9 @@ class FakeSerialDevice final : public SerialDevice {
       ++state.writes;
       if (state.holdWrites) return std::nullopt;
       const IoResult outcome = state.writeResult.value_or(IoResult{IoStatus::kOk, bytes.size()});
-      if (outcome.status == IoStatus::kOk)
+      if (outcome.status == IoStatus::kOk) {
         state.written.append(bytes.begin(), bytes.begin() + static_cast<long>(outcome.count));
+      }
       return outcome;
     });
     if (result) return *result;

@@ -28,9 +28,6 @@ class SerialLinkFaultTest : public testing::Test {
       : link_(receiver_, statusLog_, reporter_, FactoryOf(line_), timings) {}
 
   void Connect() { ASSERT_EQ(link_.OpenPort(PortSettings{}), OpenOutcome::kConnected); }
-  bool ReaderWaiting() {
-    return line_->WaitUntil([](const LineState& state) { return state.reads >= 1; });
-  }
 
   std::shared_ptr<FakeLine> line_ = std::make_shared<FakeLine>();
   test::RecordingReceiver receiver_;
@@ -58,7 +55,7 @@ TEST_P(LineEventTest, IsLoggedAndReadingGoesOn) {
     state.lines = ModemLines{};
   });
   Connect();
-  ASSERT_TRUE(ReaderWaiting());  // the reader has taken its first look
+  ASSERT_TRUE(line_->WaitForReads(1));  // the reader has taken its first look
   line_->Change([&](LineState& state) {
     state.inputQueued = row.inputQueued;
     state.lines = row.lines;
@@ -76,22 +73,16 @@ TEST_P(LineEventTest, IsLoggedAndReadingGoesOn) {
   EXPECT_TRUE(sink_.Errors().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Events, LineEventTest,
-    testing::Values(
-        LineEventRow{"Frame",
-                     {.frame = 1},
-                     {},
-                     5,
-                     {"EVENT: ERR \n", "ERROR: FRAME \n", "5 bytes in input buffer.\r\n"}},
-        LineEventRow{"ParityAndOverrun",
-                     {.overrun = 2, .parity = 1},
-                     {},
-                     0,
-                     {"EVENT: ERR \n", "ERROR: OVERRUN RXPARITY \n"}},
-        LineEventRow{"Break", {.brk = 1}, {}, 0, {"EVENT: BREAK \n"}},
-        LineEventRow{"CtsAndCarrier", {}, {.cts = true, .rlsd = true}, 0, {"EVENT: CTS RLSD \n"}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Events, LineEventTest, testing::Values(
+    LineEventRow{"Frame", {.frame = 1}, {}, 5,
+                 {"EVENT: ERR \n", "ERROR: FRAME \n", "5 bytes in input buffer.\r\n"}},
+    LineEventRow{"ParityAndOverrun", {.overrun = 2, .parity = 1}, {}, 0,
+                 {"EVENT: ERR \n", "ERROR: OVERRUN RXPARITY \n"}},
+    LineEventRow{"Break", {.brk = 1}, {}, 0, {"EVENT: BREAK \n"}},
+    LineEventRow{"CtsAndCarrier", {}, {.cts = true, .rlsd = true}, 0, {"EVENT: CTS RLSD \n"}}),
     [](const auto& row) { return row.param.name; });
+// clang-format on
 
 // A port whose modem lines and error counters cannot be read (not a device without
 // them) is reported at the reader's first look, and the link goes on reading.
@@ -101,7 +92,7 @@ TEST_F(SerialLinkFaultTest, FailedLineLooksAreReportedAndReadingGoesOn) {
     state.countersError = EIO;
   });
   Connect();
-  ASSERT_TRUE(ReaderWaiting());  // the first look is taken before the first read
+  ASSERT_TRUE(line_->WaitForReads(1));  // the first look is taken before the first read
   const auto errors = sink_.Errors();
   ASSERT_GE(errors.size(), 2u);
   EXPECT_EQ(errors[0], "Error 5: GetCommModemStatus.\n\rInput/output error\r\n");
@@ -116,10 +107,10 @@ TEST_F(SerialLinkFaultTest, TypedCharactersAreRefusedWithoutAWriterAndReportedWh
   EXPECT_FALSE(link_.QueueCharWrite('a'));
   EXPECT_TRUE(sink_.Errors().empty());
 
-  line_->Change([](LineState& state) { state.holdWrites = true; });
+  line_->HoldWrites();
   Connect();
   ASSERT_TRUE(link_.QueueCharWrite('a'));
-  ASSERT_TRUE(line_->WaitUntil([](const LineState& state) { return state.writes == 1; }));
+  ASSERT_TRUE(line_->WaitForWrites(1));
   std::size_t queued = 0;
   while (queued <= kMaxWriterPackets && link_.QueueCharWrite('b')) ++queued;
   EXPECT_EQ(queued, kMaxWriterPackets);
@@ -127,7 +118,7 @@ TEST_F(SerialLinkFaultTest, TypedCharactersAreRefusedWithoutAWriterAndReportedWh
   EXPECT_NE(sink_.Errors()[0].find("HeapAlloc (writer packet)"), std::string::npos);
 
   EXPECT_TRUE(link_.ClosePort());  // the stuck write gives up, the queue is dropped
-  EXPECT_EQ(line_->State().written, "");
+  EXPECT_EQ(line_->Written(), "");
   EXPECT_EQ(sink_.EndProcessCalls(), 0);
 }
 
@@ -162,38 +153,30 @@ TEST_P(WriteOutcomeTest, IsReportedAsItsKindRequires) {
   EXPECT_EQ(line_->State().devicesOpen, row.fatal ? 0 : 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Writes, WriteOutcomeTest,
-    testing::Values(
-        WriteRow{"Whole", {IoStatus::kOk, 4, 0}, "", "", false},
-        WriteRow{
-            "ShortAtOnce", {IoStatus::kOk, 2, 0}, "Write timed out. (immediate)\r\n", "", false},
-        WriteRow{"TimedOut",
-                 {IoStatus::kTimeout, 1, 0},
-                 "",
-                 "Error writing data to port (overlapped)",
-                 false},
-        WriteRow{"Aborted",
-                 {IoStatus::kFailed, 0, ECANCELED},
-                 "Write aborted\r\n",
-                 "Error writing data to port (overlapped)",
-                 false},
-        WriteRow{"DeviceFailed", {IoStatus::kFailed, 0, EIO}, "", "WriteFile (in Writer)", true}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Writes, WriteOutcomeTest, testing::Values(
+    WriteRow{"Whole", {IoStatus::kOk, 4, 0}, "", "", false},
+    WriteRow{"ShortAtOnce", {IoStatus::kOk, 2, 0}, "Write timed out. (immediate)\r\n", "", false},
+    WriteRow{"TimedOut", {IoStatus::kTimeout, 1, 0}, "", "Error writing data to port (overlapped)", false},
+    WriteRow{"Aborted", {IoStatus::kFailed, 0, ECANCELED}, "Write aborted\r\n",
+             "Error writing data to port (overlapped)", false},
+    WriteRow{"DeviceFailed", {IoStatus::kFailed, 0, EIO}, "", "WriteFile (in Writer)", true}),
     [](const auto& row) { return row.param.name; });
+// clang-format on
 
 TEST_F(SerialLinkFaultTest,
        AFailedReadClosesThePortFromTheReaderAndEndsTheRunAndConnectWorksAgain) {
   Connect();
-  line_->Change([](LineState& state) { state.readError = EIO; });
+  line_->FailReads(EIO);
   ASSERT_TRUE(sink_.WaitForEnds(1));
-  ASSERT_TRUE(line_->WaitUntil([](const LineState& state) { return state.devicesOpen == 0; }));
+  ASSERT_TRUE(line_->WaitForDeviceClosed());
   EXPECT_FALSE(link_.Connected());
   ASSERT_EQ(sink_.Errors().size(), 1u);
   EXPECT_EQ(sink_.Errors()[0].rfind("Error 5: ReadFile in ReaderAndStatusProc.\n\r", 0), 0u);
   EXPECT_EQ(sink_.DebugLines(), sink_.Errors());  // the report itself, no "didn't exit"
   EXPECT_FALSE(link_.ClosePort());
 
-  line_->Change([](LineState& state) { state.readError = 0; });
+  line_->FailReads(0);
   Connect();
   line_->Receive("back");
   EXPECT_TRUE(receiver_.WaitForBytes(4));
@@ -208,7 +191,7 @@ class SlowStopTest : public SerialLinkFaultTest {
 TEST_F(SlowStopTest, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
   line_->Change([](LineState& state) { state.ignoreStop = true; });
   Connect();
-  ASSERT_TRUE(ReaderWaiting());
+  ASSERT_TRUE(line_->WaitForReads(1));
   EXPECT_TRUE(link_.ClosePort());
   ASSERT_FALSE(sink_.DebugLines().empty());
   EXPECT_EQ(sink_.DebugLines()[0], "Reader/Status Thread didn't exit.\n\r");
@@ -238,10 +221,9 @@ TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
       std::make_unique<SerialLink>(parts->receiver, parts->statusLog, parts->reporter,
                                    FactoryOf(parts->line), LinkTimings{.closeWaitLimit = 50ms});
   ASSERT_EQ(parts->link->OpenPort(PortSettings{}), OpenOutcome::kConnected);
-  parts->line->Change([](LineState& state) { state.readError = EIO; });
+  parts->line->FailReads(EIO);
   ASSERT_TRUE(parts->sink.firstEnd.WaitReached());
-  ASSERT_TRUE(
-      parts->line->WaitUntil([](const LineState& state) { return state.devicesOpen == 0; }));
+  ASSERT_TRUE(parts->line->WaitForDeviceClosed());
 
   std::promise<void> destroyed;
   auto done = destroyed.get_future();

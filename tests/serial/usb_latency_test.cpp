@@ -3,29 +3,20 @@
 #include "serial/usb_latency.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <cerrno>
-#include <fstream>
 
 #include "serial/latency_warning.h"
 #include "serial/status_log.h"
 #include "serial_fakes.h"
+#include "support/temp_files.h"
 
 namespace tavrin::serial {
 namespace {
 
 namespace fs = std::filesystem;
+using tavrin::test::WriteFile;
 
 class FakeSysfs : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(testing::TempDir()) / "sysfs_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   // A USB serial adapter's port as the kernel lays it out: class/tty/NAME links to the
   // tty, whose `device` link leads to the port that holds latency_timer. Returns the
   // timer file's own path.
@@ -36,47 +27,43 @@ class FakeSysfs : public testing::Test {
     fs::create_directory_symlink("../../../" + tty, port / "tty" / tty / "device");
     fs::create_directory_symlink(fs::relative(port / "tty" / tty, root_ / "class/tty"),
                                  root_ / "class/tty" / tty);
-    std::ofstream(port / "latency_timer") << latency;
-    return port / "latency_timer";
+    WriteFile(port / "latency_timer", latency);
+    return fs::canonical(port / "latency_timer");
   }
 
-  fs::path root_;
+  tavrin::test::TempDir dir_;
+  const fs::path root_ = dir_.Path();
 };
 
 TEST_F(FakeSysfs, FindsTheTimerByTheAdaptersOwnPath) {
   const fs::path file = AddUsbAdapter("ttyUSB0", "16\n");
   fs::create_directories(root_ / "class/tty/ttyS0/device");  // a UART: no timer
-  EXPECT_EQ(FindLatencyTimerFile(root_, "ttyUSB0"), fs::canonical(file));
-  EXPECT_EQ(ReadLatencyTimer(file), 16u);
-  EXPECT_EQ(ReadLatencyTimer(root_ / "latency_timer"), std::nullopt);
+  EXPECT_EQ(FindLatencyTimerFile(root_, "ttyUSB0"), file);
   for (const char* name : {"ttyS0", "ttyUSB1", "", "..", "../class"}) {
     EXPECT_EQ(FindLatencyTimerFile(root_, name), std::nullopt) << name;
   }
 }
 
-struct TimerRow {
-  const char* text;
-  std::optional<unsigned> milliseconds;
-};
-
-class LatencyTimerText : public FakeSysfs, public testing::WithParamInterface<TimerRow> {};
-
-TEST_P(LatencyTimerText, IsReadAsMilliseconds) {
+TEST_F(FakeSysfs, TheTimerIsReadAsMilliseconds) {
   const fs::path file = root_ / "latency_timer";
-  std::ofstream(file) << GetParam().text;
-  EXPECT_EQ(ReadLatencyTimer(file), GetParam().milliseconds);
+  EXPECT_EQ(ReadLatencyTimer(file), std::nullopt);  // no such file
+  const std::pair<std::string, std::optional<unsigned>> rows[] = {
+      {"16\n", 16},
+      {"1", 1},
+      {"255 \n", 255},
+      {"", std::nullopt},
+      {"\n", std::nullopt},
+      {"-1\n", std::nullopt},
+      {"16ms\n", std::nullopt},
+      {"99999999999999999999\n", std::nullopt}};
+  for (const auto& [text, milliseconds] : rows) {
+    WriteFile(file, text);
+    EXPECT_EQ(ReadLatencyTimer(file), milliseconds) << text;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, LatencyTimerText,
-                         testing::Values(TimerRow{"16\n", 16}, TimerRow{"1", 1},
-                                         TimerRow{"255 \n", 255}, TimerRow{"", std::nullopt},
-                                         TimerRow{"\n", std::nullopt},
-                                         TimerRow{"-1\n", std::nullopt},
-                                         TimerRow{"16ms\n", std::nullopt},
-                                         TimerRow{"99999999999999999999\n", std::nullopt}));
-
 TEST_F(FakeSysfs, TtyNameFollowsLinks) {
-  std::ofstream(root_ / "ttyUSB3");
+  WriteFile(root_ / "ttyUSB3", "");
   fs::create_symlink(root_ / "ttyUSB3", root_ / "usb-FTDI_FT232R-if00-port0");
   EXPECT_EQ(TtyName(root_ / "usb-FTDI_FT232R-if00-port0"), "ttyUSB3");
   EXPECT_EQ(TtyName("/dev/tavrin-no-such-port"), "tavrin-no-such-port");
@@ -101,20 +88,14 @@ TEST_P(SlowAdapterWarning, IsGivenOnceInTheStatusLogAndTheNotice) {
   std::vector<std::string> notices;
   const auto factory = LatencyCheckedDeviceFactory(
       status, [&](const std::string& note) { notices.push_back(note); }, root_);
-  for (int connect = 0; connect < 2; ++connect) {
-    auto device = factory(pty.SlavePath());
-    ASSERT_NE(device, nullptr);
-  }
-  if (!row.noted) {
-    EXPECT_TRUE(notices.empty());
-    EXPECT_EQ(status.Count(), 1u);
-    return;
-  }
-  const std::string note = SlowAdapterNote(*row.noted, fs::canonical(file));
-  EXPECT_NE(note.find(fs::canonical(file).string()), std::string::npos);
-  EXPECT_EQ(notices, std::vector<std::string>{note});
-  EXPECT_EQ(status.Entries(),
-            (std::vector<std::string>{"1:Status message go here:\r\n", "2:" + note + "\r\n"}));
+  for (int connect = 0; connect < 2; ++connect) ASSERT_NE(factory(pty.SlavePath()), nullptr);
+  std::vector<std::string> expected;
+  if (row.noted) expected.push_back(SlowAdapterNote(*row.noted, file));
+  EXPECT_EQ(notices, expected);
+  EXPECT_EQ(status.Count(), expected.size() + 1);
+  if (!row.noted) return;
+  EXPECT_NE(expected[0].find(file.string()), std::string::npos);
+  EXPECT_EQ(status.Entries()[1], "2:" + expected[0] + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Adapters, SlowAdapterWarning,
@@ -131,7 +112,7 @@ TEST_F(FakeSysfs, AFailedOpenHandsItsErrnoOn) {
       LatencyCheckedDeviceFactory(status, {}, root_, [&](int error) { errors.push_back(error); });
   EXPECT_EQ(factory((root_ / "no-such-tty").string()), nullptr);
   EXPECT_EQ(factory(root_.string()), nullptr);  // a directory is no terminal
-  EXPECT_EQ(errors.size(), 2u);
+  ASSERT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors.front(), ENOENT);
   EXPECT_NE(errors.back(), 0);
 }
