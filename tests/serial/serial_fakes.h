@@ -1,6 +1,7 @@
-// Test doubles for the serial suite: a pseudo-terminal pair, an in-memory device whose
-// line state the test drives, a recording receive handler and an error sink that can
-// be waited on. Every wait is bounded and woken by the event it waits for.
+// Test doubles of the serial link (FakeLine and FakeSerialDevice serve other suites too):
+// a pseudo-terminal pair, an in-memory device whose line state the test drives, a
+// recording receive handler and an error sink whose ends of the run can be waited for.
+// Every wait is bounded and woken by the event it waits for.
 #pragma once
 
 #include <fcntl.h>
@@ -10,7 +11,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -19,7 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "serial/receive_handler.h"
 #include "serial/serial_device.h"
@@ -27,8 +26,6 @@
 #include "support/recorders.h"
 
 namespace tavrin::serial::test {
-
-using namespace std::chrono_literals;
 
 constexpr auto kTestWait = std::chrono::seconds{5};  // upper bound of every wait here
 
@@ -97,10 +94,8 @@ class PseudoTerminal {
 // What a FakeSerialDevice receives, reports and does, as the test sets it; and what the
 // link did with it.
 struct LineState {
-  std::deque<std::string> incoming;  // blocks to receive, in order
-  int readError = 0;                 // reads fail with it
-  bool ignoreStop = false;           // reads wait for `released` alone, not the stop signal
-  bool released = false;
+  std::deque<std::string> incoming;     // blocks to receive, in order
+  int readError = 0;                    // reads fail with it
   bool holdWrites = false;              // writes wait for the stop signal and give up
   std::optional<IoResult> writeResult;  // of every write (the bytes are recorded when kOk)
   std::optional<LineCounters> counters;
@@ -116,6 +111,18 @@ struct LineState {
 
 // The line behind the FakeSerialDevices of one test, shared with the test, which drives it.
 class FakeLine {
+ private:
+  friend class FakeSerialDevice;
+
+  // Runs `change` on the state under the lock; whoever waits looks again once it is done.
+  template <typename Change>
+  auto Update(const Change& change) {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+    return change(state_);
+  }
+
+ public:
  public:
   FakeLine() : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~FakeLine() { ::close(wake_); }
@@ -124,11 +131,7 @@ class FakeLine {
 
   // Changes the state and wakes a read that waits, so that the link looks at it again.
   void Change(const std::function<void(LineState&)>& change) {
-    {
-      std::lock_guard lock(mutex_);
-      change(state_);
-    }
-    changed_.notify_all();
+    Update(change);
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto put = ::write(wake_, &one, sizeof one);
   }
@@ -152,12 +155,6 @@ class FakeLine {
   bool WaitForWritten(std::size_t size) {
     return WaitUntil([&](const LineState& state) { return state.written.size() >= size; });
   }
-  bool WaitForReads(int count) {
-    return WaitUntil([&](const LineState& state) { return state.reads >= count; });
-  }
-  bool WaitForDeviceClosed() {
-    return WaitUntil([](const LineState& state) { return state.devicesOpen == 0; });
-  }
   LineState State() const {
     std::lock_guard lock(mutex_);
     return state_;
@@ -165,8 +162,6 @@ class FakeLine {
   std::string Written() const { return State().written; }
 
  private:
-  friend class FakeSerialDevice;
-
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   int wake_;
@@ -174,24 +169,12 @@ class FakeLine {
 };
 
 class FakeSerialDevice final : public SerialDevice {
- private:
-  // Runs `change` on the state under the line's lock and tells the waiting test.
-  template <typename Change>
-  auto Update(Change change) {
-    std::unique_lock lock(line_->mutex_);
-    struct Notify {
-      std::condition_variable& changed;
-      ~Notify() { changed.notify_all(); }
-    } notify{line_->changed_};
-    return change(line_->state_);
-  }
-
  public:
   explicit FakeSerialDevice(std::shared_ptr<FakeLine> line) : line_(std::move(line)) {
-    Update([](LineState& state) { ++state.devicesOpen; });
+    line_->Update([](LineState& state) { ++state.devicesOpen; });
   }
   ~FakeSerialDevice() override {
-    Update([](LineState& state) { --state.devicesOpen; });
+    line_->Update([](LineState& state) { --state.devicesOpen; });
   }
 
   // Returns a block when one is queued; a wake-up without one ends the read quietly
@@ -199,14 +182,10 @@ class FakeSerialDevice final : public SerialDevice {
   IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
                 StopFd stop) override {
     if (auto result = TakeIncoming(into)) return *result;
-    const bool ignoreStop = Update([](LineState& state) {
-      ++state.reads;
-      return state.ignoreStop;
-    });
+    line_->Update([](LineState& state) { ++state.reads; });
     std::array<pollfd, 2> fds{pollfd{line_->wake_, POLLIN, 0}, pollfd{stop, POLLIN, 0}};
-    const auto wait = ignoreStop ? std::chrono::milliseconds(kTestWait) : timeout;
-    const int ready = ::poll(fds.data(), ignoreStop ? 1 : 2, static_cast<int>(wait.count()));
-    if (!ignoreStop && fds[1].revents != 0) return {IoStatus::kStopped, 0, 0};
+    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+    if (fds[1].revents != 0) return {IoStatus::kStopped, 0, 0};
     if (ready == 0) return {IoStatus::kTimeout, 0, 0};
     std::uint64_t count = 0;
     [[maybe_unused]] const auto got = ::read(line_->wake_, &count, sizeof count);
@@ -215,7 +194,7 @@ class FakeSerialDevice final : public SerialDevice {
 
   IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds,
                  StopFd stop) override {
-    const auto result = Update([&](LineState& state) -> std::optional<IoResult> {
+    const auto result = line_->Update([&](LineState& state) -> std::optional<IoResult> {
       ++state.writes;
       if (state.holdWrites) return std::nullopt;
       const IoResult outcome = state.writeResult.value_or(IoResult{IoStatus::kOk, bytes.size()});
@@ -248,9 +227,8 @@ class FakeSerialDevice final : public SerialDevice {
 
  private:
   std::optional<IoResult> TakeIncoming(std::span<std::uint8_t> into) {
-    return Update([&](LineState& state) -> std::optional<IoResult> {
+    return line_->Update([&](LineState& state) -> std::optional<IoResult> {
       if (state.readError != 0) return IoResult{IoStatus::kFailed, 0, state.readError};
-      if (state.ignoreStop && state.released) return IoResult{IoStatus::kStopped, 0, 0};
       if (state.incoming.empty()) return std::nullopt;
       const std::string block = std::move(state.incoming.front());
       state.incoming.pop_front();
@@ -263,35 +241,40 @@ class FakeSerialDevice final : public SerialDevice {
   std::shared_ptr<FakeLine> line_;
 };
 
-// OutputABuffer's blocks, in order.
+// What OutputABuffer was given, joined, and the largest block; OutputABuffer stops at
+// `hold` while that is armed, as a busy receiver would keep the reader/status thread.
 class RecordingReceiver : public ReceiveHandler {
  public:
   void OutputABuffer(std::span<std::uint8_t> block) override {
     {
       std::lock_guard lock(mutex_);
-      blocks_.emplace_back(block.begin(), block.end());
-      total_ += block.size();
+      received_.append(block.begin(), block.end());
+      largestBlock_ = std::max(largestBlock_, block.size());
     }
     changed_.notify_all();
+    hold.Hold();
   }
-  bool WaitForBytes(std::size_t count) {
+  // Waits until what was received contains `text`.
+  bool WaitFor(const std::string& text) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return total_ >= count; });
+    return changed_.wait_for(lock, kTestWait,
+                             [&] { return received_.find(text) != std::string::npos; });
   }
-  std::vector<std::string> Blocks() const {
+  std::string Received() const {
     std::lock_guard lock(mutex_);
-    return blocks_;
+    return received_;
   }
-  std::size_t Total() const {
+  std::size_t LargestBlock() const {
     std::lock_guard lock(mutex_);
-    return total_;
+    return largestBlock_;
   }
+  tavrin::test::Cue hold;
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::string> blocks_;
-  std::size_t total_ = 0;
+  std::string received_;
+  std::size_t largestBlock_ = 0;
 };
 
 // A recording error sink whose ends of the run can be waited for; the first end stops at
