@@ -157,18 +157,5 @@ TEST_F(FakeSysfs, ASlowAdapterIsNotedOnceInTheStatusLogAndTheNotice) {
   }
 }
 
-// A port that cannot be opened gives null and tells the host the open's errno.
-TEST_F(FakeSysfs, AFailedOpenHandsItsErrnoOn) {
-  StatusLog status;
-  std::vector<int> errors;
-  const auto factory =
-      LatencyCheckedDeviceFactory(status, {}, root_, [&](int error) { errors.push_back(error); });
-  EXPECT_EQ(factory((root_ / "no-such-tty").string()), nullptr);
-  EXPECT_EQ(factory(root_.string()), nullptr);  // a directory is no terminal
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors.front(), ENOENT);
-  EXPECT_NE(errors.back(), 0);
-}
-
 }  // namespace
 }  // namespace tavrin::serial

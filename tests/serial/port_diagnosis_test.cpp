@@ -138,13 +138,5 @@ TEST_F(Diagnosis, AByIdNameFindsTheHolderOfTheNodeItLeadsTo) {
   EXPECT_EQ(DeviceNodePath("COM2", "/x/dev"), fs::path("/x/dev/ttyS1"));
 }
 
-TEST(SystemDiagnosisEnvironment, KnowsThisProcesssUserAndGroups) {
-  const DiagnosisEnvironment environment = SystemDiagnosisEnvironment();
-  EXPECT_EQ(environment.user.uid, ::geteuid());
-  EXPECT_FALSE(environment.user.name.empty());
-  ASSERT_FALSE(environment.user.sessionGroups.empty());
-  EXPECT_EQ(environment.user.sessionGroups.front(), ::getegid());
-}
-
 }  // namespace
 }  // namespace tavrin::serial

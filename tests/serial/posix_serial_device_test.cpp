@@ -37,16 +37,6 @@ class PosixSerialDeviceTest : public testing::Test {
   StopSignal stop_;
 };
 
-TEST_F(PosixSerialDeviceTest, OpenFailsWithItsErrnoWhileInUseOrMissing) {
-  auto first = OpenSlave();
-  EXPECT_EQ(PosixSerialDevice::Open(pty_.SlavePath()).error, EBUSY);
-  first.reset();
-  EXPECT_NE(PosixSerialDevice::Open(pty_.SlavePath()).device, nullptr);
-  const auto missing = PosixSerialDevice::Open("/dev/tavrin-no-such-port");
-  EXPECT_EQ(missing.device, nullptr);
-  EXPECT_EQ(missing.error, ENOENT);
-}
-
 // A device whose line settings cannot be read (here a plain file: no terminal at all)
 // is still opened. Configuring it reports the failed save first, as "GetCommTimeouts",
 // then whatever else fails.
