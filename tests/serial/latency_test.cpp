@@ -1,7 +1,5 @@
-// Low-latency mode at open and close, against a driver played in memory (a pseudo-
-// terminal has no such mode) and against the kernel's refusal on a pseudo-terminal; the
-// adapter's latency timer read from a device tree built in a temporary directory, and
-// the note a slow adapter gets when a port opens.
+// Low-latency mode against a driver played in memory and the kernel's refusal on a
+// pseudo-terminal; the adapter's latency timer and its note on a fake sysfs tree.
 #include <gtest/gtest.h>
 #include <linux/serial.h>
 
@@ -62,8 +60,8 @@ TEST(EnterLowLatency, SetsTheModeOrLeavesTheDriverAsItWas) {
   }
 }
 
-// The flags found at open come back at close; a setting changed meanwhile stays. The
-// kernel's own calls then refuse the mode on a pseudo-terminal, and it opens all the same.
+// The flags found at open come back at close (a setting changed meanwhile stays); the
+// kernel refuses the mode on a pseudo-terminal, which opens all the same.
 TEST(LowLatencyDevice, OpenSetsTheModeCloseRestoresTheFlagsAndARefusalIsNoError) {
   test::PseudoTerminal pty;
   ASSERT_TRUE(pty.Valid());
@@ -86,9 +84,8 @@ using tavrin::test::WriteFile;
 
 class FakeSysfs : public testing::Test {
  protected:
-  // A USB serial adapter's port as the kernel lays it out: class/tty/NAME links to the
-  // tty, whose `device` link leads to the port that holds latency_timer. Returns the
-  // timer file's own path.
+  // class/tty/NAME links to the tty, whose `device` link leads to the USB port that holds
+  // latency_timer; returns that file's own path.
   fs::path AddUsbAdapter(const std::string& tty, const std::string& latency) {
     const fs::path port = root_ / "devices/pci0000:00/usb1/1-1/1-1:1.0" / tty;
     fs::create_directories(port / "tty" / tty);

@@ -83,10 +83,8 @@ TEST_P(Diagnosis, NamesTheCauseAndWhatToDo) {
   AddProcess({55, "bash"}, false);
   for (const Process& holder : row.holders) AddProcess(holder);
   if (row.flockPid != 0) AddFlock(row.flockPid);
-  std::vector<PortInfo> ports(2);
-  ports[0].name = "ttyS0";
-  ports[1].name = "ttyUSB0";
-  ports[1].serialNumber = "A50285BI";
+  const std::vector<PortInfo> ports{{.name = "ttyS0"},
+                                    {.name = "ttyUSB0", .serialNumber = "A50285BI"}};
 
   const PortDiagnosis diagnosis = DiagnoseOpenFailure("ttyUSB0", row.error, environment_);
   EXPECT_EQ(diagnosis.cause, row.cause);
@@ -96,7 +94,6 @@ TEST_P(Diagnosis, NamesTheCauseAndWhatToDo) {
   for (const std::string& part : row.says) EXPECT_NE(line.find(part), std::string::npos) << line;
 }
 
-// One row a line.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Causes, Diagnosis, testing::Values(
     DiagnosisRow{"NotInTheGroup", 0660, EACCES, false, false, {}, 0, OpenFailure::kPermissionDenied,

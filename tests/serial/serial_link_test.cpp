@@ -1,5 +1,5 @@
-// The link on a real pseudo-terminal, where the test plays the target on the master
-// side, and on an in-memory device whose line state, errors and writes the test drives.
+// The link on a pseudo-terminal (the test plays the target on the master side) and on
+// an in-memory device whose line state, errors and writes the test drives.
 #include "serial/serial_link.h"
 
 #include <gtest/gtest.h>
@@ -60,17 +60,6 @@ class SerialLinkTest : public testing::Test {
   SerialLink link_{receiver_, statusLog_, reporter_, FactoryOf(line_),
                    LinkTimings{.closeWaitLimit = 1s}};
 };
-
-TEST_F(SerialLinkTest, APortInUseIsNotAvailable) {
-  Connect(pty_.SlavePath());
-  SerialLink other(receiver_, statusLog_, reporter_);
-  PortSettings settings;
-  settings.portName = pty_.SlavePath();
-  EXPECT_EQ(other.OpenPort(settings), OpenOutcome::kNotAvailable);
-  EXPECT_FALSE(other.Connected());
-  EXPECT_FALSE(other.ClosePort());
-  EXPECT_TRUE(link_.Connected());
-}
 
 TEST_F(SerialLinkTest, AFrameTheDeviceRefusesIsReportedAndTheConnectionStillMade) {
   PortSettings settings;
@@ -198,8 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Events, LineEventTest, testing::Values(
     [](const auto& row) { return row.param.name; });
 // clang-format on
 
-// Modem lines and error counters that cannot be read (not a device without them) are
-// reported at the reader's first look, and the link goes on reading.
+// Lines and counters that cannot be read are reported at the first look; reading goes on.
 TEST_F(SerialLinkTest, FailedLineLooksAreReportedAndReadingGoesOn) {
   line_->Change([](LineState& state) {
     state.linesError = EIO;
@@ -307,9 +295,8 @@ TEST_F(SerialLinkTest, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
   receiver_.hold.Release();  // the reader ends; the link's destructor joins it
 }
 
-// The link is destroyed while its reader is still in the fatal path, held inside
-// EndProcess: the destructor waits for it holding no lock and not without bound, names
-// the thread and reports "Error closing port.".
+// Destroyed while its reader is held in the fatal path's EndProcess, the link waits for
+// it without a lock and bounded, names the thread and reports "Error closing port.".
 TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
   struct Parts {
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
@@ -319,8 +306,7 @@ TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
     ErrorReporter reporter{sink};
     std::unique_ptr<SerialLink> link;
   };
-  // Shared with the destroying thread, so that a regression that never ends leaks the
-  // parts rather than destroying them under it.
+  // Shared with the destroying thread: a regression that never ends leaks them.
   auto parts = std::make_shared<Parts>();
   parts->sink.firstEnd.Arm();
   parts->link =
