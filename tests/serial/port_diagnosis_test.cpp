@@ -83,8 +83,10 @@ TEST_P(Diagnosis, NamesTheCauseAndWhatToDo) {
   AddProcess({55, "bash"}, false);
   for (const Process& holder : row.holders) AddProcess(holder);
   if (row.flockPid != 0) AddFlock(row.flockPid);
-  const std::vector<PortInfo> ports{{.name = "ttyS0"},
-                                    {.name = "ttyUSB0", .serialNumber = "A50285BI"}};
+  std::vector<PortInfo> ports(2);
+  ports[0].name = "ttyS0";
+  ports[1].name = "ttyUSB0";
+  ports[1].serialNumber = "A50285BI";
 
   const PortDiagnosis diagnosis = DiagnoseOpenFailure("ttyUSB0", row.error, environment_);
   EXPECT_EQ(diagnosis.cause, row.cause);
