@@ -49,7 +49,7 @@ TEST_F(WriteQueueTest, ABadRequestIsReportedAndTheRestStillServedInOrder) {
   EXPECT_EQ(sink_.EndProcessCalls(), 0);
 }
 
-TEST_F(WriteQueueTest, RefusesPushesWhileClosedAndDropsWhatIsLeftWhenItCloses) {
+TEST_F(WriteQueueTest, DropsWhatIsLeftWhenItClosesAndRefusesPushesWhileClosed) {
   queue_.Push(Char('k'));
   queue_.Close();
   EXPECT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kNoQueue);
