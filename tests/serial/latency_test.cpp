@@ -60,8 +60,7 @@ TEST(EnterLowLatency, SetsTheModeOrLeavesTheDriverAsItWas) {
   }
 }
 
-// The flags found at open come back at close (a setting changed meanwhile stays); the
-// kernel refuses the mode on a pseudo-terminal, which opens all the same.
+// Open's flags come back at close; the kernel's refusal on a pseudo-terminal is no error.
 TEST(LowLatencyDevice, OpenSetsTheModeCloseRestoresTheFlagsAndARefusalIsNoError) {
   test::PseudoTerminal pty;
   ASSERT_TRUE(pty.Valid());
@@ -84,8 +83,7 @@ using tavrin::test::WriteFile;
 
 class FakeSysfs : public testing::Test {
  protected:
-  // class/tty/NAME links to the tty, whose `device` link leads to the USB port that holds
-  // latency_timer; returns that file's own path.
+  // class/tty/NAME -> tty -> `device` -> the USB port's latency_timer, whose path it returns.
   fs::path AddUsbAdapter(const std::string& tty, const std::string& latency) {
     const fs::path port = root_ / "devices/pci0000:00/usb1/1-1/1-1:1.0" / tty;
     fs::create_directories(port / "tty" / tty);

@@ -1,5 +1,4 @@
-// The texts of line events, line errors and error reports, the status log, and the line
-// monitor's failed looks against an in-memory device.
+// Line event, line error and report texts, the status log, and the line monitor's looks.
 #include "serial/line_status.h"
 
 #include <gtest/gtest.h>
@@ -67,8 +66,7 @@ struct Monitor {
   LineMonitor monitor{device, statusLog, reporter, kEventErr | kEventCts};
 };
 
-// A look that fails is reported under the step the reader/status thread names it by,
-// and the monitor goes on; a device without lines or counters is not a failure.
+// A failed look is reported under its step, not fatally; a device without lines is no failure.
 TEST(LineMonitor, AFailedLookIsReportedAndNotFatal) {
   const std::string modemEio = "Error 5: GetCommModemStatus.\n\rInput/output error\r\n";
   const std::string countersEio = "Error 5: ClearCommError.\n\rInput/output error\r\n";
@@ -103,8 +101,7 @@ TEST(LineMonitor, AFailedLookIsReportedAndNotFatal) {
   }
 }
 
-// A look that fails keeps the last good one as the reference: a change across the
-// failure is still an event.
+// A failed look keeps the last good one as reference: a change across it is still an event.
 TEST(LineMonitor, KeepsTheLastGoodLinesAsReference) {
   Monitor parts;
   parts.line->Change([](LineState& state) { state.lines = ModemLines{}; });

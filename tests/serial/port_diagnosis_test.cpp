@@ -1,5 +1,4 @@
-// Why a port could not be opened, worked out on a /dev and /proc built in a temporary
-// directory, for a user and groups of the test's choosing.
+// Why a port could not be opened, on a /dev and /proc built for a user the test chooses.
 #include "serial/port_diagnosis.h"
 
 #include <gtest/gtest.h>

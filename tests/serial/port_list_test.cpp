@@ -14,8 +14,7 @@ class FakeTtySource final : public TtyDeviceSource {
   TtyDeviceList list_;
 };
 
-// A tty as the device manager lists it: without a parent subsystem a virtual one; with a
-// UART type a built-in port ("0": no UART behind it).
+// A tty as udev lists it: virtual without a parent; a UART of type "0" has no chip behind it.
 TtyDeviceRecord Tty(const std::string& name, std::optional<std::string> parent = {},
                     const std::string& uartType = {}) {
   const std::string dir = parent ? "/sys/devices/platform/" : "/sys/devices/virtual/";

@@ -37,9 +37,7 @@ class PosixSerialDeviceTest : public testing::Test {
   StopSignal stop_;
 };
 
-// A device whose line settings cannot be read (here a plain file: no terminal at all)
-// is still opened. Configuring it reports the failed save first, as "GetCommTimeouts",
-// then whatever else fails.
+// Settings that cannot be read (a plain file) are reported as "GetCommTimeouts" first.
 TEST(PosixSerialDeviceOpen, SettingsThatCannotBeReadAreReportedAndTheOpenGoesOn) {
   const tavrin::test::TempDir dir;
   tavrin::test::WriteFile(dir / "port", "");
@@ -74,9 +72,7 @@ PortSettings SettingsOf(const LineRow& row) {
   return settings;
 }
 
-// The terminal settings made from a cooked line are raw with the row's frame; a
-// pseudo-terminal then keeps the speed, the stop bits and the parity kind (it always
-// holds 8 data bits and no parity enable).
+// Raw lines with the row's frame; a pseudo-terminal keeps speed, stop bits and parity kind.
 TEST_F(PosixSerialDeviceTest, LineSettingsMakeTheTerminalSettingsAndReachThePseudoTerminal) {
   // clang-format off
   const LineRow rows[] = {
@@ -129,8 +125,7 @@ TEST_F(PosixSerialDeviceTest, AFrameTheUartCannotMakeIsReportedAndLeavesThePrevi
   }
 }
 
-// A pseudo-terminal has no modem lines nor counters (not a failure); once its other end
-// went away (as a USB adapter pulled out) the looks fail with EIO, to be reported.
+// A pseudo-terminal has no lines nor counters; hung up (an adapter pulled out) it gives EIO.
 TEST_F(PosixSerialDeviceTest, ModemAndCounterLooksFailOnlyOnceHungUp) {
   auto device = OpenSlave();
   EXPECT_TRUE(device->SetDtr(true).ok);

@@ -123,7 +123,6 @@ class FakeLine {
   }
 
  public:
- public:
   FakeLine() : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~FakeLine() { ::close(wake_); }
   FakeLine(const FakeLine&) = delete;

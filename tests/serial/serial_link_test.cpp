@@ -1,5 +1,4 @@
-// The link on a pseudo-terminal (the test plays the target on the master side) and on
-// an in-memory device whose line state, errors and writes the test drives.
+// The link on a pseudo-terminal (the test is the target) and on an in-memory line.
 #include "serial/serial_link.h"
 
 #include <gtest/gtest.h>
@@ -296,8 +295,7 @@ TEST(SerialLinkFatal, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
   rig.receiver.hold.Release();  // the reader ends; the link's destructor joins it
 }
 
-// Destroyed while its reader is held in the fatal path's EndProcess, the link waits for
-// it without a lock and bounded, names the thread and reports "Error closing port.".
+// A link destroyed while its reader is held in the fatal path waits bounded, without a lock.
 TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
   // Shared with the destroying thread: a regression that never ends leaks it.
   auto rig = std::make_shared<LinkRig>(50ms);

@@ -67,8 +67,7 @@ TEST_F(WriteQueueTest, BlocksGoOutWholeBetweenCharacters) {
   EXPECT_EQ(Serve(), (std::vector<std::string>{"a", "line\r", "b"}));
 }
 
-// Once the link is told to stop, a packet taken would never be sent: it is refused rather
-// than reported as queued.
+// Once the link is told to stop, a packet would never be sent: it is refused, not queued.
 TEST_F(WriteQueueTest, RefusesPushesOnceInterrupted) {
   queue_.Interrupt();
   EXPECT_EQ(queue_.Push(Char('k')), WriteQueue::PushResult::kNoQueue);
