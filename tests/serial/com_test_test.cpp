@@ -39,11 +39,12 @@ class RecordingView : public ComTestView {
 };
 
 TEST(ComTest, ShowsThePayloadOfEachFrameThatCompletes) {
+  // clang-format off
   const struct {
     const char* name;
     std::vector<std::string> blocks;
     std::vector<std::string> shown;
-  } rows[] = {// clang-format off
+  } rows[] = {
       {"one block", {"\x02\x00\x03" "abc\x03"s}, {"abc"}},
       {"split over three blocks", {"\x02\x00"s, "\x05he", "llo\x03"}, {"hello"}},
       {"length split", {"\x02", "\x00"s, "\x02ok\x03"}, {"ok"}},

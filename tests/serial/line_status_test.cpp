@@ -70,6 +70,7 @@ struct Monitor {
 TEST(LineMonitor, AFailedLookIsReportedAndNotFatal) {
   const std::string modemEio = "Error 5: GetCommModemStatus.\n\rInput/output error\r\n";
   const std::string countersEio = "Error 5: ClearCommError.\n\rInput/output error\r\n";
+  // clang-format off
   const struct {
     const char* name;
     int linesError;
@@ -77,7 +78,6 @@ TEST(LineMonitor, AFailedLookIsReportedAndNotFatal) {
     std::function<void(LineMonitor&)> look;
     std::vector<std::string> reports;
   } rows[] = {
-      // clang-format off
       {"modem lines", EIO, 0, [](LineMonitor& m) { m.PollModemLines(); }, {modemEio}},
       {"counters", 0, EIO, [](LineMonitor& m) { m.PollCommErrors(); }, {countersEio}},
       {"described errors", 0, EIO, [](LineMonitor& m) { m.DescribeCommErrors(); }, {countersEio}},

@@ -149,13 +149,14 @@ TEST_F(SerialLinkTest, DisconnectDuringAPendingWriteEndsItWithNothingWritten) {
 }
 
 TEST(SerialLinkEvents, AreLoggedAndReadingGoesOn) {
+  // clang-format off
   const struct {
     const char* name;
     LineCounters counters;
     ModemLines lines;
     std::size_t inputQueued;
     std::vector<std::string> logged;  // after "1:Status message go here:"
-  } rows[] = {                        // clang-format off
+  } rows[] = {
       {"frame", {.frame = 1}, {}, 5,
        {"2:EVENT: ERR \n", "3:ERROR: FRAME \n", "4:5 bytes in input buffer.\r\n"}},
       {"parity and overrun", {.overrun = 2, .parity = 1}, {}, 0,
@@ -225,6 +226,7 @@ TEST(SerialLinkWrites, TypedCharactersAreRefusedWithoutAWriterAndReportedWhenThe
 }
 
 TEST(SerialLinkWrites, AnOutcomeIsReportedAsItsKindRequires) {
+  // clang-format off
   const struct {
     const char* name;
     IoResult result;
@@ -232,7 +234,6 @@ TEST(SerialLinkWrites, AnOutcomeIsReportedAsItsKindRequires) {
     std::string report;  // the step reported, if any
     bool fatal;
   } rows[] = {
-      // clang-format off
       {"whole", {IoStatus::kOk, 4, 0}, "", "", false},
       {"short at once", {IoStatus::kOk, 2, 0}, "Write timed out. (immediate)\r\n", "", false},
       {"timed out", {IoStatus::kTimeout, 1, 0}, "", "Error writing data to port (overlapped)", false},
