@@ -2,40 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_files.h"
+
 namespace tavrin::serial {
 namespace {
 
-std::vector<std::uint8_t> BytesOf(std::string_view text) {
-  return {text.begin(), text.end()};
-}
+using namespace std::string_literals;
+using tavrin::test::AsBytes;
 
-struct EncodeRow {
-  std::string text;
-  std::vector<std::uint8_t> frame;
-};
-
-class EncodeTestFrameTest : public testing::TestWithParam<EncodeRow> {};
-
-TEST_P(EncodeTestFrameTest, PutsTheLengthAndMarkersAroundTheText) {
-  EXPECT_EQ(EncodeTestFrame(GetParam().text), GetParam().frame);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, EncodeTestFrameTest,
-    testing::Values(EncodeRow{"abc", {0x02, 0x00, 0x03, 0x61, 0x62, 0x63, 0x03}},
-                    EncodeRow{"", {0x02, 0x00, 0x00, 0x03}},
-                    EncodeRow{"a\r\nb", {0x02, 0x00, 0x04, 'a', '\r', '\n', 'b', 0x03}}));
-
-TEST(EncodeTestFrame, TakesUpToThreeThousandCharacters) {
+// The frame's bytes are checked through the COM test dialog as well.
+TEST(SendTestFrame, FramesTheTextSendsNothingForATooLongOneAndSaysWhenThePortTookLess) {
+  EXPECT_EQ(EncodeTestFrame("a\r\nb"),
+            (std::vector<std::uint8_t>{0x02, 0x00, 0x04, 'a', '\r', '\n', 'b', 0x03}));
   const auto longest = EncodeTestFrame(std::string(3000, 'x'));
   ASSERT_TRUE(longest.has_value());
+  EXPECT_EQ(std::vector<std::uint8_t>(longest->begin(), longest->begin() + 3),
+            (std::vector<std::uint8_t>{0x02, 0x0B, 0xB8}));
   EXPECT_EQ(longest->size(), 3004u);
-  EXPECT_EQ((*longest)[1], 0x0B);
-  EXPECT_EQ((*longest)[2], 0xB8);
-  EXPECT_FALSE(EncodeTestFrame(std::string(3001, 'x')).has_value());
-}
-
-TEST(SendTestFrame, SendsNothingForATooLongText) {
   int writes = 0;
   const auto write = [&](std::span<const std::uint8_t> bytes) {
     ++writes;
@@ -55,62 +38,30 @@ class RecordingView : public ComTestView {
   std::vector<std::string> shown;
 };
 
-struct ReceiveRow {
-  std::string name;
-  std::vector<std::string> blocks;
-  std::vector<std::string> shown;
-};
-
-class ComTestReceiveTest : public testing::TestWithParam<ReceiveRow> {};
-
-TEST_P(ComTestReceiveTest, ShowsThePayloadOfEachFrameThatCompletes) {
-  RecordingView view;
-  ComTest comTest(view);
-  for (const std::string& block : GetParam().blocks) comTest.ComTestReceive(BytesOf(block));
-  EXPECT_EQ(view.shown, GetParam().shown);
-}
-
-using namespace std::string_literals;
-
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, ComTestReceiveTest,
-    testing::Values(
-        ReceiveRow{"OneBlock",
-                   {"\x02\x00\x03"
-                    "abc\x03"s},
-                   {"abc"}},
-        ReceiveRow{"SplitOverThreeBlocks", {"\x02\x00"s, "\x05he", "llo\x03"}, {"hello"}},
-        ReceiveRow{"LengthSplit", {"\x02", "\x00"s, "\x02ok\x03"}, {"ok"}},
-        ReceiveRow{"NoiseBeforeTheStart", {"xyz\x02\x00\x02hi\x03"s}, {"hi"}},
-        ReceiveRow{"BlockWithoutStartDropped", {"abc", "\x02\x00\x01q"s}, {"q"}},
-        ReceiveRow{"SecondFrameInTheSameBlockNotShown",
-                   {"\x02\x00\x01"
-                    "a\x03\x02\x00\x01"
-                    "b\x03"s,
-                    "\x02\x00\x01"
-                    "c\x03"s},
-                   {"a", "c"}},
-        ReceiveRow{"EmptyFrameShowsNothing", {"\x02\x00\x00\x03"s, "\x02\x00\x01z\x03"s}, {"z"}},
-        ReceiveRow{"StartByteInsideThePayload",
-                   {"\x02\x00\x03"
-                    "a\x02"
-                    "b\x03"s},
-                   {"a\x02"
-                    "b"}},
-        ReceiveRow{"IncompleteFrameWaits",
-                   {"\x02\x01\x00"
-                    "abc"s},
-                   {}}),
-    [](const auto& row) { return row.param.name; });
-
-TEST(ComTest, IsInactiveUntilTheTestOpens) {
-  RecordingView view;
-  ComTest comTest(view);
-  EXPECT_FALSE(comTest.Active());
-  comTest.SetActive(true);
-  EXPECT_TRUE(comTest.Active());
-  comTest.SetActive(false);
-  EXPECT_FALSE(comTest.Active());
+TEST(ComTest, ShowsThePayloadOfEachFrameThatCompletes) {
+  // clang-format off
+  const struct {
+    const char* name;
+    std::vector<std::string> blocks;
+    std::vector<std::string> shown;
+  } rows[] = {
+      {"one block", {"\x02\x00\x03" "abc\x03"s}, {"abc"}},
+      {"split over three blocks", {"\x02\x00"s, "\x05he", "llo\x03"}, {"hello"}},
+      {"length split", {"\x02", "\x00"s, "\x02ok\x03"}, {"ok"}},
+      {"noise before the start", {"xyz\x02\x00\x02hi\x03"s}, {"hi"}},
+      {"block without start dropped", {"abc", "\x02\x00\x01q"s}, {"q"}},
+      {"second frame in the same block not shown",
+       {"\x02\x00\x01" "a\x03\x02\x00\x01" "b\x03"s, "\x02\x00\x01" "c\x03"s}, {"a", "c"}},
+      {"empty frame shows nothing", {"\x02\x00\x00\x03"s, "\x02\x00\x01z\x03"s}, {"z"}},
+      {"start byte inside the payload", {"\x02\x00\x03" "a\x02" "b\x03"s}, {"a\x02" "b"}},
+      {"incomplete frame waits", {"\x02\x01\x00" "abc"s}, {}}};
+  // clang-format on
+  for (const auto& row : rows) {
+    RecordingView view;
+    ComTest comTest(view);
+    for (const std::string& block : row.blocks) comTest.ComTestReceive(AsBytes(block));
+    EXPECT_EQ(view.shown, row.shown) << row.name;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
-// Why a port could not be opened, worked out on a /dev and /proc built in a temporary
-// directory, for a user and groups of the test's choosing.
+// Why a port could not be opened, on a /dev and /proc built for a user the test chooses.
 #include "serial/port_diagnosis.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <fstream>
+
+#include "support/temp_files.h"
 
 namespace tavrin::serial {
 namespace {
@@ -34,18 +34,7 @@ struct DiagnosisRow {
 
 class Diagnosis : public testing::TestWithParam<DiagnosisRow> {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(testing::TempDir()) / "diagnosis_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = fs::canonical(pattern);
-    fs::create_directories(root_ / "dev");
-    environment_ = {root_ / "proc",
-                    root_ / "dev",
-                    {4242, "alice", {}, {}},
-                    [this](unsigned gid) { return gid == node_.st_gid ? "dialout" : ""; },
-                    [this](unsigned uid) { return uid == node_.st_uid ? "operator" : ""; }};
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { fs::create_directories(root_ / "dev"); }
 
   // dev/ttyUSB0 with `mode`; its owner and group are the test's own.
   void AddPort(unsigned mode) {
@@ -73,9 +62,15 @@ class Diagnosis : public testing::TestWithParam<DiagnosisRow> {
         << node << " 0 EOF\n2: -> FLOCK  ADVISORY  WRITE 999 " << node << " 0 EOF\n";
   }
 
-  fs::path root_;
-  DiagnosisEnvironment environment_;
+  tavrin::test::TempDir dir_;
   struct stat node_ {};
+  const fs::path root_ = fs::canonical(dir_.Path());
+  DiagnosisEnvironment environment_{
+      root_ / "proc",
+      root_ / "dev",
+      {4242, "alice", {}, {}},
+      [this](unsigned gid) { return gid == node_.st_gid ? "dialout" : ""; },
+      [this](unsigned uid) { return uid == node_.st_uid ? "operator" : ""; }};
 };
 
 TEST_P(Diagnosis, NamesTheCauseAndWhatToDo) {
@@ -100,7 +95,6 @@ TEST_P(Diagnosis, NamesTheCauseAndWhatToDo) {
   for (const std::string& part : row.says) EXPECT_NE(line.find(part), std::string::npos) << line;
 }
 
-// One row a line.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Causes, Diagnosis, testing::Values(
     DiagnosisRow{"NotInTheGroup", 0660, EACCES, false, false, {}, 0, OpenFailure::kPermissionDenied,
@@ -140,14 +134,6 @@ TEST_F(Diagnosis, AByIdNameFindsTheHolderOfTheNodeItLeadsTo) {
   EXPECT_EQ(diagnosis.devicePath, link.string());
   EXPECT_EQ(diagnosis.holders, (std::vector<PortHolder>{{120, "picocom"}}));
   EXPECT_EQ(DeviceNodePath("COM2", "/x/dev"), fs::path("/x/dev/ttyS1"));
-}
-
-TEST(SystemDiagnosisEnvironment, KnowsThisProcesssUserAndGroups) {
-  const DiagnosisEnvironment environment = SystemDiagnosisEnvironment();
-  EXPECT_EQ(environment.user.uid, ::geteuid());
-  EXPECT_FALSE(environment.user.name.empty());
-  ASSERT_FALSE(environment.user.sessionGroups.empty());
-  EXPECT_EQ(environment.user.sessionGroups.front(), ::getegid());
 }
 
 }  // namespace

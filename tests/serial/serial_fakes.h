@@ -1,6 +1,7 @@
-// Test doubles for the serial suite: a pseudo-terminal pair, an in-memory device whose
-// line state the test drives, a recording receive handler and an error sink that can
-// be waited on. Every wait is bounded and woken by the event it waits for.
+// Test doubles of the serial link (FakeLine and FakeSerialDevice serve other suites too):
+// a pseudo-terminal pair, an in-memory device whose line state the test drives, a
+// recording receive handler and an error sink whose ends of the run can be waited for.
+// Every wait is bounded and woken by the event it waits for.
 #pragma once
 
 #include <fcntl.h>
@@ -10,41 +11,42 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "serial/receive_handler.h"
 #include "serial/serial_device.h"
+#include "support/cue.h"
 #include "support/recorders.h"
 
 namespace tavrin::serial::test {
 
-using namespace std::chrono_literals;
-
 constexpr auto kTestWait = std::chrono::seconds{5};  // upper bound of every wait here
+
+inline bool WaitFd(int fd, short events) {
+  pollfd ready{fd, events, 0};
+  const auto limit = std::chrono::milliseconds(kTestWait).count();
+  return ::poll(&ready, 1, static_cast<int>(limit)) > 0 && (ready.revents & events) != 0;
+}
 
 // A pseudo-terminal: the test plays the target on the master side; the link opens the
 // slave by its path.
 class PseudoTerminal {
  public:
-  PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
-      std::array<char, 128> name{};
-      if (::ptsname_r(master_, name.data(), name.size()) == 0) slavePath_ = name.data();
+  PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)) {
+    std::array<char, 128> name{};
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
+        ::ptsname_r(master_, name.data(), name.size()) == 0) {
+      slavePath_ = name.data();
     }
-    if (master_ >= 0) ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   }
-  ~PseudoTerminal() {
-    if (master_ >= 0) ::close(master_);
-  }
+  ~PseudoTerminal() { HangUp(); }
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
@@ -57,16 +59,13 @@ class PseudoTerminal {
   const std::string& SlavePath() const { return slavePath_; }
   int Master() const { return master_; }
 
-  // Writes all bytes to the master side (the target sends them).
-  bool Send(std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t put = ::write(master_, bytes.data() + done, bytes.size() - done);
+  // Writes all of `text` to the master side (the target sends it).
+  bool Send(std::string_view text) {
+    while (!text.empty()) {
+      const ssize_t put = ::write(master_, text.data(), text.size());
       if (put > 0) {
-        done += static_cast<std::size_t>(put);
-      } else if (put < 0 && errno == EAGAIN) {
-        if (!WaitFor(POLLOUT)) return false;
-      } else if (put < 0 && errno != EINTR) {
+        text.remove_prefix(static_cast<std::size_t>(put));
+      } else if (errno != EAGAIN || !WaitFd(master_, POLLOUT)) {
         return false;
       }
     }
@@ -75,171 +74,106 @@ class PseudoTerminal {
 
   // Reads from the master side until `count` bytes have come (what the link wrote);
   // fewer when nothing more comes within the bound.
-  std::vector<std::uint8_t> Receive(std::size_t count) {
-    std::vector<std::uint8_t> bytes;
-    std::array<std::uint8_t, 4096> chunk{};
-    while (bytes.size() < count) {
+  std::string Receive(std::size_t count) {
+    std::string text;
+    std::array<char, 4096> chunk{};
+    while (text.size() < count && WaitFd(master_, POLLIN)) {
       const ssize_t got =
-          ::read(master_, chunk.data(), std::min(chunk.size(), count - bytes.size()));
-      if (got > 0) {
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
-      } else if (got < 0 && (errno == EAGAIN || errno == EIO)) {
-        if (!WaitFor(POLLIN)) break;
-      } else if (!(got < 0 && errno == EINTR)) {
-        break;
-      }
+          ::read(master_, chunk.data(), std::min(chunk.size(), count - text.size()));
+      if (got <= 0 && errno != EAGAIN) break;
+      if (got > 0) text.append(chunk.data(), static_cast<std::size_t>(got));
     }
-    return bytes;
+    return text;
   }
-
-  // Whether the slave side has written something the master can read.
-  bool WaitReadable() { return WaitFor(POLLIN); }
 
  private:
-  bool WaitFor(short events) {
-    pollfd fd{master_, events, 0};
-    const int ready =
-        ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count()));
-    return ready > 0 && (fd.revents & events) != 0;
-  }
-
   int master_;
   std::string slavePath_;
 };
 
-// The state behind a FakeSerialDevice, shared with the test, which drives it: blocks to
-// receive, line counters, modem lines, the write outcome; and what was written.
+// What a FakeSerialDevice receives, reports and does, as the test sets it; and what the
+// link did with it.
+struct LineState {
+  std::deque<std::string> incoming;     // blocks to receive, in order
+  int readError = 0;                    // reads fail with it
+  bool holdWrites = false;              // writes wait for the stop signal and give up
+  std::optional<IoResult> writeResult;  // of every write (the bytes are recorded when kOk)
+  std::optional<LineCounters> counters;
+  std::optional<ModemLines> lines;
+  int countersError = 0;  // looks at the counters fail with it
+  int linesError = 0;     // looks at the modem lines fail with it
+  std::size_t inputQueued = 0;
+  std::string written;
+  int writes = 0;
+  int reads = 0;  // reads that began to wait
+  int devicesOpen = 0;
+};
+
+// The line behind the FakeSerialDevices of one test, shared with the test, which drives it.
 class FakeLine {
+ private:
+  friend class FakeSerialDevice;
+
+  // Runs `change` on the state under the lock; whoever waits looks again once it is done.
+  template <typename Change>
+  auto Update(const Change& change) {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+    return change(state_);
+  }
+
  public:
   FakeLine() : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~FakeLine() { ::close(wake_); }
   FakeLine(const FakeLine&) = delete;
   FakeLine& operator=(const FakeLine&) = delete;
 
-  void Receive(std::string bytes) {
-    std::lock_guard lock(mutex_);
-    incoming_.push_back(std::move(bytes));
-    Wake();
-  }
-  void FailReads(int error) {
-    std::lock_guard lock(mutex_);
-    readError_ = error;
-    Wake();
-  }
-  // Reads then wait for Release() alone and no longer see the stop signal.
-  void IgnoreStop() {
-    std::lock_guard lock(mutex_);
-    ignoreStop_ = true;
-  }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-    Wake();
-  }
-  void SetCounters(const LineCounters& counters) {
-    std::lock_guard lock(mutex_);
-    counters_ = counters;
-    Wake();
-  }
-  void SetModemLines(const ModemLines& lines) {
-    std::lock_guard lock(mutex_);
-    lines_ = lines;
-    Wake();
-  }
-  // Later looks at the modem lines or the counters fail with `error` (0: they work again).
-  void FailModemLines(int error) {
-    std::lock_guard lock(mutex_);
-    linesError_ = error;
-  }
-  void FailCounters(int error) {
-    std::lock_guard lock(mutex_);
-    countersError_ = error;
-  }
-  void SetInputQueued(std::size_t count) {
-    std::lock_guard lock(mutex_);
-    inputQueued_ = count;
-  }
-  // The outcome of every later write (the bytes are still recorded when it is kOk).
-  void SetWriteResult(std::optional<IoResult> result) {
-    std::lock_guard lock(mutex_);
-    writeResult_ = result;
-  }
-  // Writes then wait for the stop signal and give up.
-  void HoldWrites() {
-    std::lock_guard lock(mutex_);
-    holdWrites_ = true;
-  }
-
-  std::string Written() const {
-    std::lock_guard lock(mutex_);
-    return written_;
-  }
-  bool WaitForWrites(int count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return writes_ >= count; });
-  }
-  // Waits until at least `size` bytes have been written in all.
-  bool WaitForWritten(std::size_t size) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return written_.size() >= size; });
-  }
-  // Waits until the link has begun `count` reads.
-  bool WaitForReads(int count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return reads_ >= count; });
-  }
-  bool DeviceOpen() const {
-    std::lock_guard lock(mutex_);
-    return devicesOpen_ > 0;
-  }
-  bool WaitForDeviceClosed() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return devicesOpen_ == 0; });
-  }
-
- private:
-  friend class FakeSerialDevice;
-
-  void Wake() {
+  // Changes the state and wakes a read that waits, so that the link looks at it again.
+  void Change(const std::function<void(LineState&)>& change) {
+    Update(change);
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto put = ::write(wake_, &one, sizeof one);
   }
-  void Drain() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const auto got = ::read(wake_, &count, sizeof count);
+  void Receive(std::string block) {
+    Change([&](LineState& state) { state.incoming.push_back(std::move(block)); });
   }
+  void FailReads(int error) {
+    Change([&](LineState& state) { state.readError = error; });
+  }
+  void HoldWrites() {
+    Change([](LineState& state) { state.holdWrites = true; });
+  }
+  // Waits until `done` holds of the state.
+  bool WaitUntil(const std::function<bool(const LineState&)>& done) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kTestWait, [&] { return done(state_); });
+  }
+  bool WaitForWrites(int count) {
+    return WaitUntil([&](const LineState& state) { return state.writes >= count; });
+  }
+  bool WaitForWritten(std::size_t size) {
+    return WaitUntil([&](const LineState& state) { return state.written.size() >= size; });
+  }
+  LineState State() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+  }
+  std::string Written() const { return State().written; }
 
+ private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   int wake_;
-  std::deque<std::string> incoming_;
-  int readError_ = 0;
-  bool ignoreStop_ = false;
-  bool released_ = false;
-  bool holdWrites_ = false;
-  std::optional<LineCounters> counters_;
-  std::optional<ModemLines> lines_;
-  int countersError_ = 0;
-  int linesError_ = 0;
-  std::size_t inputQueued_ = 0;
-  std::optional<IoResult> writeResult_;
-  std::string written_;
-  int writes_ = 0;
-  int reads_ = 0;
-  int devicesOpen_ = 0;
+  LineState state_;
 };
 
 class FakeSerialDevice final : public SerialDevice {
  public:
   explicit FakeSerialDevice(std::shared_ptr<FakeLine> line) : line_(std::move(line)) {
-    std::lock_guard lock(line_->mutex_);
-    ++line_->devicesOpen_;
+    line_->Update([](LineState& state) { ++state.devicesOpen; });
   }
   ~FakeSerialDevice() override {
-    std::lock_guard lock(line_->mutex_);
-    --line_->devicesOpen_;
-    line_->changed_.notify_all();
+    line_->Update([](LineState& state) { --state.devicesOpen; });
   }
 
   // Returns a block when one is queued; a wake-up without one ends the read quietly
@@ -247,42 +181,30 @@ class FakeSerialDevice final : public SerialDevice {
   IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
                 StopFd stop) override {
     if (auto result = TakeIncoming(into)) return *result;
-    bool ignoreStop = false;
-    {
-      std::lock_guard lock(line_->mutex_);
-      ignoreStop = line_->ignoreStop_;
-      ++line_->reads_;
-      line_->changed_.notify_all();
-    }
+    line_->Update([](LineState& state) { ++state.reads; });
     std::array<pollfd, 2> fds{pollfd{line_->wake_, POLLIN, 0}, pollfd{stop, POLLIN, 0}};
-    const auto wait = ignoreStop ? std::chrono::milliseconds(kTestWait) : timeout;
-    const int ready = ::poll(fds.data(), ignoreStop ? 1 : 2, static_cast<int>(wait.count()));
-    if (!ignoreStop && fds[1].revents != 0) return {IoStatus::kStopped, 0, 0};
+    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+    if (fds[1].revents != 0) return {IoStatus::kStopped, 0, 0};
     if (ready == 0) return {IoStatus::kTimeout, 0, 0};
-    line_->Drain();
-    if (auto result = TakeIncoming(into)) return *result;
-    return {IoStatus::kOk, 0, 0};
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto got = ::read(line_->wake_, &count, sizeof count);
+    return TakeIncoming(into).value_or(IoResult{IoStatus::kOk, 0, 0});
   }
 
   IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds,
                  StopFd stop) override {
-    std::unique_lock lock(line_->mutex_);
-    if (line_->holdWrites_ && !line_->released_) {
-      ++line_->writes_;
-      line_->changed_.notify_all();
-      lock.unlock();
-      pollfd fd{stop, POLLIN, 0};
-      ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count()));
-      return {IoStatus::kStopped, 0, 0};
-    }
-    IoResult result{IoStatus::kOk, bytes.size(), 0};
-    if (line_->writeResult_) result = *line_->writeResult_;
-    if (result.status == IoStatus::kOk) {
-      line_->written_.append(bytes.begin(), bytes.begin() + static_cast<long>(result.count));
-    }
-    ++line_->writes_;
-    line_->changed_.notify_all();
-    return result;
+    const auto result = line_->Update([&](LineState& state) -> std::optional<IoResult> {
+      ++state.writes;
+      if (state.holdWrites) return std::nullopt;
+      const IoResult outcome = state.writeResult.value_or(IoResult{IoStatus::kOk, bytes.size()});
+      if (outcome.status == IoStatus::kOk) {
+        state.written.append(bytes.begin(), bytes.begin() + static_cast<long>(outcome.count));
+      }
+      return outcome;
+    });
+    if (result) return *result;
+    WaitFd(stop, POLLIN);
+    return {IoStatus::kStopped, 0, 0};
   }
 
   DeviceResult PurgeReceive() override { return DeviceResult::Ok(); }
@@ -290,82 +212,94 @@ class FakeSerialDevice final : public SerialDevice {
   DeviceResult SetDtr(bool) override { return DeviceResult::Ok(); }
   DeviceResult SetRts(bool) override { return DeviceResult::Ok(); }
   LineReading<ModemLines> GetModemLines() override {
-    std::lock_guard lock(line_->mutex_);
-    if (line_->linesError_ != 0) return LineReading<ModemLines>::Failed(line_->linesError_);
-    return {line_->lines_};
+    const LineState state = line_->State();
+    if (state.linesError != 0) return LineReading<ModemLines>::Failed(state.linesError);
+    return {state.lines};
   }
   LineReading<LineCounters> GetLineCounters() override {
-    std::lock_guard lock(line_->mutex_);
-    if (line_->countersError_ != 0) return LineReading<LineCounters>::Failed(line_->countersError_);
-    return {line_->counters_};
+    const LineState state = line_->State();
+    if (state.countersError != 0) return LineReading<LineCounters>::Failed(state.countersError);
+    return {state.counters};
   }
-  std::size_t InputQueued() override {
-    std::lock_guard lock(line_->mutex_);
-    return line_->inputQueued_;
-  }
+  std::size_t InputQueued() override { return line_->State().inputQueued; }
   std::size_t OutputQueued() override { return 0; }
 
  private:
   std::optional<IoResult> TakeIncoming(std::span<std::uint8_t> into) {
-    std::lock_guard lock(line_->mutex_);
-    if (line_->readError_ != 0) return IoResult{IoStatus::kFailed, 0, line_->readError_};
-    if (line_->ignoreStop_ && line_->released_) return IoResult{IoStatus::kStopped, 0, 0};
-    if (line_->incoming_.empty()) return std::nullopt;
-    const std::string block = std::move(line_->incoming_.front());
-    line_->incoming_.pop_front();
-    const std::size_t count = std::min(block.size(), into.size());
-    std::copy_n(block.begin(), count, into.begin());
-    return IoResult{IoStatus::kOk, count, 0};
+    return line_->Update([&](LineState& state) -> std::optional<IoResult> {
+      if (state.readError != 0) return IoResult{IoStatus::kFailed, 0, state.readError};
+      if (state.incoming.empty()) return std::nullopt;
+      const std::string block = std::move(state.incoming.front());
+      state.incoming.pop_front();
+      const std::size_t count = std::min(block.size(), into.size());
+      std::copy_n(block.begin(), count, into.begin());
+      return IoResult{IoStatus::kOk, count, 0};
+    });
   }
 
   std::shared_ptr<FakeLine> line_;
 };
 
-// OutputABuffer's blocks, in order.
+// What OutputABuffer was given, joined, and the largest block; OutputABuffer stops at
+// `hold` while that is armed, as a busy receiver would keep the reader/status thread.
 class RecordingReceiver : public ReceiveHandler {
  public:
   void OutputABuffer(std::span<std::uint8_t> block) override {
     {
       std::lock_guard lock(mutex_);
-      blocks_.emplace_back(block.begin(), block.end());
-      total_ += block.size();
+      received_.append(block.begin(), block.end());
+      largestBlock_ = std::max(largestBlock_, block.size());
     }
     changed_.notify_all();
+    hold.Hold();
   }
-  bool WaitForBytes(std::size_t count) {
+  // Waits until what was received contains `text`.
+  bool WaitFor(const std::string& text) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return total_ >= count; });
+    return changed_.wait_for(lock, kTestWait,
+                             [&] { return received_.find(text) != std::string::npos; });
   }
-  std::vector<std::string> Blocks() const {
+  std::string Received() const {
     std::lock_guard lock(mutex_);
-    return blocks_;
+    return received_;
   }
+  std::size_t LargestBlock() const {
+    std::lock_guard lock(mutex_);
+    return largestBlock_;
+  }
+  tavrin::test::Cue hold;
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::string> blocks_;
-  std::size_t total_ = 0;
+  std::string received_;
+  std::size_t largestBlock_ = 0;
 };
 
-// A recording error sink whose end of the run can be waited for.
+// A recording error sink whose ends of the run can be waited for; the first end stops at
+// `firstEnd` while that is armed, as a window's would while its UI thread is busy.
 class WaitableErrorSink : public tavrin::test::RecordingErrorSink {
  public:
   void EndProcess() override {
     RecordingErrorSink::EndProcess();
-    std::lock_guard lock(mutex_);
-    ended_ = true;
+    int ends = 0;
+    {
+      std::lock_guard lock(mutex_);
+      ends = ++ends_;
+    }
     changed_.notify_all();
+    if (ends == 1) firstEnd.Hold();
   }
-  bool WaitForEndProcess() {
+  bool WaitForEnds(int count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kTestWait, [&] { return ended_; });
+    return changed_.wait_for(lock, kTestWait, [&] { return ends_ >= count; });
   }
+  tavrin::test::Cue firstEnd;
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool ended_ = false;
+  int ends_ = 0;
 };
 
 }  // namespace tavrin::serial::test

@@ -1,4 +1,4 @@
-// The link on real pseudo-terminals: the test plays the target on the master side.
+// The link on a pseudo-terminal (the test is the target) and on an in-memory line.
 #include "serial/serial_link.h"
 
 #include <gtest/gtest.h>
@@ -10,165 +10,317 @@
 #include "serial/error_reporter.h"
 #include "serial/status_log.h"
 #include "serial_fakes.h"
+#include "support/temp_files.h"
 
 namespace tavrin::serial {
 namespace {
 
-using test::PseudoTerminal;
+using namespace std::chrono_literals;
+using tavrin::test::AsBytes;
+using test::LineState;
 
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+constexpr std::string_view kFake = "fake";  // the port of the in-memory line
 
-class SerialLinkTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(pty_.Valid());
-    settings_.portName = pty_.SlavePath();
+// A link that opens kFake as the test's in-memory line and any other name as a real port.
+struct LinkRig {
+  explicit LinkRig(std::chrono::milliseconds closeWaitLimit = 1s)
+      : link(std::make_unique<SerialLink>(
+            receiver, statusLog, reporter,
+            [line = line](std::string_view name) -> std::unique_ptr<SerialDevice> {
+              if (name == kFake) return std::make_unique<test::FakeSerialDevice>(line);
+              return PosixDeviceFactory()(name);
+            },
+            LinkTimings{.closeWaitLimit = closeWaitLimit})) {}
+
+  void Connect(std::string_view port = kFake) {
+    PortSettings settings;
+    settings.portName = port;
+    ASSERT_EQ(link->OpenPort(settings), OpenOutcome::kConnected);
   }
-
+  bool ReaderWaiting() {
+    return line->WaitUntil([](const LineState& state) { return state.reads > 0; });
+  }
   void ExpectNoReports() {
-    EXPECT_TRUE(sink_.Errors().empty());
-    EXPECT_TRUE(sink_.DebugLines().empty());
-    EXPECT_EQ(sink_.EndProcessCalls(), 0);
+    EXPECT_TRUE(sink.Errors().empty());
+    EXPECT_EQ(sink.EndProcessCalls(), 0);
   }
 
-  // A round trip: bytes the target sends reach OutputABuffer.
-  void ExpectReceives(const std::string& text) {
-    const std::size_t before = TotalReceived();
-    ASSERT_TRUE(pty_.Send(Bytes(text)));
-    ASSERT_TRUE(receiver_.WaitForBytes(before + text.size()));
-  }
-
-  std::size_t TotalReceived() const {
-    std::size_t total = 0;
-    for (const auto& block : receiver_.Blocks()) total += block.size();
-    return total;
-  }
-
-  PseudoTerminal pty_;
-  PortSettings settings_;
-  test::RecordingReceiver receiver_;
-  StatusLog statusLog_;
-  test::WaitableErrorSink sink_;
-  ErrorReporter reporter_{sink_};
-  SerialLink link_{receiver_, statusLog_, reporter_};
+  std::shared_ptr<test::FakeLine> line = std::make_shared<test::FakeLine>();
+  test::RecordingReceiver receiver;
+  StatusLog statusLog;
+  test::WaitableErrorSink sink;
+  ErrorReporter reporter{sink};
+  std::unique_ptr<SerialLink> link;
 };
 
-TEST_F(SerialLinkTest, ASecondConnectionToTheSamePortIsRefused) {
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
-  test::RecordingReceiver otherReceiver;
-  SerialLink other(otherReceiver, statusLog_, reporter_);
-  EXPECT_EQ(other.OpenPort(settings_), OpenOutcome::kNotAvailable);
-  EXPECT_EQ(kPortNotAvailable, "Port is not available.");
-  EXPECT_FALSE(other.Connected());
-  EXPECT_TRUE(link_.Connected());
-}
+class SerialLinkTest : public testing::Test, public LinkRig {
+ protected:
+  void SetUp() override { ASSERT_TRUE(pty.Valid()); }
+
+  // Connects to the pseudo-terminal and checks that what the target sends arrives.
+  void ConnectAndReceive(const std::string& text) {
+    Connect(pty.SlavePath());
+    ASSERT_TRUE(pty.Send(text));
+    ASSERT_TRUE(receiver.WaitFor(text));
+  }
+
+  test::PseudoTerminal pty;
+};
 
 TEST_F(SerialLinkTest, AFrameTheDeviceRefusesIsReportedAndTheConnectionStillMade) {
-  settings_.dataBits = 5;
-  settings_.stopBits = kStopBitsTwo;
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
-  ASSERT_EQ(sink_.Errors().size(), 1u);
-  EXPECT_EQ(sink_.Errors()[0].rfind("Error 22: SetCommState.\n\r", 0), 0u);
-  EXPECT_EQ(sink_.EndProcessCalls(), 0);
-  termios line{};
-  ASSERT_EQ(::tcgetattr(pty_.Master(), &line), 0);
-  EXPECT_EQ(line.c_lflag & (ICANON | ECHO), 0u);  // raw all the same: nothing is echoed
-  EXPECT_EQ(line.c_cflag & CSTOPB, 0u);           // the previous frame is kept
-}
-
-TEST_F(SerialLinkTest, AMissingPortIsNotAvailable) {
-  settings_.portName = "/dev/tavrin-no-such-port";
-  EXPECT_EQ(link_.OpenPort(settings_), OpenOutcome::kNotAvailable);
-  EXPECT_FALSE(link_.ClosePort());
+  PortSettings settings;
+  settings.portName = pty.SlavePath();
+  settings.dataBits = 5;
+  settings.stopBits = kStopBitsTwo;
+  ASSERT_EQ(link->OpenPort(settings), OpenOutcome::kConnected);
+  ASSERT_EQ(sink.Errors().size(), 1u);
+  EXPECT_EQ(sink.Errors()[0].rfind("Error 22: SetCommState.\n\r", 0), 0u);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(pty.Master(), &tio), 0);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);  // raw all the same: nothing is echoed
+  EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);           // the previous frame is kept
 }
 
 TEST_F(SerialLinkTest, ABurstArrivesInOrderInBlocksOfAtMostThreeThousandBytes) {
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
   std::string burst(5000, '\0');
   for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>('a' + i % 26);
-  ASSERT_TRUE(pty_.Send(Bytes(burst)));
-  ASSERT_TRUE(receiver_.WaitForBytes(burst.size()));
-
-  std::string joined;
-  for (const auto& block : receiver_.Blocks()) {
-    EXPECT_LE(block.size(), kReadBufferSize);
-    joined += block;
-  }
-  EXPECT_EQ(joined, burst);
+  ConnectAndReceive(burst);
+  EXPECT_EQ(receiver.Received(), burst);
+  EXPECT_LE(receiver.LargestBlock(), kReadBufferSize);
 }
 
-// Frames are 0x02, 500 'F', 0x03; typed keys are 'k'. Every frame must arrive whole.
 TEST_F(SerialLinkTest, TypedKeysNeverLandInsideAFrame) {
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
-  constexpr int kFrames = 40;
-  constexpr int kKeys = 100;
-  std::string frame(1, '\x02');
-  frame.append(500, 'F');
-  frame.push_back('\x03');
-
+  Connect(pty.SlavePath());
+  constexpr std::size_t kFrames = 40;
+  constexpr std::size_t kKeys = 100;
+  const std::string frame = "\x02" + std::string(500, 'F') + "\x03";
   auto target =
-      std::async(std::launch::async, [&] { return pty_.Receive(kFrames * frame.size() + kKeys); });
+      std::async(std::launch::async, [&] { return pty.Receive(kFrames * frame.size() + kKeys); });
   std::thread transfer([&] {
-    for (int i = 0; i < kFrames; ++i) EXPECT_EQ(link_.WriterGeneric(Bytes(frame)), frame.size());
+    for (std::size_t i = 0; i < kFrames; ++i) {
+      EXPECT_EQ(link->WriterGeneric(AsBytes(frame)), frame.size());
+    }
   });
-  int queued = 0;
-  for (int i = 0; i < kKeys; ++i) queued += link_.QueueCharWrite('k') ? 1 : 0;
+  for (std::size_t i = 0; i < kKeys; ++i) EXPECT_TRUE(link->QueueCharWrite('k'));
   transfer.join();
-  EXPECT_EQ(queued, kKeys);
 
-  const std::vector<std::uint8_t> line = target.get();
-  const std::string text(line.begin(), line.end());
+  std::string text = target.get();
   ASSERT_EQ(text.size(), kFrames * frame.size() + kKeys);
-  int frames = 0;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == 'k') continue;
-    ASSERT_EQ(text.compare(at, frame.size(), frame), 0) << "frame broken at " << at;
-    at += frame.size() - 1;
-    ++frames;
+  for (auto at = text.find(frame); at != std::string::npos; at = text.find(frame, at)) {
+    text.erase(at, frame.size());
   }
-  EXPECT_EQ(frames, kFrames);
+  EXPECT_EQ(text, std::string(kKeys, 'k'));  // every frame was whole
   ExpectNoReports();
 }
 
 TEST_F(SerialLinkTest, DisconnectDuringAPendingReadEndsQuietlyAndConnectWorksAgain) {
   termios found{};
-  ASSERT_EQ(::tcgetattr(pty_.Master(), &found), 0);  // the master shows the slave's settings
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
-  ExpectReceives("first");
-  EXPECT_TRUE(link_.ClosePort());
-  EXPECT_FALSE(link_.Connected());
-  EXPECT_FALSE(link_.ClosePort());
+  ASSERT_EQ(::tcgetattr(pty.Master(), &found), 0);  // the master shows the slave's settings
+  ConnectAndReceive("first");
+  EXPECT_TRUE(link->ClosePort());
+  EXPECT_FALSE(link->Connected());
+  EXPECT_FALSE(link->ClosePort());
   termios restored{};
-  ASSERT_EQ(::tcgetattr(pty_.Master(), &restored), 0);
+  ASSERT_EQ(::tcgetattr(pty.Master(), &restored), 0);
   EXPECT_EQ(restored.c_lflag, found.c_lflag);
   EXPECT_EQ(restored.c_iflag, found.c_iflag);
+  EXPECT_EQ(restored.c_cflag, found.c_cflag);
 
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
-  ExpectReceives("second");
-  const std::string key = "z";
-  EXPECT_TRUE(link_.QueueCharWrite('z'));
-  EXPECT_EQ(pty_.Receive(1), std::vector<std::uint8_t>(key.begin(), key.end()));
-  EXPECT_TRUE(link_.ClosePort());
+  ConnectAndReceive("second");
+  EXPECT_TRUE(link->QueueCharWrite('z'));
+  EXPECT_EQ(pty.Receive(1), "z");
+  EXPECT_TRUE(link->ClosePort());
+  EXPECT_EQ(statusLog.Count(), 1u);
   ExpectNoReports();
-  EXPECT_EQ(statusLog_.Count(), 1u);
 }
 
 TEST_F(SerialLinkTest, DisconnectDuringAPendingWriteEndsItWithNothingWritten) {
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
+  Connect(pty.SlavePath());
   // More than the pseudo-terminal holds while the target does not read.
   const std::string big(1 << 20, 'x');
-  auto writer = std::async(std::launch::async, [&] { return link_.WriterGeneric(Bytes(big)); });
-  ASSERT_TRUE(pty_.WaitReadable());  // the write has begun
-  EXPECT_TRUE(link_.ClosePort());
+  auto writer = std::async(std::launch::async, [&] { return link->WriterGeneric(AsBytes(big)); });
+  ASSERT_TRUE(test::WaitFd(pty.Master(), POLLIN));  // the write has begun
+  EXPECT_TRUE(link->ClosePort());
   EXPECT_EQ(writer.get(), 0u);
-  EXPECT_EQ(link_.WriterGeneric(Bytes(big)), 0u);  // no connection, nothing written
-  EXPECT_FALSE(link_.QueueCharWrite('k'));         // no writer queue
-
-  ASSERT_EQ(link_.OpenPort(settings_), OpenOutcome::kConnected);
-  ExpectReceives("again");
+  EXPECT_EQ(link->WriterGeneric(AsBytes(big)), 0u);  // no connection, nothing written
+  EXPECT_FALSE(link->QueueCharWrite('k'));           // no writer queue
+  ConnectAndReceive("again");
   ExpectNoReports();
+}
+
+TEST(SerialLinkEvents, AreLoggedAndReadingGoesOn) {
+  // clang-format off
+  const struct {
+    const char* name;
+    LineCounters counters;
+    ModemLines lines;
+    std::size_t inputQueued;
+    std::vector<std::string> logged;  // after "1:Status message go here:"
+  } rows[] = {
+      {"frame", {.frame = 1}, {}, 5,
+       {"2:EVENT: ERR \n", "3:ERROR: FRAME \n", "4:5 bytes in input buffer.\r\n"}},
+      {"parity and overrun", {.overrun = 2, .parity = 1}, {}, 0,
+       {"2:EVENT: ERR \n", "3:ERROR: OVERRUN RXPARITY \n"}},
+      {"break", {.brk = 1}, {}, 0, {"2:EVENT: BREAK \n"}},
+      {"CTS and carrier", {}, {.cts = true, .rlsd = true}, 0, {"2:EVENT: CTS RLSD \n"}}};
+  // clang-format on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    LinkRig rig;
+    rig.line->Change([](LineState& state) {
+      state.counters = LineCounters{};
+      state.lines = ModemLines{};
+    });
+    rig.Connect();
+    ASSERT_TRUE(rig.ReaderWaiting());  // the reader has taken its first look
+    rig.line->Change([&](LineState& state) {
+      state.inputQueued = row.inputQueued;
+      state.lines = row.lines;
+      state.counters = row.counters;
+    });
+    ASSERT_TRUE(rig.statusLog.WaitForCount(1 + row.logged.size(), test::kTestWait));
+    rig.line->Receive("still reading");
+    ASSERT_TRUE(rig.receiver.WaitFor("still reading"));
+    std::vector<std::string> expected{"1:Status message go here:\r\n"};
+    expected.insert(expected.end(), row.logged.begin(), row.logged.end());
+    EXPECT_EQ(rig.statusLog.Entries(), expected);
+    rig.ExpectNoReports();
+  }
+}
+
+// Lines and counters that cannot be read are reported at the first look; reading goes on.
+TEST(SerialLinkEvents, FailedLineLooksAreReportedAndReadingGoesOn) {
+  LinkRig rig;
+  rig.line->Change([](LineState& state) {
+    state.linesError = EIO;
+    state.countersError = EIO;
+  });
+  rig.Connect();
+  ASSERT_TRUE(rig.ReaderWaiting());
+  const auto errors = rig.sink.Errors();
+  ASSERT_GE(errors.size(), 2u);
+  EXPECT_EQ(errors[0], "Error 5: GetCommModemStatus.\n\rInput/output error\r\n");
+  EXPECT_EQ(errors[1], "Error 5: ClearCommError.\n\rInput/output error\r\n");
+  rig.line->Receive("on");
+  EXPECT_TRUE(rig.receiver.WaitFor("on"));
+  EXPECT_TRUE(rig.link->Connected());
+  EXPECT_EQ(rig.sink.EndProcessCalls(), 0);
+}
+
+TEST(SerialLinkWrites, TypedCharactersAreRefusedWithoutAWriterAndReportedWhenTheQueueIsFull) {
+  LinkRig rig;
+  EXPECT_FALSE(rig.link->QueueCharWrite('a'));
+  EXPECT_TRUE(rig.sink.Errors().empty());
+  rig.line->HoldWrites();
+  rig.Connect();
+  ASSERT_TRUE(rig.link->QueueCharWrite('a'));
+  ASSERT_TRUE(rig.line->WaitForWrites(1));  // the writer is stuck on 'a'
+  std::size_t queued = 0;
+  while (queued <= kMaxWriterPackets && rig.link->QueueCharWrite('b')) ++queued;
+  EXPECT_EQ(queued, kMaxWriterPackets);
+  ASSERT_EQ(rig.sink.Errors().size(), 1u);
+  EXPECT_NE(rig.sink.Errors()[0].find("HeapAlloc (writer packet)"), std::string::npos);
+  EXPECT_TRUE(rig.link->ClosePort());  // the stuck write gives up, the queue is dropped
+  EXPECT_EQ(rig.line->Written(), "");
+  EXPECT_EQ(rig.sink.EndProcessCalls(), 0);
+}
+
+TEST(SerialLinkWrites, AnOutcomeIsReportedAsItsKindRequires) {
+  // clang-format off
+  const struct {
+    const char* name;
+    IoResult result;
+    std::string status;  // the status message added, if any
+    std::string report;  // the step reported, if any
+    bool fatal;
+  } rows[] = {
+      {"whole", {IoStatus::kOk, 4, 0}, "", "", false},
+      {"short at once", {IoStatus::kOk, 2, 0}, "Write timed out. (immediate)\r\n", "", false},
+      {"timed out", {IoStatus::kTimeout, 1, 0}, "", "Error writing data to port (overlapped)", false},
+      {"aborted", {IoStatus::kFailed, 0, ECANCELED}, "Write aborted\r\n",
+       "Error writing data to port (overlapped)", false},
+      {"device failed", {IoStatus::kFailed, 0, EIO}, "", "WriteFile (in Writer)", true}};
+  // clang-format on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    LinkRig rig;
+    rig.Connect();
+    rig.line->Change([&](LineState& state) { state.writeResult = row.result; });
+    EXPECT_EQ(rig.link->WriterGeneric(std::array<std::uint8_t, 4>{2, 0, 1, 3}), row.result.count);
+    std::vector<std::string> entries{"1:Status message go here:\r\n"};
+    if (!row.status.empty()) entries.push_back("2:" + row.status);
+    EXPECT_EQ(rig.statusLog.Entries(), entries);
+    const auto errors = rig.sink.Errors();
+    ASSERT_EQ(errors.size(), row.report.empty() ? 0u : 1u);
+    if (!row.report.empty()) {
+      EXPECT_NE(errors[0].find(": " + row.report + ".\n\r"), std::string::npos);
+    }
+    EXPECT_EQ(rig.sink.EndProcessCalls(), row.fatal ? 1 : 0);
+    EXPECT_EQ(rig.link->Connected(), !row.fatal);
+    EXPECT_EQ(rig.line->State().devicesOpen, row.fatal ? 0 : 1);
+  }
+}
+
+TEST(SerialLinkFatal, AFailedReadClosesThePortFromTheReaderAndEndsTheRunAndConnectWorksAgain) {
+  LinkRig rig;
+  rig.Connect();
+  rig.line->FailReads(EIO);
+  ASSERT_TRUE(rig.sink.WaitForEnds(1));
+  ASSERT_TRUE(rig.line->WaitUntil([](const LineState& state) { return state.devicesOpen == 0; }));
+  EXPECT_FALSE(rig.link->Connected());
+  ASSERT_EQ(rig.sink.Errors().size(), 1u);
+  EXPECT_EQ(rig.sink.Errors()[0].rfind("Error 5: ReadFile in ReaderAndStatusProc.\n\r", 0), 0u);
+  EXPECT_EQ(rig.sink.DebugLines(), rig.sink.Errors());  // the report itself, no "didn't exit"
+  EXPECT_FALSE(rig.link->ClosePort());
+
+  rig.line->FailReads(0);
+  rig.Connect();
+  rig.line->Receive("back");
+  EXPECT_TRUE(rig.receiver.WaitFor("back"));
+  EXPECT_TRUE(rig.link->ClosePort());
+}
+
+// The reader is held inside OutputABuffer, so it does not see the stop signal.
+TEST(SerialLinkFatal, ThreadsThatDoNotEndInTimeAreNamedAndTheRunEnds) {
+  LinkRig rig;
+  rig.receiver.hold.Arm();
+  rig.Connect();
+  rig.line->Receive("held");
+  ASSERT_TRUE(rig.receiver.hold.WaitReached());
+  EXPECT_TRUE(rig.link->ClosePort());
+  ASSERT_FALSE(rig.sink.DebugLines().empty());
+  EXPECT_EQ(rig.sink.DebugLines()[0], "Reader/Status Thread didn't exit.\n\r");
+  ASSERT_EQ(rig.sink.Errors().size(), 1u);
+  EXPECT_NE(rig.sink.Errors()[0].find(": Error closing port..\n\r"), std::string::npos);
+  EXPECT_EQ(rig.sink.EndProcessCalls(), 1);
+  rig.receiver.hold.Release();  // the reader ends; the link's destructor joins it
+}
+
+// A link destroyed while its reader is held in the fatal path waits bounded, without a lock.
+TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
+  // Shared with the destroying thread: a regression that never ends leaks it.
+  auto rig = std::make_shared<LinkRig>(50ms);
+  rig->sink.firstEnd.Arm();
+  rig->Connect();
+  rig->line->FailReads(EIO);
+  ASSERT_TRUE(rig->sink.firstEnd.WaitReached());
+  ASSERT_TRUE(rig->line->WaitUntil([](const LineState& state) { return state.devicesOpen == 0; }));
+
+  std::promise<void> destroyed;
+  auto done = destroyed.get_future();
+  std::thread([rig, destroyed = std::move(destroyed)]() mutable {
+    rig->link.reset();
+    destroyed.set_value();
+  }).detach();
+  EXPECT_TRUE(rig->sink.WaitForEnds(2));
+  rig->sink.firstEnd.Release();
+  ASSERT_EQ(done.wait_for(test::kTestWait), std::future_status::ready);
+  const auto errors = rig->sink.Errors();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[1].find(": Error closing port..\n\r"), std::string::npos);
+  const auto debug = rig->sink.DebugLines();
+  EXPECT_NE(std::find(debug.begin(), debug.end(), "Reader/Status Thread didn't exit.\n\r"),
+            debug.end());
 }
 
 }  // namespace
