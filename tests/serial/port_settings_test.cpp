@@ -47,10 +47,12 @@ TEST(PortSettings, NamesAreMappedToDevicesAndLinesSummarised) {
     std::uint32_t baud;
     std::uint8_t dataBits, parity, stopBits;
     std::string summary;
-  } lines[] = {{"COM2", 19200, 7, kParityEven, kStopBitsTwo, "COM2  19200  7 E 2"},
-               {"COM2", 19200, 7, kParityMark, kStopBitsTwo, "COM2  19200  7 N 2"},
-               {"COM2", 19200, 7, kParitySpace, kStopBitsOneAndHalf, "COM2  19200  7 N 1.5"},
-               {"ttyUSB0", 9600, 8, kParityNone, 9, "ttyUSB0  9600  8 N"}};
+    unsigned characterBits;
+  } lines[] = {{"COM1", 115200, 8, kParityNone, kStopBitsOne, "COM1  115200  8 N 1", 10},
+               {"COM2", 19200, 7, kParityEven, kStopBitsTwo, "COM2  19200  7 E 2", 11},
+               {"COM2", 19200, 7, kParityMark, kStopBitsTwo, "COM2  19200  7 N 2", 11},
+               {"COM2", 19200, 5, kParitySpace, kStopBitsOneAndHalf, "COM2  19200  5 N 1.5", 9},
+               {"ttyUSB0", 9600, 8, kParityNone, 9, "ttyUSB0  9600  8 N", 11}};
   for (const auto& line : lines) {
     PortSettings settings;
     settings.portName = line.port;
@@ -59,6 +61,7 @@ TEST(PortSettings, NamesAreMappedToDevicesAndLinesSummarised) {
     settings.parity = line.parity;
     settings.stopBits = line.stopBits;
     EXPECT_EQ(ConnectionSummary(settings), line.summary);
+    EXPECT_EQ(CharacterBits(settings), line.characterBits) << line.summary;
   }
 }
 

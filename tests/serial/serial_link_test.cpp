@@ -323,5 +323,22 @@ TEST(SerialLinkTeardown, WaitsBoundedForAReaderStillInItsFatalPath) {
             debug.end());
 }
 
+// The rest of a frame gathers for its line time, but never into its last 64 bytes, past
+// 2 KiB or 20 ms, and not at all without a frame part-way in or a known speed.
+TEST(GatherTime, IsTheLineTimeOfTheFramesBytesBeforeItsLastWithinTheLimits) {
+  const struct {
+    std::size_t coming;
+    std::uint32_t baud;
+    unsigned characterBits;
+    long long micros;
+  } rows[] = {{0, 115200, 10, 0},      {64, 115200, 10, 0},       {65, 115200, 10, 86},
+              {164, 115200, 11, 9548}, {3000, 115200, 10, 20000}, {3000, 2000000, 10, 10240},
+              {1000, 0, 10, 0}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(GatherTime(row.coming, row.baud, row.characterBits).count(), row.micros)
+        << row.coming << " bytes at " << row.baud;
+  }
+}
+
 }  // namespace
 }  // namespace tavrin::serial
