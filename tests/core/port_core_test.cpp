@@ -8,15 +8,11 @@
 #include <future>
 
 #include "core/port_core.h"
-#include "scripts/script_store.h"
 #include "serial/serial_fakes.h"
-#include "sim/memory_link.h"
-#include "sim/target.h"
 #include "support/cue_sinks.h"
-#include "support/recorders.h"
-#include "support/temp_files.h"
 #include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
+#include "transfer/transfer_rig.h"
 
 namespace tavrin::core::test {
 namespace {
@@ -37,60 +33,44 @@ constexpr auto kTestWait = tavrin::test::kCueWait;  // upper bound of every wait
 // the save question is answered at once, or held for the test to answer later.
 class CueView final : public transfer::TransferView {
  public:
+  struct Seen {
+    std::vector<int> results;
+    std::vector<std::string> messages;
+    std::vector<fs::path> fileNames;
+    std::optional<transfer::DownloadSaveQuestion> question;
+  };
   void SetSendIndicator(bool shown) override {
     if (shown) sendIndicator.Hold();
   }
   void SetFileName(fs::path path) override {
-    Record([&] { fileNames_.push_back(path); });
+    seen.Change([&](Seen& s) { s.fileNames.push_back(path); });
   }
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
-    Record([&] { messages_.push_back(caption + "|" + text); });
+    seen.Change([&](Seen& s) { s.messages.push_back(caption + "|" + text); });
     message.Hold();
   }
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
     if (!holdQuestion) return question.Answer(savePath);
-    Record([&] { question_ = std::move(question); });
+    seen.Change([&](Seen& s) { s.question = std::move(question); });
   }
   void ResultReported(int code) override {
-    Record([&] { results_.push_back(code); });
+    seen.Change([&](Seen& s) { s.results.push_back(code); });
   }
 
-  std::vector<int> Results() const { return Copy(results_); }
-  std::vector<std::string> Messages() const { return Copy(messages_); }
-  std::vector<fs::path> FileNames() const { return Copy(fileNames_); }
+  std::vector<int> Results() const { return seen.Get().results; }
   // The question held (holdQuestion set), once it has been asked.
   std::optional<transfer::DownloadSaveQuestion> WaitForQuestion() {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kTestWait, [this] { return question_.has_value(); });
-    return std::exchange(question_, std::nullopt);
+    std::optional<transfer::DownloadSaveQuestion> question;
+    seen.WaitFor([](const Seen& s) { return s.question.has_value(); }, kTestWait);
+    seen.Change([&](Seen& s) { question = std::exchange(s.question, std::nullopt); });
+    return question;
   }
 
   Cue sendIndicator;
   Cue message;
   std::optional<fs::path> savePath;  // the answer given at once
   bool holdQuestion = false;         // set before the download starts
-
- private:
-  template <typename F>
-  void Record(F change) {
-    {
-      std::lock_guard lock(mutex_);
-      change();
-    }
-    changed_.notify_all();
-  }
-  template <typename T>
-  T Copy(const T& member) const {
-    std::lock_guard lock(mutex_);
-    return member;
-  }
-
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<int> results_;
-  std::vector<std::string> messages_;
-  std::vector<fs::path> fileNames_;
-  std::optional<transfer::DownloadSaveQuestion> question_;
+  tavrin::test::Recorded<Seen> seen;
 };
 
 class NoComTest final : public serial::ComTestView {
@@ -106,7 +86,7 @@ class FixedClock final : public transfer::Clock {
 // A target that stops taking bytes: the next write that `hold` matches blocks until the
 // stop descriptor it was given is raised (the link's stop or a transfer's cancel), and is
 // then abandoned with nothing written. The rest goes to the PC end of an in-memory line.
-class GatedDevice final : public serial::SerialDevice {
+class GatedDevice final : public tavrin::test::ForwardingDevice {
  public:
   using Match = std::function<bool(std::span<const std::uint8_t>)>;
   struct Gate {
@@ -126,12 +106,12 @@ class GatedDevice final : public serial::SerialDevice {
     }
   };
 
-  GatedDevice(serial::SerialDevice& inner, Gate& gate) : inner_(inner), gate_(gate) {}
+  GatedDevice(serial::SerialDevice& inner, Gate& gate) : ForwardingDevice(inner), gate_(gate) {}
   serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
                          serial::StopFd stop) override {
     {
       std::lock_guard lock(gate_.mutex);
-      if (!gate_.hold || !gate_.hold(bytes)) return inner_.Write(bytes, timeout, stop);
+      if (!gate_.hold || !gate_.hold(bytes)) return ForwardingDevice::Write(bytes, timeout, stop);
       gate_.hold = nullptr;
       gate_.held = true;
     }
@@ -142,25 +122,8 @@ class GatedDevice final : public serial::SerialDevice {
     }
     return {serial::IoStatus::kStopped, 0, 0};
   }
-  serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
-                        serial::StopFd stop) override {
-    return inner_.Read(into, timeout, stop);
-  }
-  serial::DeviceResult PurgeReceive() override { return inner_.PurgeReceive(); }
-  serial::DeviceResult PurgeBoth() override { return inner_.PurgeBoth(); }
-  serial::DeviceResult SetDtr(bool on) override { return inner_.SetDtr(on); }
-  serial::DeviceResult SetRts(bool on) override { return inner_.SetRts(on); }
-  serial::LineReading<serial::ModemLines> GetModemLines() override {
-    return inner_.GetModemLines();
-  }
-  serial::LineReading<serial::LineCounters> GetLineCounters() override {
-    return inner_.GetLineCounters();
-  }
-  std::size_t InputQueued() override { return inner_.InputQueued(); }
-  std::size_t OutputQueued() override { return inner_.OutputQueued(); }
 
  private:
-  serial::SerialDevice& inner_;
   Gate& gate_;
 };
 
@@ -185,10 +148,6 @@ struct CoreHostRig {
 
 constexpr std::size_t kFramePayload = 400;
 
-Bytes BytesOf(std::string_view text) {
-  return {text.begin(), text.end()};
-}
-
 bool IsUrtFrame(std::span<const std::uint8_t> bytes) {
   return bytes.size() == kFramePayload + transfer::kFrameOverhead;
 }
@@ -198,50 +157,17 @@ bool IsEnq(std::span<const std::uint8_t> bytes) {
 }
 
 sim::TargetConfig QuickTarget() {
-  sim::TargetConfig config;
-  config.enqDelay = 20ms;
-  config.packetSize = 300;
-  config.packetsPerEntry = 2;
-  config.regionReadyDelay = 10ms;
-  config.regionReadyRepeat = 100ms;
-  config.resendTimeout = 300ms;
+  auto config = tavrin::test::QuickTarget();
   config.frameTimeout = 200ms;   // a frame the PC abandoned does not hide its next attention
   config.attentionEcho = 100ms;  // long
   return config;
 }
 
-// An upload image for the simulated target's identity with `frames` frames.
-void WriteUrt(const fs::path& path, std::size_t frames) {
-  const auto& id = sim::kDefaultIdentity;  // Id2 (3), Id1 (4), Id3 (4)
-  Bytes image(28, 0);
-  image[0] = 'B';
-  image[1] = 'U';
-  std::copy(id.begin() + 3, id.begin() + 7, image.begin() + 12);
-  std::copy(id.begin(), id.begin() + 3, image.begin() + 16);
-  std::copy(id.begin() + 7, id.end(), image.begin() + 20);
-  image[24] = static_cast<std::uint8_t>(frames);
-  for (std::size_t f = 0; f < frames; ++f) {
-    const Bytes frame = transfer::BuildFrame(Bytes(kFramePayload, static_cast<std::uint8_t>(f)));
-    image.insert(image.end(), frame.begin(), frame.end());
-  }
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()),
-             static_cast<std::streamsize>(image.size()));
-}
-
-// A download script of two small regions.
-void WriteScript(const fs::path& dir, const fs::path& path) {
-  scripts::ScriptStore store(dir);
-  for (std::uint32_t start : {0x10000u, 0x20000u}) {
-    scripts::ScriptRecord record;
-    record.command = {start, start + 700, 1, 0, 0, 0x12};
-    record.header.partitionId = 1;
-    record.header.partitionType = 1;
-    record.header.size = 700;
-    ASSERT_TRUE(store.AppendRecord(record));
-  }
-  ASSERT_TRUE(store.SaveDsf(path));
-  (void)store.DeleteTemporaryFiles();
+void WriteUrt(const fs::path& path, std::uint8_t frames) {
+  std::vector<Bytes> image;
+  for (std::uint8_t f = 0; f < frames; ++f)
+    image.push_back(tavrin::test::DataFrame(kFramePayload, f));
+  tavrin::test::WriteUrt(path, image);
 }
 
 class LongLivedCore : public testing::Test {
@@ -253,7 +179,8 @@ class LongLivedCore : public testing::Test {
         })) {
     target_.Start();
     WriteUrt(files_ / "image.urt", 3);
-    WriteScript(files_.Path(), files_ / "script.dsf");
+    tavrin::test::WriteScript(files_.Path(),
+                              {{0x10000, 0x10000 + 700, 1}, {0x20000, 0x20000 + 700, 1}});
   }
   ~LongLivedCore() override {
     rig_.reset();
@@ -372,7 +299,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
   DisconnectStopsTheTransfer();
   // The panel's file-name field got owned values: a window that shows them later shows
   // these, not whatever the transfer holds by then.
-  const auto names = View().FileNames();
+  const auto names = View().seen.Get().fileNames;
   EXPECT_NE(std::find(names.begin(), names.end(), Urt()), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), Script()), names.end());
 }
@@ -389,8 +316,8 @@ TEST_F(LongLivedCore, AMessageBoxStillOpenHoldsUpNeitherTheTransferNorItsCancel)
   Core().Cancel();
   EXPECT_EQ(Ended(), kTerminated);
   View().message.Release();
-  ASSERT_FALSE(View().Messages().empty());
-  EXPECT_EQ(View().Messages()[0], "Tavrin 1.1|File Access Error ( Error : 0x0002 )");
+  ASSERT_FALSE(View().seen.Get().messages.empty());
+  EXPECT_EQ(View().seen.Get().messages[0], "Tavrin 1.1|File Access Error ( Error : 0x0002 )");
   DisconnectStopsTheTransfer();
 }
 
@@ -431,8 +358,8 @@ TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel)
   ASSERT_EQ(rig.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
   ASSERT_TRUE(rig.core->StartUpload(files / "image.urt"));
   ASSERT_TRUE(line->WaitForWrites(1));
-  auto sendLine =
-      std::async(std::launch::async, [&] { return rig.core->SendLine(BytesOf("hi\r")); });
+  auto sendLine = std::async(std::launch::async,
+                             [&] { return rig.core->SendLine(tavrin::test::AsBytes("hi\r")); });
   auto sendTest = std::async(std::launch::async, [&] { return rig.core->SendTestText("ping"); });
   ASSERT_EQ(sendLine.wait_for(kTestWait), std::future_status::ready);
   ASSERT_EQ(sendTest.wait_for(kTestWait), std::future_status::ready);
@@ -447,7 +374,8 @@ TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel)
       "B\x05");
   EXPECT_TRUE(rig.output.WaitFor("A B ")) << rig.output.Calls();
   EXPECT_TRUE(rig.core->Disconnect());
-  EXPECT_FALSE(rig.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
+  EXPECT_FALSE(
+      rig.core->SendLine(tavrin::test::AsBytes("late\r")));  // no connection: refused at once
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // A whole transfer against the simulated target over an in-memory line: the real
 // SerialLink (reader and writer threads), the transfer thread, the receive dispatcher,
-// and recorders in place of the output, the panel and the clock.
+// and recorders in place of the output, the panel and the clock. The files and fakes
+// here are also used by the core's tests.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -18,13 +20,43 @@
 #include "sim/paced_stream.h"
 #include "sim/target.h"
 #include "support/recorders.h"
+#include "support/temp_files.h"
 #include "terminal/capture_sink.h"
 #include "transfer/receive_dispatcher.h"
 #include "transfer/transfer.h"
 
 namespace tavrin::test {
 
+using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+
+// What fakes record from other threads: changed under a lock, copied out, waited for.
+template <typename State>
+class Recorded {
+ public:
+  template <typename F>
+  void Change(F change) {
+    {
+      std::lock_guard lock(mutex_);
+      change(state_);
+    }
+    changed_.notify_all();
+  }
+  State Get() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+  }
+  template <typename P>
+  bool WaitFor(P done, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return done(state_); });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  State state_{};
+};
 
 class RecordingCapture final : public terminal::CaptureSink {
  public:
@@ -32,13 +64,12 @@ class RecordingCapture final : public terminal::CaptureSink {
     std::string text;
     terminal::ColourMark colour;
   };
-  void WriteToCapture(std::span<const std::uint8_t> bytes, terminal::ColourMark colour) override;
-  std::vector<Block> Blocks() const;
+  void WriteToCapture(std::span<const std::uint8_t> bytes, terminal::ColourMark colour) override {
+    blocks.Change([&](auto& all) { all.push_back({{bytes.begin(), bytes.end()}, colour}); });
+  }
   std::string Text() const;
 
- private:
-  mutable std::mutex mutex_;
-  std::vector<Block> blocks_;
+  Recorded<std::vector<Block>> blocks;
 };
 
 // A clock the test sets by hand, or one that runs `speed` times faster than real time
@@ -55,50 +86,52 @@ class FakeClock final : public transfer::Clock {
   std::chrono::steady_clock::time_point since_{};
 };
 
-// Damage on the line, in both directions, from one seed.
-struct LineNoise {
-  sim::NoiseRates rates;
-  std::uint64_t seed = 1;
-};
-
 class RecordingView final : public transfer::TransferView {
  public:
-  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
-  void ResultReported(int code) override;
-  void RegionCrcMismatch(int region) override;
-  void RegionStored(int region, std::uint64_t offset, std::uint32_t size) override;
-  void RefreshTransferState() override;
-  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
-    question.Answer(savePath);
-  }
-
-  std::vector<int> Results() const;
-  std::vector<std::string> Messages() const;
-  std::vector<int> CrcMismatches() const;
-  // Where each stored region's data are in the downloaded file, in the order told.
   struct StoredRegion {
     int region;
     std::uint64_t offset;
     std::uint32_t size;
     bool operator==(const StoredRegion&) const = default;
   };
-  std::vector<StoredRegion> Stored() const;
-  // Waits (bounded) until `count` results have been reported.
-  bool WaitForResults(std::size_t count, std::chrono::milliseconds timeout) const;
-  // Waits (bounded) until the transfer-state refresh has been called `count` times (the
-  // first comes when the transfer is running and has noted its first deadline).
-  bool WaitForRefreshes(std::size_t count, std::chrono::milliseconds timeout) const;
+  struct Seen {
+    std::vector<int> results;
+    std::vector<std::string> messages;  // caption|text
+    std::vector<int> crcMismatches;
+    std::vector<StoredRegion> stored;  // where each region's data went in the downloaded file
+    std::size_t refreshes = 0;
+  };
 
+  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
+    seen.Change([&](Seen& s) { s.messages.push_back(caption + "|" + text); });
+  }
+  void ResultReported(int code) override {
+    seen.Change([&](Seen& s) { s.results.push_back(code); });
+  }
+  void RegionCrcMismatch(int region) override {
+    seen.Change([&](Seen& s) { s.crcMismatches.push_back(region); });
+  }
+  void RegionStored(int region, std::uint64_t offset, std::uint32_t size) override {
+    seen.Change([&](Seen& s) { s.stored.push_back({region, offset, size}); });
+  }
+  void RefreshTransferState() override {
+    seen.Change([](Seen& s) { ++s.refreshes; });
+  }
+  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
+    question.Answer(savePath);
+  }
+
+  std::vector<int> Results() const { return seen.Get().results; }
+  bool WaitForResults(std::size_t count, std::chrono::milliseconds timeout) const {
+    return seen.WaitFor([&](const Seen& s) { return s.results.size() >= count; }, timeout);
+  }
+  // The first refresh comes once the transfer runs and has noted its first deadline.
+  bool WaitForRefreshes(std::size_t count, std::chrono::milliseconds timeout) const {
+    return seen.WaitFor([&](const Seen& s) { return s.refreshes >= count; }, timeout);
+  }
+
+  Recorded<Seen> seen;
   std::optional<std::filesystem::path> savePath;
-
- private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<int> results_;
-  std::vector<std::string> messages_;
-  std::vector<int> crcMismatches_;
-  std::vector<StoredRegion> stored_;
-  std::size_t refreshes_ = 0;
 };
 
 // One byte changed in one write, as line noise would change it: the `nth` write of
@@ -115,7 +148,7 @@ struct WriteDamage {
 class RigPort final : public transfer::TransferPort {
  public:
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
-  serial::DeviceResult PurgeReceive() override;
+  serial::DeviceResult PurgeReceive() override { return link->PurgeReceive(); }
 
   serial::SerialLink* link = nullptr;
   std::atomic<std::size_t> frameToCut{0};  // the n-th write longer than 1 byte is cut (0: none)
@@ -124,6 +157,12 @@ class RigPort final : public transfer::TransferPort {
  private:
   std::atomic<std::size_t> frameWrites_{0};
   std::atomic<std::size_t> damageCandidates_{0};
+};
+
+// Damage on the line, in both directions, from one seed.
+struct LineNoise {
+  sim::NoiseRates rates;
+  std::uint64_t seed = 1;
 };
 
 // What the target sends reaches the PC in groups of 1..maxGroup bytes at `baud`, as from a
@@ -138,14 +177,44 @@ class CountingReceiver final : public serial::ReceiveHandler {
  public:
   explicit CountingReceiver(serial::ReceiveHandler& inner) : inner_(inner) {}
   void OutputABuffer(std::span<std::uint8_t> block) override {
-    ++blocks_;
+    ++blocks;
     inner_.OutputABuffer(block);
   }
-  std::size_t Blocks() const { return blocks_.load(); }
+
+  std::atomic<std::size_t> blocks{0};
 
  private:
   serial::ReceiveHandler& inner_;
-  std::atomic<std::size_t> blocks_{0};
+};
+
+// A device that passes everything to one it does not own (the PC end of an in-memory
+// line); fakes override the calls they change.
+class ForwardingDevice : public serial::SerialDevice {
+ public:
+  explicit ForwardingDevice(serial::SerialDevice& inner) : inner_(inner) {}
+  serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
+                        serial::StopFd stop) override {
+    return inner_.Read(into, timeout, stop);
+  }
+  serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
+                         serial::StopFd stop) override {
+    return inner_.Write(bytes, timeout, stop);
+  }
+  serial::DeviceResult PurgeReceive() override { return inner_.PurgeReceive(); }
+  serial::DeviceResult PurgeBoth() override { return inner_.PurgeBoth(); }
+  serial::DeviceResult SetDtr(bool on) override { return inner_.SetDtr(on); }
+  serial::DeviceResult SetRts(bool on) override { return inner_.SetRts(on); }
+  serial::LineReading<serial::ModemLines> GetModemLines() override {
+    return inner_.GetModemLines();
+  }
+  serial::LineReading<serial::LineCounters> GetLineCounters() override {
+    return inner_.GetLineCounters();
+  }
+  std::size_t InputQueued() override { return inner_.InputQueued(); }
+  std::size_t OutputQueued() override { return inner_.OutputQueued(); }
+
+ private:
+  serial::SerialDevice& inner_;
 };
 
 class TransferRig {
@@ -157,13 +226,14 @@ class TransferRig {
   // Runs an upload to its end (bounded); returns the results reported.
   std::vector<int> Upload(const std::filesystem::path& urt);
   // Waits for the transfer started by hand to end (bounded).
-  bool WaitForEnd();
-  // Waits (bounded) until the target has taken `count` frames of the packet phase: the
-  // PC reports success once the last frame is written, before the target has read it.
-  bool WaitForTargetFrames(std::size_t count);
+  bool WaitForEnd() { return transfer.WaitUntilFinished(20s); }
+  // The PC reports success once the last frame is written, before the target has read
+  // it: waits (bounded) until the target has taken `count` frames of the packet phase.
+  bool WaitForTargetFrames(std::size_t count) { return target.WaitForPacketPhaseFrames(count, 5s); }
 
-  std::filesystem::path Dir() const { return dir_; }
+  const std::filesystem::path& Dir() const { return dir.Path(); }
 
+  TempDir dir;
   sim::MemoryLink line;
   std::unique_ptr<sim::NoisyStream> noisy;
   sim::SteadyPaceClock paceClock;
@@ -184,9 +254,19 @@ class TransferRig {
  private:
   sim::Stream& TargetStream(const std::optional<LineNoise>& noise,
                             const std::optional<LineGroups>& groups);
-
-  std::filesystem::path dir_;
 };
+
+// The loader's timings shortened for a quick download.
+sim::TargetConfig QuickTarget(std::vector<sim::Fault> faults = {});
+
+struct Region {
+  std::uint32_t start;
+  std::uint32_t end;
+  std::uint8_t partitionId;
+};
+// Writes dir/script.dsf with one record per region and prepares its download in `dir`.
+transfer::DownloadPlan WriteScript(const std::filesystem::path& dir,
+                                   const std::vector<Region>& regions);
 
 // A URT file with the default identity of the simulated target and `frames`.
 void WriteUrt(const std::filesystem::path& path, const std::vector<Bytes>& frames,
@@ -196,5 +276,10 @@ inline void WriteUrt(const std::filesystem::path& path, const std::vector<Bytes>
 }
 // A frame whose payload is `size` bytes derived from `seed`.
 Bytes DataFrame(std::size_t payloadSize, std::uint8_t seed);
+
+inline Bytes ReadBytes(const std::filesystem::path& path) {
+  const std::string text = ReadFile(path);
+  return {text.begin(), text.end()};
+}
 
 }  // namespace tavrin::test
