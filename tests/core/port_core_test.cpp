@@ -20,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-using tavrin::test::Cue;
 using tavrin::test::TempDir;
 using transfer::result::kDownloadSuccess;
 using transfer::result::kTerminated;
@@ -28,94 +27,32 @@ using transfer::result::kUploadSuccess;
 
 constexpr auto kTestWait = tavrin::test::kCueWait;  // upper bound of every wait here
 
-// The transfer panel and message boxes of a window, with owned values kept the way a
-// queue to the UI thread keeps them. SetSendIndicator(true) and ShowMessage stop on cue;
-// the save question is answered at once, or held for the test to answer later.
-class CueView final : public transfer::TransferView {
- public:
-  struct Seen {
-    std::vector<int> results;
-    std::vector<std::string> messages;
-    std::vector<fs::path> fileNames;
-    std::optional<transfer::DownloadSaveQuestion> question;
-  };
-  void SetSendIndicator(bool shown) override {
-    if (shown) sendIndicator.Hold();
-  }
-  void SetFileName(fs::path path) override {
-    seen.Change([&](Seen& s) { s.fileNames.push_back(path); });
-  }
-  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
-    seen.Change([&](Seen& s) { s.messages.push_back(caption + "|" + text); });
-    message.Hold();
-  }
-  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
-    if (!holdQuestion) return question.Answer(savePath);
-    seen.Change([&](Seen& s) { s.question = std::move(question); });
-  }
-  void ResultReported(int code) override {
-    seen.Change([&](Seen& s) { s.results.push_back(code); });
-  }
-
-  std::vector<int> Results() const { return seen.Get().results; }
-  // The question held (holdQuestion set), once it has been asked.
-  std::optional<transfer::DownloadSaveQuestion> WaitForQuestion() {
-    std::optional<transfer::DownloadSaveQuestion> question;
-    seen.WaitFor([](const Seen& s) { return s.question.has_value(); }, kTestWait);
-    seen.Change([&](Seen& s) { question = std::exchange(s.question, std::nullopt); });
-    return question;
-  }
-
-  Cue sendIndicator;
-  Cue message;
-  std::optional<fs::path> savePath;  // the answer given at once
-  bool holdQuestion = false;         // set before the download starts
-  tavrin::test::Recorded<Seen> seen;
-};
-
 class NoComTest final : public serial::ComTestView {
  public:
   void ShowReceived(std::vector<std::uint8_t>) override {}
 };
 
-class FixedClock final : public transfer::Clock {
- public:
-  int SecondOfHour() override { return 100; }  // deadlines never fall due
+// A target that stops taking bytes: the next write that the gate's `hold` matches blocks
+// until the stop descriptor it was given is raised (the link's stop or a transfer's
+// cancel), and is then abandoned with nothing written. The rest goes to the PC end of an
+// in-memory line.
+struct GateState {
+  std::function<bool(std::span<const std::uint8_t>)> hold;
+  bool held = false;
 };
+using Gate = tavrin::test::Recorded<GateState>;
 
-// A target that stops taking bytes: the next write that `hold` matches blocks until the
-// stop descriptor it was given is raised (the link's stop or a transfer's cancel), and is
-// then abandoned with nothing written. The rest goes to the PC end of an in-memory line.
 class GatedDevice final : public tavrin::test::ForwardingDevice {
  public:
-  using Match = std::function<bool(std::span<const std::uint8_t>)>;
-  struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    Match hold;
-    bool held = false;
-
-    void HoldNext(Match match) {
-      std::lock_guard lock(mutex);
-      hold = std::move(match);
-      held = false;
-    }
-    bool WaitHeld() {
-      std::unique_lock lock(mutex);
-      return changed.wait_for(lock, kTestWait, [this] { return held; });
-    }
-  };
-
   GatedDevice(serial::SerialDevice& inner, Gate& gate) : ForwardingDevice(inner), gate_(gate) {}
   serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
                          serial::StopFd stop) override {
-    {
-      std::lock_guard lock(gate_.mutex);
-      if (!gate_.hold || !gate_.hold(bytes)) return ForwardingDevice::Write(bytes, timeout, stop);
-      gate_.hold = nullptr;
-      gate_.held = true;
-    }
-    gate_.changed.notify_all();
+    bool held = false;
+    gate_.Change([&](GateState& gate) {
+      held = gate.hold && gate.hold(bytes);
+      if (held) gate = {nullptr, true};
+    });
+    if (!held) return ForwardingDevice::Write(bytes, timeout, stop);
     pollfd fd{stop, POLLIN, 0};
     if (::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count())) <= 0) {
       return {serial::IoStatus::kTimeout, 0, 0};
@@ -139,10 +76,10 @@ struct CoreHostRig {
 
   TempDir dir;
   tavrin::test::CueOutput output;
-  CueView view;
+  tavrin::test::RecordingView view;
   tavrin::test::RecordingErrorSink errors;
   NoComTest comTest;
-  FixedClock clock;
+  tavrin::test::FakeClock clock;  // deadlines never fall due
   std::unique_ptr<PortCore> core;
 };
 
@@ -188,10 +125,17 @@ class LongLivedCore : public testing::Test {
   }
 
   PortCore& Core() { return *rig_->core; }
-  CueView& View() { return rig_->view; }
+  tavrin::test::RecordingView& View() { return rig_->view; }
   fs::path Urt() const { return files_ / "image.urt"; }
   fs::path Script() const { return files_ / "script.dsf"; }
   fs::path Saved() const { return files_ / "saved.dbf"; }
+
+  void HoldNext(bool (*match)(std::span<const std::uint8_t>)) {
+    gate_.Change([&](GateState& gate) { gate = {match, false}; });
+  }
+  bool WaitHeld() {
+    return gate_.WaitFor([](const GateState& gate) { return gate.held; }, kTestWait);
+  }
 
   void Connect() {
     serial::PortSettings settings;
@@ -235,7 +179,7 @@ class LongLivedCore : public testing::Test {
   TempDir files_;
   sim::MemoryLink line_;
   sim::Target target_;
-  GatedDevice::Gate gate_;
+  Gate gate_;
   std::unique_ptr<CoreHostRig> rig_;
 };
 
@@ -267,17 +211,17 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     // An upload whose frame the target does not take: the cancel ends the write with
     // report 23.
     Connect();
-    gate_.HoldNext(IsUrtFrame);
+    HoldNext(IsUrtFrame);
     ASSERT_TRUE(Core().StartUpload(Urt()));
-    ASSERT_TRUE(gate_.WaitHeld());
+    ASSERT_TRUE(WaitHeld());
     StopThenDisconnect();
     EXPECT_EQ(View().Results().back(), kTerminated);
 
     // A download in its receive phase (running is already clear), its request held.
     Connect();
-    gate_.HoldNext(IsEnq);
+    HoldNext(IsEnq);
     ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
-    ASSERT_TRUE(gate_.WaitHeld());
+    ASSERT_TRUE(WaitHeld());
     EXPECT_FALSE(Core().State().running);
     StopThenDisconnect();
     EXPECT_EQ(View().Results().back(), kTerminated);

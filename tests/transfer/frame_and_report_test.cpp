@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "support/temp_files.h"
 #include "transfer/crc32.h"
 #include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
@@ -59,58 +58,6 @@ TEST(UrtHeader, ReadsMagicIdentityAndLittleEndianCount) {
   EXPECT_FALSE(ParseUrtHeader(std::span(header).first(27)));
   EXPECT_EQ(ParseCommandImageHeader(Bytes{'M', 'Z', 0, 0, 1, 2}), 0x102u);
 }
-
-struct FrameCase {
-  const char* name;
-  Bytes fileTail;                   // bytes at the frame's offset
-  std::optional<FrameError> error;  // none: the whole file is the frame
-};
-
-class FrameRead : public testing::TestWithParam<FrameCase> {};
-
-Bytes FrameOfSize(std::size_t size) {
-  return BuildFrame(Bytes(size - kFrameOverhead, 0x41));
-}
-
-// A frame is read as it stands, its sum unchecked (a frame with a wrong sum goes out
-// unchanged), or gives its error.
-TEST_P(FrameRead, GivesTheFrameOrItsError) {
-  const test::TempDir dir;
-  const Bytes& tail = GetParam().fileTail;
-  test::WriteFile(dir / "frame.urt", {reinterpret_cast<const char*>(tail.data()), tail.size()});
-  auto file = ImageFile::Open(dir / "frame.urt");
-  ASSERT_TRUE(file);
-  const auto result = file->ReadFrameAt(0);
-  if (!GetParam().error) {
-    ASSERT_TRUE(std::holds_alternative<Bytes>(result));
-    EXPECT_EQ(std::get<Bytes>(result), tail);
-  } else {
-    ASSERT_TRUE(std::holds_alternative<FrameError>(result));
-    EXPECT_EQ(std::get<FrameError>(result), *GetParam().error);
-  }
-}
-
-Bytes WithLastByte(Bytes frame, std::uint8_t last) {
-  frame.back() = last;
-  return frame;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FrameRead,
-    testing::Values(
-        FrameCase{"largest", FrameOfSize(3000), std::nullopt},
-        FrameCase{"too_large", FrameOfSize(3001), FrameError::kTooLarge},
-        FrameCase{"bad_start", {0x01, 0, 0, 0, 0, 0, 0, 0, 0x03}, FrameError::kInvalidHeaderStart},
-        FrameCase{"bad_end_with_03_inside", WithLastByte(BuildFrame(Bytes{0x03, 0x03}), 0x00),
-                  FrameError::kInvalidHeaderEnd},
-        FrameCase{"wrong_sum_is_sent_unchecked", Bytes{0x02, 0, 0, 1, 0x41, 0, 0, 0, 0, 0x03},
-                  std::nullopt},
-        FrameCase{"fewer_than_four_bytes", {0x02, 0x00}, FrameError::kInvalidHeaderStart},
-        FrameCase{"cut_short", Bytes{0x02, 0, 0, 10, 1, 2}, FrameError::kInvalidHeaderEnd},
-        FrameCase{"empty", {}, FrameError::kInvalidHeaderStart},
-        FrameCase{
-            "largest_length_claimed", {0x02, 0xFF, 0xFF, 0xFF, 1, 2, 3}, FrameError::kTooLarge}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReportBlocks, TextsAndColoursAreExact) {
   constexpr const char* kFooter = "<==================================>\r\n";

@@ -29,15 +29,13 @@ void FakeClock::RunFaster(int speed) {
 }
 
 std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) {
-  if (bytes.size() > 1 && ++frameWrites_ == frameToCut) {
-    return link->WriterGeneric(bytes.first(bytes.size() / 2), &cancel);
+  if (bytes.size() != damage.size || ++candidates_ != damage.nth) {
+    return link->WriterGeneric(bytes, &cancel);
   }
-  if (bytes.size() == damage.size && ++damageCandidates_ == damage.nth) {
-    Bytes damaged(bytes.begin(), bytes.end());
-    damaged.at(damage.offset) ^= damage.mask;
-    return link->WriterGeneric(damaged, &cancel);
-  }
-  return link->WriterGeneric(bytes, &cancel);
+  if (damage.cut) return link->WriterGeneric(bytes.first(bytes.size() / 2), &cancel);
+  Bytes damaged(bytes.begin(), bytes.end());
+  damaged.at(damage.offset) ^= damage.mask;
+  return link->WriterGeneric(damaged, &cancel);
 }
 
 TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise,

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "serial/error_reporter.h"
@@ -19,6 +20,7 @@
 #include "sim/noisy_stream.h"
 #include "sim/paced_stream.h"
 #include "sim/target.h"
+#include "support/cue.h"
 #include "support/recorders.h"
 #include "support/temp_files.h"
 #include "terminal/capture_sink.h"
@@ -86,24 +88,31 @@ class FakeClock final : public transfer::Clock {
   std::chrono::steady_clock::time_point since_{};
 };
 
+// The transfer panel and message boxes of a window, with owned values kept the way a
+// queue to the UI thread keeps them. SetSendIndicator(true) and ShowMessage stop on cue;
+// the save question is answered at once, or held for the test to answer later.
 class RecordingView final : public transfer::TransferView {
  public:
-  struct StoredRegion {
-    int region;
-    std::uint64_t offset;
-    std::uint32_t size;
-    bool operator==(const StoredRegion&) const = default;
-  };
+  using StoredRegion = std::tuple<int, std::uint64_t, std::uint32_t>;  // region, offset, size
   struct Seen {
     std::vector<int> results;
     std::vector<std::string> messages;  // caption|text
+    std::vector<std::filesystem::path> fileNames;
     std::vector<int> crcMismatches;
     std::vector<StoredRegion> stored;  // where each region's data went in the downloaded file
     std::size_t refreshes = 0;
+    std::optional<transfer::DownloadSaveQuestion> question;  // held, not yet taken
   };
 
+  void SetSendIndicator(bool shown) override {
+    if (shown) sendIndicator.Hold();
+  }
+  void SetFileName(std::filesystem::path path) override {
+    seen.Change([&](Seen& s) { s.fileNames.push_back(path); });
+  }
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
     seen.Change([&](Seen& s) { s.messages.push_back(caption + "|" + text); });
+    message.Hold();
   }
   void ResultReported(int code) override {
     seen.Change([&](Seen& s) { s.results.push_back(code); });
@@ -118,45 +127,51 @@ class RecordingView final : public transfer::TransferView {
     seen.Change([](Seen& s) { ++s.refreshes; });
   }
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
-    question.Answer(savePath);
+    if (!holdQuestion) return question.Answer(savePath);
+    seen.Change([&](Seen& s) { s.question = std::move(question); });
   }
 
   std::vector<int> Results() const { return seen.Get().results; }
   bool WaitForResults(std::size_t count, std::chrono::milliseconds timeout) const {
     return seen.WaitFor([&](const Seen& s) { return s.results.size() >= count; }, timeout);
   }
-  // The first refresh comes once the transfer runs and has noted its first deadline.
-  bool WaitForRefreshes(std::size_t count, std::chrono::milliseconds timeout) const {
-    return seen.WaitFor([&](const Seen& s) { return s.refreshes >= count; }, timeout);
+  // Takes the question held, once it has been asked.
+  std::optional<transfer::DownloadSaveQuestion> WaitForQuestion() {
+    std::optional<transfer::DownloadSaveQuestion> question;
+    seen.WaitFor([](const Seen& s) { return s.question.has_value(); }, kCueWait);
+    seen.Change([&](Seen& s) { question = std::exchange(s.question, std::nullopt); });
+    return question;
   }
 
   Recorded<Seen> seen;
-  std::optional<std::filesystem::path> savePath;
+  Cue sendIndicator;
+  Cue message;
+  std::optional<std::filesystem::path> savePath;  // the answer given at once
+  bool holdQuestion = false;                      // set before the download starts
 };
 
-// One byte changed in one write, as line noise would change it: the `nth` write of
-// `size` bytes has its byte at `offset` XORed with `mask`.
+// One write damaged: the `nth` write of `size` bytes is cut to its first half, or has its
+// byte at `offset` XORed with `mask`, as line noise would change it.
 struct WriteDamage {
   std::size_t size = 0;
   std::size_t nth = 0;
+  bool cut = false;
   std::size_t offset = 0;
   std::uint8_t mask = 0;
 };
 
-// The transfer's port: WriterGeneric of the link, optionally cut short or damaged on one
-// write. Set both before the transfer starts.
+// The transfer's port: WriterGeneric of the link, with one write damaged if the test sets
+// `damage` before the transfer starts.
 class RigPort final : public transfer::TransferPort {
  public:
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
   serial::DeviceResult PurgeReceive() override { return link->PurgeReceive(); }
 
   serial::SerialLink* link = nullptr;
-  std::atomic<std::size_t> frameToCut{0};  // the n-th write longer than 1 byte is cut (0: none)
   WriteDamage damage;
 
  private:
-  std::atomic<std::size_t> frameWrites_{0};
-  std::atomic<std::size_t> damageCandidates_{0};
+  std::atomic<std::size_t> candidates_{0};
 };
 
 // Damage on the line, in both directions, from one seed.
