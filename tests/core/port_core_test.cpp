@@ -1,9 +1,6 @@
 // One PortCore kept alive across many Connect / transfer / Disconnect cycles, as the
-// window keeps it: against the simulated target over an in-memory line, with a view that
-// holds the save question or stops on cue, and a device that holds a write the target
-// does not take. Every wait is bounded and woken by the event it waits for.
+// window keeps it, stopped on cue at every wait of a transfer; every wait is bounded.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <future>
 
@@ -20,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using tavrin::test::DataFrame;
 using tavrin::test::TempDir;
 using transfer::result::kDownloadSuccess;
 using transfer::result::kTerminated;
@@ -32,37 +30,7 @@ class NoComTest final : public serial::ComTestView {
   void ShowReceived(std::vector<std::uint8_t>) override {}
 };
 
-// A target that stops taking bytes: the next write that the gate's `hold` matches blocks
-// until the stop descriptor it was given is raised (the link's stop or a transfer's
-// cancel), and is then abandoned with nothing written. The rest goes to the PC end of an
-// in-memory line.
-struct GateState {
-  std::function<bool(std::span<const std::uint8_t>)> hold;
-  bool held = false;
-};
-using Gate = tavrin::test::Recorded<GateState>;
-
-class GatedDevice final : public tavrin::test::ForwardingDevice {
- public:
-  GatedDevice(serial::SerialDevice& inner, Gate& gate) : ForwardingDevice(inner), gate_(gate) {}
-  serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
-                         serial::StopFd stop) override {
-    bool held = false;
-    gate_.Change([&](GateState& gate) {
-      held = gate.hold && gate.hold(bytes);
-      if (held) gate = {nullptr, true};
-    });
-    if (!held) return ForwardingDevice::Write(bytes, timeout, stop);
-    pollfd fd{stop, POLLIN, 0};
-    if (::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count())) <= 0) {
-      return {serial::IoStatus::kTimeout, 0, 0};
-    }
-    return {serial::IoStatus::kStopped, 0, 0};
-  }
-
- private:
-  Gate& gate_;
-};
+using Gate = tavrin::test::Recorded<tavrin::test::GatedDevice::Gate>;
 
 // The host of one PortCore: its temporary directory, its sinks and the core itself.
 struct CoreHostRig {
@@ -83,15 +51,8 @@ struct CoreHostRig {
   std::unique_ptr<PortCore> core;
 };
 
+// Upload images of 409-byte frames, told apart from the other writes by their size.
 constexpr std::size_t kFramePayload = 400;
-
-bool IsUrtFrame(std::span<const std::uint8_t> bytes) {
-  return bytes.size() == kFramePayload + transfer::kFrameOverhead;
-}
-
-bool IsEnq(std::span<const std::uint8_t> bytes) {
-  return bytes.size() == 1 && bytes[0] == 0x05;
-}
 
 sim::TargetConfig QuickTarget() {
   auto config = tavrin::test::QuickTarget();
@@ -100,22 +61,16 @@ sim::TargetConfig QuickTarget() {
   return config;
 }
 
-void WriteUrt(const fs::path& path, std::uint8_t frames) {
-  std::vector<Bytes> image;
-  for (std::uint8_t f = 0; f < frames; ++f)
-    image.push_back(tavrin::test::DataFrame(kFramePayload, f));
-  tavrin::test::WriteUrt(path, image);
-}
-
 class LongLivedCore : public testing::Test {
  protected:
   LongLivedCore()
       : target_(line_.TargetEnd(), QuickTarget()),
         rig_(std::make_unique<CoreHostRig>([this](std::string_view) {
-          return std::make_unique<GatedDevice>(line_.PcEnd(), gate_);
+          return std::make_unique<tavrin::test::GatedDevice>(line_.PcEnd(), &gate_);
         })) {
     target_.Start();
-    WriteUrt(files_ / "image.urt", 3);
+    tavrin::test::WriteUrt(Urt(), {DataFrame(kFramePayload, 0), DataFrame(kFramePayload, 1),
+                                   DataFrame(kFramePayload, 2)});
     tavrin::test::WriteScript(files_.Path(),
                               {{0x10000, 0x10000 + 700, 1}, {0x20000, 0x20000 + 700, 1}});
   }
@@ -131,10 +86,11 @@ class LongLivedCore : public testing::Test {
   fs::path Saved() const { return files_ / "saved.dbf"; }
 
   void HoldNext(bool (*match)(std::span<const std::uint8_t>)) {
-    gate_.Change([&](GateState& gate) { gate = {match, false}; });
+    gate_.Change([&](tavrin::test::GatedDevice::Gate& gate) { gate = {match, false}; });
   }
   bool WaitHeld() {
-    return gate_.WaitFor([](const GateState& gate) { return gate.held; }, kTestWait);
+    return gate_.WaitFor([](const tavrin::test::GatedDevice::Gate& gate) { return gate.held; },
+                         kTestWait);
   }
 
   void Connect() {
@@ -168,14 +124,6 @@ class LongLivedCore : public testing::Test {
     EXPECT_EQ(Ended(), kUploadSuccess);
   }
 
-  void WholeDownloadSaved() {
-    View().savePath = Saved();
-    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
-    EXPECT_EQ(Ended(), kDownloadSuccess);
-    EXPECT_TRUE(fs::exists(Saved()));
-    fs::remove(Saved());
-  }
-
   TempDir files_;
   sim::MemoryLink line_;
   sim::Target target_;
@@ -190,7 +138,11 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     SCOPED_TRACE("round " + std::to_string(round));
     Connect();
     WholeUpload();
-    WholeDownloadSaved();
+    View().savePath = Saved();
+    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+    EXPECT_EQ(Ended(), kDownloadSuccess);
+    EXPECT_TRUE(fs::exists(Saved()));
+    fs::remove(Saved());
     DisconnectStopsTheTransfer();
 
     // A download asking where to save: the question ends with the transfer, and an
@@ -211,7 +163,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     // An upload whose frame the target does not take: the cancel ends the write with
     // report 23.
     Connect();
-    HoldNext(IsUrtFrame);
+    HoldNext([](auto bytes) { return bytes.size() == kFramePayload + transfer::kFrameOverhead; });
     ASSERT_TRUE(Core().StartUpload(Urt()));
     ASSERT_TRUE(WaitHeld());
     StopThenDisconnect();
@@ -219,7 +171,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
 
     // A download in its receive phase (running is already clear), its request held.
     Connect();
-    HoldNext(IsEnq);
+    HoldNext([](auto bytes) { return bytes.size() == 1 && bytes[0] == 0x05; });  // ENQ
     ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
     ASSERT_TRUE(WaitHeld());
     EXPECT_FALSE(Core().State().running);
@@ -293,7 +245,7 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
 // it.
 TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
   TempDir files;
-  WriteUrt(files / "image.urt", 1);
+  tavrin::test::WriteUrt(files / "image.urt", {DataFrame(kFramePayload, 0)});
   auto line = std::make_shared<serial::test::FakeLine>();
   CoreHostRig rig([line](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
     return std::make_unique<serial::test::FakeSerialDevice>(line);

@@ -14,7 +14,7 @@ class DownloadTest : public testing::Test {
             std::optional<LineGroups> groups = {}) {
     rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, groups);
     regions_ = regions;
-    plan_ = WriteScript(rig_->Dir(), regions);
+    plan_ = WriteScript(rig_->dir.Path(), regions);
     rig_->view.savePath = Saved();
   }
 
@@ -28,9 +28,8 @@ class DownloadTest : public testing::Test {
 
   std::filesystem::path Saved() const { return rig_->dir / "saved.dbf"; }
 
-  // The DBF the regions must give: the first block written and every block whose
-  // PartitionId is not 0 have a header; bytes 12-15 hold the end offset of the block's
-  // data. An empty region writes no block.
+  // The first block written and every block whose PartitionId is not 0 have a header whose
+  // bytes 12-15 hold the end offset of the block's data. An empty region writes no block.
   Bytes ExpectedDbf(const std::vector<Region>& regions) const {
     Bytes dbf;
     for (const Region& region : regions) {
@@ -63,9 +62,7 @@ struct LayoutCase {
 
 class DownloadLayout : public DownloadTest, public testing::WithParamInterface<LayoutCase> {};
 
-// The regions assemble into the DBF file; the second block of the first row has no header,
-// and in the second row the first block written has its header although its PartitionId
-// is 0, because the empty first region writes nothing.
+// In the second row the first block written has its header although its PartitionId is 0.
 TEST_P(DownloadLayout, RegionsAssembleIntoTheDbfFile) {
   Make(GetParam().regions);
   EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
@@ -75,14 +72,14 @@ TEST_P(DownloadLayout, RegionsAssembleIntoTheDbfFile) {
   ASSERT_GE(dbf.size(), headerSize);
   EXPECT_EQ(Bytes(dbf.begin(), dbf.begin() + static_cast<std::ptrdiff_t>(headerSize)),
             GetParam().firstHeader);
-  EXPECT_EQ(rig_->view.seen.Get().stored, GetParam().stored);
-  for (const auto& problem : rig_->target.Problems()) ADD_FAILURE() << problem;
+  const auto seen = rig_->view.seen.Get();
+  EXPECT_EQ(seen.stored, GetParam().stored);
+  EXPECT_TRUE(seen.crcMismatches.empty());
   EXPECT_EQ(
-      rig_->view.seen.Get().messages.back(),
+      seen.messages.back(),
       "Tavrin 1.1|Downloading process successfully completed.\n And saved as " + Saved().string());
-  EXPECT_TRUE(rig_->view.seen.Get().crcMismatches.empty());
-  // The command image went out as the upload's packet phase.
-  EXPECT_EQ(rig_->target.Requests().size(), regions_.size());
+  for (const auto& problem : rig_->target.Problems()) ADD_FAILURE() << problem;
+  EXPECT_EQ(rig_->target.Requests().size(), regions_.size());  // the command image went out
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -101,9 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"ScriptWithoutRecordsGivesAnEmptyFile", {}, {}, {}}),
     [](const auto& row) { return std::string(row.param.name); });
 
-// Region data that arrive a few bytes at a time are stored without waking the transfer
-// thread: it is woken for what it waits on (a region offered, a frame to answer), not for
-// every block.
+// Region data in blocks of a few bytes wake the transfer thread only for what it waits on.
 TEST_F(DownloadTest, SmallBlocksOfRegionDataWakeNobody) {
   Make({{0, 4000, 1}}, QuickTarget(), LineGroups{});
   EXPECT_EQ(Run(), (std::vector<int>{2, 3}));

@@ -29,33 +29,25 @@ TEST(CommandPacket, FrameSumWrapsModulo2To32) {
   EXPECT_EQ(ReadBigEndian(std::span(frame).subspan(2995, 4)), 2991u * 0xFF);
 }
 
+// Id2 then Id1 must match; the Id3 bytes after them are not compared.
 TEST(WhoAmI, MatchesId2ThenId1AndIgnoresTheRest) {
-  const std::array<std::uint8_t, 11> match{0x55, 0x66, 0x77, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4};
-  EXPECT_TRUE(VerifyWhoAmIAnswer(match, kIdentity));
-  auto wrong = match;
-  wrong[6] = 0x45;
-  EXPECT_FALSE(VerifyWhoAmIAnswer(wrong, kIdentity));
-  const auto back = IdentityFromAnswer(match);
-  EXPECT_EQ(back.id2, kIdentity.id2);
-  EXPECT_EQ(back.id1, kIdentity.id1);
-  EXPECT_EQ(back.id3, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+  std::array<std::uint8_t, 11> answer{0x55, 0x66, 0x77, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4};
+  EXPECT_TRUE(VerifyWhoAmIAnswer(answer, kIdentity));
+  EXPECT_EQ(IdentityFromAnswer(answer).id3, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+  answer[6] = 0x45;
+  EXPECT_FALSE(VerifyWhoAmIAnswer(answer, kIdentity));
 }
 
-TEST(UrtHeader, ReadsMagicIdentityAndLittleEndianCount) {
+TEST(UrtHeader, NeedsItsMagicAndAllItsBytes) {
   Bytes header(28, 0);
   header[0] = 'B';
   header[1] = 'U';
   header[24] = 0x05;
-  for (std::size_t i = 0; i < 4; ++i) header[12 + i] = kIdentity.id1[i];
-  for (std::size_t i = 0; i < 3; ++i) header[16 + i] = kIdentity.id2[i];
-  const auto parsed = ParseUrtHeader(header);
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->packetCount, 5u);
-  EXPECT_EQ(parsed->identity.id1, kIdentity.id1);
-  EXPECT_EQ(parsed->identity.id2, kIdentity.id2);
+  header[25] = 0x01;
+  EXPECT_EQ(ParseUrtHeader(header)->packetCount, 0x105u);
+  EXPECT_FALSE(ParseUrtHeader(std::span(header).first(27)));
   header[1] = 'X';
   EXPECT_FALSE(ParseUrtHeader(header));
-  EXPECT_FALSE(ParseUrtHeader(std::span(header).first(27)));
   EXPECT_EQ(ParseCommandImageHeader(Bytes{'M', 'Z', 0, 0, 1, 2}), 0x102u);
 }
 

@@ -1,6 +1,7 @@
 #include "transfer_rig.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include "scripts/command_image.h"
 #include "scripts/script_store.h"
@@ -8,10 +9,19 @@
 
 namespace tavrin::test {
 
-std::string RecordingCapture::Text() const {
-  std::string text;
-  for (const auto& block : blocks.Get()) text += block.text;
-  return text;
+serial::IoResult GatedDevice::Write(std::span<const std::uint8_t> bytes,
+                                    std::chrono::milliseconds timeout, serial::StopFd stop) {
+  bool held = false;
+  if (gate_) {
+    gate_->Change([&](Gate& gate) {
+      held = gate.hold && gate.hold(bytes);
+      if (held) gate = {nullptr, true};
+    });
+  }
+  if (!held) return inner_.Write(bytes, timeout, stop);
+  pollfd fd{stop, POLLIN, 0};
+  const bool stopped = ::poll(&fd, 1, static_cast<int>(kCueWait / 1ms)) > 0;
+  return {stopped ? serial::IoStatus::kStopped : serial::IoStatus::kTimeout, 0, 0};
 }
 
 int FakeClock::SecondOfHour() {
@@ -42,7 +52,7 @@ TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> nois
                          std::optional<LineGroups> groups)
     : target(TargetStream(noise, groups), std::move(config)) {
   link = std::make_unique<serial::SerialLink>(received, status, reporter, [this](std::string_view) {
-    return std::make_unique<ForwardingDevice>(line.PcEnd());
+    return std::make_unique<GatedDevice>(line.PcEnd());
   });
   port.link = link.get();
   target.Start();

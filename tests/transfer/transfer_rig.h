@@ -1,12 +1,12 @@
-// A whole transfer against the simulated target over an in-memory line: the real
-// SerialLink (reader and writer threads), the transfer thread, the receive dispatcher,
-// and recorders in place of the output, the panel and the clock. The files and fakes
-// here are also used by the core's tests.
+// A whole transfer against the simulated target over an in-memory line: the real link
+// threads, transfer thread and receive dispatcher, with recorders for the host. The core's
+// tests use its files and fakes too.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,22 +60,14 @@ class Recorded {
   State state_{};
 };
 
-class RecordingCapture final : public terminal::CaptureSink {
+class RecordingCapture final : public terminal::CaptureSink, public RecordingOutputSink {
  public:
-  struct Block {
-    std::string text;
-    terminal::ColourMark colour;
-  };
   void WriteToCapture(std::span<const std::uint8_t> bytes, terminal::ColourMark colour) override {
-    blocks.Change([&](auto& all) { all.push_back({{bytes.begin(), bytes.end()}, colour}); });
+    Show(bytes, colour);
   }
-  std::string Text() const;
-
-  Recorded<std::vector<Block>> blocks;
 };
 
-// A clock the test sets by hand, or one that runs `speed` times faster than real time
-// (so that 15-second deadlines pass in a fraction of a second).
+// A clock set by hand, or running `speed` times faster than real time.
 class FakeClock final : public transfer::Clock {
  public:
   int SecondOfHour() override;
@@ -88,9 +80,8 @@ class FakeClock final : public transfer::Clock {
   std::chrono::steady_clock::time_point since_{};
 };
 
-// The transfer panel and message boxes of a window, with owned values kept the way a
-// queue to the UI thread keeps them. SetSendIndicator(true) and ShowMessage stop on cue;
-// the save question is answered at once, or held for the test to answer later.
+// The window's panel and message boxes: SetSendIndicator(true) and ShowMessage stop on
+// cue; the save question is answered at once, or held for the test to answer later.
 class RecordingView final : public transfer::TransferView {
  public:
   using StoredRegion = std::tuple<int, std::uint64_t, std::uint32_t>;  // region, offset, size
@@ -101,7 +92,7 @@ class RecordingView final : public transfer::TransferView {
     std::vector<int> crcMismatches;
     std::vector<StoredRegion> stored;  // where each region's data went in the downloaded file
     std::size_t refreshes = 0;
-    std::optional<transfer::DownloadSaveQuestion> question;  // held, not yet taken
+    std::optional<transfer::DownloadSaveQuestion> question;  // held, not taken yet
   };
 
   void SetSendIndicator(bool shown) override {
@@ -135,7 +126,6 @@ class RecordingView final : public transfer::TransferView {
   bool WaitForResults(std::size_t count, std::chrono::milliseconds timeout) const {
     return seen.WaitFor([&](const Seen& s) { return s.results.size() >= count; }, timeout);
   }
-  // Takes the question held, once it has been asked.
   std::optional<transfer::DownloadSaveQuestion> WaitForQuestion() {
     std::optional<transfer::DownloadSaveQuestion> question;
     seen.WaitFor([](const Seen& s) { return s.question.has_value(); }, kCueWait);
@@ -150,8 +140,8 @@ class RecordingView final : public transfer::TransferView {
   bool holdQuestion = false;                      // set before the download starts
 };
 
-// One write damaged: the `nth` write of `size` bytes is cut to its first half, or has its
-// byte at `offset` XORed with `mask`, as line noise would change it.
+// The `nth` write of `size` bytes is cut to its first half, or has its byte at `offset`
+// XORed with `mask`.
 struct WriteDamage {
   std::size_t size = 0;
   std::size_t nth = 0;
@@ -160,8 +150,7 @@ struct WriteDamage {
   std::uint8_t mask = 0;
 };
 
-// The transfer's port: WriterGeneric of the link, with one write damaged if the test sets
-// `damage` before the transfer starts.
+// The transfer's port: the link's WriterGeneric, with `damage` (set before the start).
 class RigPort final : public transfer::TransferPort {
  public:
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
@@ -174,20 +163,18 @@ class RigPort final : public transfer::TransferPort {
   std::atomic<std::size_t> candidates_{0};
 };
 
-// Damage on the line, in both directions, from one seed.
 struct LineNoise {
   sim::NoiseRates rates;
   std::uint64_t seed = 1;
 };
 
-// What the target sends reaches the PC in groups of 1..maxGroup bytes at `baud`, as from a
-// UART without a deep FIFO.
+// What the target sends reaches the PC in groups of 1..maxGroup bytes at `baud`.
 struct LineGroups {
   unsigned baud = 921600;
   std::size_t maxGroup = 4;
 };
 
-// Counts the blocks the reader hands on, on their way to the receive dispatcher.
+// Counts the blocks the reader hands on.
 class CountingReceiver final : public serial::ReceiveHandler {
  public:
   explicit CountingReceiver(serial::ReceiveHandler& inner) : inner_(inner) {}
@@ -202,19 +189,23 @@ class CountingReceiver final : public serial::ReceiveHandler {
   serial::ReceiveHandler& inner_;
 };
 
-// A device that passes everything to one it does not own (the PC end of an in-memory
-// line); fakes override the calls they change.
-class ForwardingDevice : public serial::SerialDevice {
+// The PC end of an in-memory line as a device of its own. With a gate, the next write
+// that `hold` matches blocks until its stop is raised, then is abandoned with nothing
+// written: a target that stops taking bytes.
+class GatedDevice final : public serial::SerialDevice {
  public:
-  explicit ForwardingDevice(serial::SerialDevice& inner) : inner_(inner) {}
+  struct Gate {
+    std::function<bool(std::span<const std::uint8_t>)> hold;
+    bool held = false;
+  };
+  explicit GatedDevice(serial::SerialDevice& inner, Recorded<Gate>* gate = nullptr)
+      : inner_(inner), gate_(gate) {}
   serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
                         serial::StopFd stop) override {
     return inner_.Read(into, timeout, stop);
   }
   serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
-                         serial::StopFd stop) override {
-    return inner_.Write(bytes, timeout, stop);
-  }
+                         serial::StopFd stop) override;
   serial::DeviceResult PurgeReceive() override { return inner_.PurgeReceive(); }
   serial::DeviceResult PurgeBoth() override { return inner_.PurgeBoth(); }
   serial::DeviceResult SetDtr(bool on) override { return inner_.SetDtr(on); }
@@ -230,6 +221,7 @@ class ForwardingDevice : public serial::SerialDevice {
 
  private:
   serial::SerialDevice& inner_;
+  Recorded<Gate>* gate_;
 };
 
 class TransferRig {
@@ -238,15 +230,10 @@ class TransferRig {
                        std::optional<LineGroups> groups = {});
   ~TransferRig();
 
-  // Runs an upload to its end (bounded); returns the results reported.
   std::vector<int> Upload(const std::filesystem::path& urt);
-  // Waits for the transfer started by hand to end (bounded).
   bool WaitForEnd() { return transfer.WaitUntilFinished(20s); }
-  // The PC reports success once the last frame is written, before the target has read
-  // it: waits (bounded) until the target has taken `count` frames of the packet phase.
+  // Success is reported once the last frame is written, before the target has read it.
   bool WaitForTargetFrames(std::size_t count) { return target.WaitForPacketPhaseFrames(count, 5s); }
-
-  const std::filesystem::path& Dir() const { return dir.Path(); }
 
   TempDir dir;
   sim::MemoryLink line;
@@ -283,13 +270,12 @@ struct Region {
 transfer::DownloadPlan WriteScript(const std::filesystem::path& dir,
                                    const std::vector<Region>& regions);
 
-// A URT file with the default identity of the simulated target and `frames`.
+// A URT file with the simulated target's identity.
 void WriteUrt(const std::filesystem::path& path, const std::vector<Bytes>& frames,
               std::uint32_t packetCount);
 inline void WriteUrt(const std::filesystem::path& path, const std::vector<Bytes>& frames) {
   WriteUrt(path, frames, static_cast<std::uint32_t>(frames.size()));
 }
-// A frame whose payload is `size` bytes derived from `seed`.
 Bytes DataFrame(std::size_t payloadSize, std::uint8_t seed);
 
 inline Bytes ReadBytes(const std::filesystem::path& path) {

@@ -27,12 +27,11 @@ Bytes CutShort(Bytes frame) {
 
 const Bytes kLargest = DataFrame(2991, 9);  // 3000 bytes: the largest frame allowed
 
-// The report blocks among the captured blocks (received text shows up beside them: the
-// target's last ENQ, blanked, comes after the transfer has ended).
-std::vector<RecordingCapture::Block> Reports(const TransferRig& rig) {
-  std::vector<RecordingCapture::Block> reports;
-  for (const auto& block : rig.capture.blocks.Get()) {
-    if (block.text.find("<==========") != std::string::npos) reports.push_back(block);
+// The report blocks among the captured blocks (received text shows up beside them).
+std::vector<RecordingOutputSink::Block> Reports(const TransferRig& rig) {
+  std::vector<RecordingOutputSink::Block> reports;
+  for (const auto& block : rig.capture.Blocks()) {
+    if (block.bytes.find("<==========") != std::string::npos) reports.push_back(block);
   }
   return reports;
 }
@@ -49,7 +48,7 @@ struct UploadCase {
   const char* name;
   Scenario scenario;
   int code;
-  std::size_t framesTaken;  // the first of `frames`, at the target byte for byte
+  std::size_t framesTaken;  // the first of `frames`
   std::vector<Bytes> frames = SomeFrames();
   std::uint32_t packetCount = 0;  // 0: the frames in the file
   std::size_t problems = 0;       // the target's complaints about what it got
@@ -57,10 +56,8 @@ struct UploadCase {
 
 class UploadEnds : public testing::TestWithParam<UploadCase> {};
 
-// Every behaviour of a loader that accepts the image ends with the frames at the target
-// and the blue success block; a refusal or a bad frame in the file with its red report,
-// the frames before it sent and nothing after. A count beyond the frames in the file ends
-// at its end: nothing is sized by the count, nor by a frame's length.
+// The frames before a refusal or a bad frame reach the target unchanged, nothing after;
+// nothing is sized by the count or a frame's length.
 TEST_P(UploadEnds, WithItsReport) {
   const UploadCase& row = GetParam();
   TransferRig rig(Quick(row.scenario));
@@ -73,7 +70,7 @@ TEST_P(UploadEnds, WithItsReport) {
   EXPECT_THAT(rig.target.Problems(), testing::SizeIs(row.problems));
   const auto reports = Reports(rig);
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].text, ReportBlockFor(row.code)->text);
+  EXPECT_EQ(reports[0].bytes, ReportBlockFor(row.code)->text);
   EXPECT_EQ(reports[0].colour,
             row.code == 1 ? terminal::ColourMark::kBlue : terminal::ColourMark::kRed);
   EXPECT_FALSE(rig.transfer.State().running);
@@ -168,8 +165,8 @@ TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
   EXPECT_FALSE(rig.transfer.State().pause);
   const auto reports = Reports(rig);
   ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].text, ReportBlockFor(-4)->text);
-  EXPECT_EQ(reports[1].text, ReportBlockFor(23)->text);
+  EXPECT_EQ(reports[0].bytes, ReportBlockFor(-4)->text);
+  EXPECT_EQ(reports[1].bytes, ReportBlockFor(23)->text);
 }
 
 TEST(Upload, AStartClearsPause) {
