@@ -16,21 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-using tavrin::test::DataFrame;
-using tavrin::test::TempDir;
+using namespace tavrin::test;
 using transfer::result::kDownloadSuccess;
 using transfer::result::kTerminated;
 using transfer::result::kUploadSuccess;
-
-constexpr auto kTestWait = tavrin::test::kCueWait;  // upper bound of every wait here
 
 class NoComTest final : public serial::ComTestView {
  public:
   void ShowReceived(std::vector<std::uint8_t>) override {}
 };
 
-using Gate = tavrin::test::Recorded<tavrin::test::GatedDevice::Gate>;
+using Gate = GatedDevice::Gate;
 
 // The host of one PortCore: its temporary directory, its sinks and the core itself.
 struct CoreHostRig {
@@ -43,36 +39,28 @@ struct CoreHostRig {
   }
 
   TempDir dir;
-  tavrin::test::CueOutput output;
-  tavrin::test::RecordingView view;
-  tavrin::test::RecordingErrorSink errors;
+  CueOutput output;
+  RecordingView view;
+  RecordingErrorSink errors;
   NoComTest comTest;
-  tavrin::test::FakeClock clock;  // deadlines never fall due
+  FakeClock clock;  // deadlines never fall due
   std::unique_ptr<PortCore> core;
 };
 
 // Upload images of 409-byte frames, told apart from the other writes by their size.
 constexpr std::size_t kFramePayload = 400;
 
-sim::TargetConfig QuickTarget() {
-  auto config = tavrin::test::QuickTarget();
-  config.frameTimeout = 200ms;   // a frame the PC abandoned does not hide its next attention
-  config.attentionEcho = 100ms;  // long
-  return config;
-}
-
 class LongLivedCore : public testing::Test {
  protected:
   LongLivedCore()
       : target_(line_.TargetEnd(), QuickTarget()),
         rig_(std::make_unique<CoreHostRig>([this](std::string_view) {
-          return std::make_unique<tavrin::test::GatedDevice>(line_.PcEnd(), &gate_);
+          return std::make_unique<GatedDevice>(line_.PcEnd(), &gate_);
         })) {
     target_.Start();
-    tavrin::test::WriteUrt(Urt(), {DataFrame(kFramePayload, 0), DataFrame(kFramePayload, 1),
-                                   DataFrame(kFramePayload, 2)});
-    tavrin::test::WriteScript(files_.Path(),
-                              {{0x10000, 0x10000 + 700, 1}, {0x20000, 0x20000 + 700, 1}});
+    WriteUrt(Urt(), {DataFrame(kFramePayload, 0), DataFrame(kFramePayload, 1),
+                     DataFrame(kFramePayload, 2)});
+    WriteScript(files_.Path(), {{0x10000, 0x10000 + 700, 1}, {0x20000, 0x20000 + 700, 1}});
   }
   ~LongLivedCore() override {
     rig_.reset();
@@ -80,17 +68,16 @@ class LongLivedCore : public testing::Test {
   }
 
   PortCore& Core() { return *rig_->core; }
-  tavrin::test::RecordingView& View() { return rig_->view; }
+  RecordingView& View() { return rig_->view; }
   fs::path Urt() const { return files_ / "image.urt"; }
   fs::path Script() const { return files_ / "script.dsf"; }
   fs::path Saved() const { return files_ / "saved.dbf"; }
 
   void HoldNext(bool (*match)(std::span<const std::uint8_t>)) {
-    gate_.Change([&](tavrin::test::GatedDevice::Gate& gate) { gate = {match, false}; });
+    gate_.Change([&](Gate& gate) { gate = {match, false}; });
   }
   bool WaitHeld() {
-    return gate_.WaitFor([](const tavrin::test::GatedDevice::Gate& gate) { return gate.held; },
-                         kTestWait);
+    return gate_.WaitFor([](const Gate& gate) { return gate.held; }, kCueWait);
   }
 
   void Connect() {
@@ -101,7 +88,7 @@ class LongLivedCore : public testing::Test {
 
   // Waits for the transfer thread to end and gives the last result reported.
   int Ended() {
-    EXPECT_TRUE(Core().WaitTransfer(kTestWait));
+    EXPECT_TRUE(Core().WaitTransfer(kCueWait));
     const auto results = View().Results();
     return results.empty() ? 0 : results.back();
   }
@@ -113,7 +100,7 @@ class LongLivedCore : public testing::Test {
   }
 
   // The transfer stops on its cancel alone, well before anything else would end its wait
-  // (a held write gives up only after kTestWait), and then the port closes.
+  // (a held write gives up only after kCueWait), and then the port closes.
   void StopThenDisconnect() {
     EXPECT_TRUE(Core().StopTransfer(2s));
     DisconnectStopsTheTransfer();
@@ -127,7 +114,7 @@ class LongLivedCore : public testing::Test {
   TempDir files_;
   sim::MemoryLink line_;
   sim::Target target_;
-  Gate gate_;
+  Recorded<Gate> gate_;
   std::unique_ptr<CoreHostRig> rig_;
 };
 
@@ -227,7 +214,7 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
   ASSERT_TRUE(question);
   const fs::path capture = Core().CapturePath();
   auto destroyed = std::async(std::launch::async, [this] { rig_->core.reset(); });
-  const bool ended = destroyed.wait_for(kTestWait) == std::future_status::ready;
+  const bool ended = destroyed.wait_for(kCueWait) == std::future_status::ready;
   if (!ended) question->Answer(std::nullopt);  // lets a regression end rather than hang
   EXPECT_TRUE(ended);
   destroyed.get();
@@ -245,7 +232,7 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
 // it.
 TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
   TempDir files;
-  tavrin::test::WriteUrt(files / "image.urt", {DataFrame(kFramePayload, 0)});
+  WriteUrt(files / "image.urt", {DataFrame(kFramePayload, 0)});
   auto line = std::make_shared<serial::test::FakeLine>();
   CoreHostRig rig([line](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
     return std::make_unique<serial::test::FakeSerialDevice>(line);
@@ -254,24 +241,23 @@ TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel)
   ASSERT_EQ(rig.core->Connect(serial::PortSettings{}), serial::OpenOutcome::kConnected);
   ASSERT_TRUE(rig.core->StartUpload(files / "image.urt"));
   ASSERT_TRUE(line->WaitForWrites(1));
-  auto sendLine = std::async(std::launch::async,
-                             [&] { return rig.core->SendLine(tavrin::test::AsBytes("hi\r")); });
+  auto sendLine =
+      std::async(std::launch::async, [&] { return rig.core->SendLine(AsBytes("hi\r")); });
   auto sendTest = std::async(std::launch::async, [&] { return rig.core->SendTestText("ping"); });
-  ASSERT_EQ(sendLine.wait_for(kTestWait), std::future_status::ready);
-  ASSERT_EQ(sendTest.wait_for(kTestWait), std::future_status::ready);
+  ASSERT_EQ(sendLine.wait_for(kCueWait), std::future_status::ready);
+  ASSERT_EQ(sendTest.wait_for(kCueWait), std::future_status::ready);
   EXPECT_TRUE(sendLine.get());
   EXPECT_EQ(sendTest.get(), serial::TestSendResult::kSent);
 
   rig.core->Cancel();
-  EXPECT_TRUE(rig.core->WaitTransfer(kTestWait));
+  EXPECT_TRUE(rig.core->WaitTransfer(kCueWait));
   EXPECT_EQ(rig.view.Results(), std::vector<int>{kTerminated});
   line->Receive(
       "A\x06"
       "B\x05");
   EXPECT_TRUE(rig.output.WaitFor("A B ")) << rig.output.Calls();
   EXPECT_TRUE(rig.core->Disconnect());
-  EXPECT_FALSE(
-      rig.core->SendLine(tavrin::test::AsBytes("late\r")));  // no connection: refused at once
+  EXPECT_FALSE(rig.core->SendLine(AsBytes("late\r")));  // no connection: refused at once
 }
 
 }  // namespace

@@ -89,14 +89,17 @@ std::vector<int> TransferRig::Upload(const std::filesystem::path& urt) {
   return view.Results();
 }
 
-sim::TargetConfig QuickTarget(std::vector<sim::Fault> faults) {
+sim::TargetConfig QuickTarget(std::vector<sim::Fault> faults, sim::Scenario scenario) {
   sim::TargetConfig config;
+  config.scenario = scenario;
   config.enqDelay = 20ms;
   config.packetSize = 300;
   config.packetsPerEntry = 2;
   config.regionReadyDelay = 10ms;
   config.regionReadyRepeat = 100ms;
   config.resendTimeout = 300ms;
+  config.frameTimeout = 200ms;   // a frame the PC abandoned does not hide its next attention
+  config.attentionEcho = 100ms;  // long
   config.faults = std::move(faults);
   return config;
 }

@@ -258,8 +258,9 @@ class TransferRig {
                             const std::optional<LineGroups>& groups);
 };
 
-// The loader's timings shortened for a quick download.
-sim::TargetConfig QuickTarget(std::vector<sim::Fault> faults = {});
+// The loader's timings shortened for quick transfers.
+sim::TargetConfig QuickTarget(std::vector<sim::Fault> faults = {},
+                              sim::Scenario scenario = sim::Scenario::kNormal);
 
 struct Region {
   std::uint32_t start;

@@ -36,14 +36,6 @@ std::vector<RecordingOutputSink::Block> Reports(const TransferRig& rig) {
   return reports;
 }
 
-sim::TargetConfig Quick(Scenario scenario) {
-  sim::TargetConfig config;
-  config.scenario = scenario;
-  config.enqDelay = 50ms;
-  config.splitAnswerGap = 20ms;
-  return config;
-}
-
 struct UploadCase {
   const char* name;
   Scenario scenario;
@@ -60,7 +52,7 @@ class UploadEnds : public testing::TestWithParam<UploadCase> {};
 // nothing is sized by the count or a frame's length.
 TEST_P(UploadEnds, WithItsReport) {
   const UploadCase& row = GetParam();
-  TransferRig rig(Quick(row.scenario));
+  TransferRig rig(QuickTarget({}, row.scenario));
   const auto count = row.packetCount ? row.packetCount : row.frames.size();
   WriteUrt(rig.dir / "image.urt", row.frames, static_cast<std::uint32_t>(count));
   EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{row.code});
@@ -125,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(Upload, ShortWriteEndsWithoutReportAndIsLogged) {
-  TransferRig rig(Quick(Scenario::kAckThenEnqLater));  // no mode command
+  TransferRig rig(QuickTarget({}, Scenario::kAckThenEnqLater));  // no mode command
   WriteUrt(rig.dir / "image.urt", SomeFrames());
   rig.port.damage = {.size = 109, .nth = 1, .cut = true};  // the first frame
   EXPECT_TRUE(rig.Upload(rig.dir / "image.urt").empty());
@@ -133,7 +125,7 @@ TEST(Upload, ShortWriteEndsWithoutReportAndIsLogged) {
 }
 
 TEST(Upload, FilesThatCannotStartGiveTheirMessageAndNoReport) {
-  TransferRig rig(Quick(Scenario::kNormal));
+  TransferRig rig(QuickTarget());
   EXPECT_TRUE(rig.Upload(rig.dir / "missing.urt").empty());
   WriteUrt(rig.dir / "not.urt", {});
   std::filesystem::resize_file(rig.dir / "not.urt", 1);
@@ -147,7 +139,7 @@ TEST(Upload, FilesThatCannotStartGiveTheirMessageAndNoReport) {
 // One "no response" per deadline, also when the deadline runs past the hour; a Cancel
 // while paused ends the pause wait with 23 and clears the pause.
 TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
-  TransferRig rig(Quick(Scenario::kSilent));
+  TransferRig rig(QuickTarget({}, Scenario::kSilent));
   rig.clock.Set(3590);
   WriteUrt(rig.dir / "image.urt", SomeFrames());
   rig.transfer.StartUpload(rig.dir / "image.urt");
@@ -170,14 +162,14 @@ TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
 }
 
 TEST(Upload, AStartClearsPause) {
-  TransferRig rig(Quick(Scenario::kNormal));
+  TransferRig rig(QuickTarget());
   WriteUrt(rig.dir / "image.urt", SomeFrames());
   rig.transfer.TogglePause();
   EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{1});
 }
 
 TEST(ReceiveDispatcher, BlanksProtocolBytesAlsoWithoutATransfer) {
-  TransferRig rig(Quick(Scenario::kSilent));
+  TransferRig rig(QuickTarget({}, Scenario::kSilent));
   Bytes block{'o', 'k', 0x06, 0x05, 0x00, 0x04, 0x11, 0x13, 0x15, 0x17, 0x91, 0x99, 0x02, '!'};
   rig.dispatcher.OutputABuffer(block);
   EXPECT_EQ(rig.capture.Text(), std::string("ok          \x02!"));
