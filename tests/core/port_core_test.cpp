@@ -21,11 +21,6 @@ using transfer::result::kDownloadSuccess;
 using transfer::result::kTerminated;
 using transfer::result::kUploadSuccess;
 
-class NoComTest final : public serial::ComTestView {
- public:
-  void ShowReceived(std::vector<std::uint8_t>) override {}
-};
-
 using Gate = GatedDevice::Gate;
 
 // The host of one PortCore: its temporary directory, its sinks and the core itself.
@@ -35,14 +30,13 @@ struct CoreHostRig {
     config.tempDir = dir.Path();
     config.deviceFactory = std::move(factory);
     config.clock = &clock;
-    core = std::make_unique<PortCore>(CoreHost{output, view, errors, comTest}, std::move(config));
+    core = std::make_unique<PortCore>(CoreHost{output, view, errors, view}, std::move(config));
   }
 
   TempDir dir;
   CueOutput output;
   RecordingView view;
   RecordingErrorSink errors;
-  NoComTest comTest;
   FakeClock clock;  // deadlines never fall due
   std::unique_ptr<PortCore> core;
 };

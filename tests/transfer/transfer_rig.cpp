@@ -51,8 +51,10 @@ std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::St
 TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise,
                          std::optional<LineGroups> groups)
     : target(TargetStream(noise, groups), std::move(config)) {
-  link = std::make_unique<serial::SerialLink>(received, status, reporter, [this](std::string_view) {
-    return std::make_unique<GatedDevice>(line.PcEnd());
+  link = std::make_unique<serial::SerialLink>(dispatcher, status, reporter, [this](auto) {
+    auto made = std::make_unique<GatedDevice>(line.PcEnd());
+    device = made.get();
+    return made;
   });
   port.link = link.get();
   target.Start();
