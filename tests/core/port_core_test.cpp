@@ -23,14 +23,11 @@ using transfer::result::kUploadSuccess;
 
 using Gate = GatedDevice::Gate;
 
-// The host of one PortCore: its temporary directory, its sinks and the core itself.
 struct CoreHostRig {
   explicit CoreHostRig(serial::DeviceFactory factory) {
-    CoreConfig config;
-    config.tempDir = dir.Path();
-    config.deviceFactory = std::move(factory);
-    config.clock = &clock;
-    core = std::make_unique<PortCore>(CoreHost{output, view, errors, view}, std::move(config));
+    core = std::make_unique<PortCore>(
+        CoreHost{output, view, errors, view},
+        CoreConfig{.tempDir = dir.Path(), .deviceFactory = std::move(factory), .clock = &clock});
   }
 
   TempDir dir;
@@ -93,8 +90,7 @@ class LongLivedCore : public testing::Test {
     EXPECT_FALSE(Core().TransferActive());
   }
 
-  // The transfer stops on its cancel alone, well before anything else would end its wait
-  // (a held write gives up only after kCueWait), and then the port closes.
+  // The transfer stops on its cancel alone (a held write gives up only after kCueWait).
   void StopThenDisconnect() {
     EXPECT_TRUE(Core().StopTransfer(2s));
     DisconnectStopsTheTransfer();
@@ -112,8 +108,6 @@ class LongLivedCore : public testing::Test {
   std::unique_ptr<CoreHostRig> rig_;
 };
 
-// Every place a transfer can be stopped from, each followed by a new Connect and transfer
-// on the same core.
 TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -126,8 +120,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     fs::remove(Saved());
     DisconnectStopsTheTransfer();
 
-    // A download asking where to save: the question ends with the transfer, and an
-    // answer that comes later saves nothing.
+    // The save question ends with the transfer; an answer that comes later saves nothing.
     View().holdQuestion = true;
     Connect();
     ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
@@ -141,8 +134,7 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     EXPECT_EQ(View().Results().back(), kDownloadSuccess);
     View().holdQuestion = false;
 
-    // An upload whose frame the target does not take: the cancel ends the write with
-    // report 23.
+    // A frame the target does not take: the cancel ends the write with report 23.
     Connect();
     HoldNext([](auto bytes) { return bytes.size() == kFramePayload + transfer::kFrameOverhead; });
     ASSERT_TRUE(Core().StartUpload(Urt()));
@@ -174,15 +166,12 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
   Connect();
   WholeUpload();
   DisconnectStopsTheTransfer();
-  // The panel's file-name field got owned values: a window that shows them later shows
-  // these, not whatever the transfer holds by then.
+  // The file-name field got owned values, not what the transfer holds by then.
   const auto names = View().seen.Get().fileNames;
   EXPECT_NE(std::find(names.begin(), names.end(), Urt()), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), Script()), names.end());
 }
 
-// A message box of the receive processor that the operator has not closed (the reader
-// thread is inside ShowMessage) holds up neither the transfer nor its cancel.
 TEST_F(LongLivedCore, AMessageBoxStillOpenHoldsUpNeitherTheTransferNorItsCancel) {
   // pckurt.bin cannot be made: every dump frame gives "File Access Error ( Error : 0x0002 )".
   fs::create_directories(rig_->dir.Path() / "pckurt.bin" / "in-the-way");
@@ -198,8 +187,7 @@ TEST_F(LongLivedCore, AMessageBoxStillOpenHoldsUpNeitherTheTransferNorItsCancel)
   DisconnectStopsTheTransfer();
 }
 
-// The core goes (the window closes) while a download asks where to save: the link and the
-// transfer end, nothing waits for the unanswered question, and the capture stays on disk.
+// Nothing waits for the unanswered question, and the capture stays on disk.
 TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCapture) {
   View().holdQuestion = true;
   Connect();
@@ -219,11 +207,8 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
   }
 }
 
-// The test plays the target on a fake line that takes no more bytes: every write is held
-// until its stop is raised. A line typed meanwhile and a COM test frame are queued at once
-// (the UI thread never waits on the port), Cancel ends the upload's held attention byte
-// and the transfer with report 23, and the target's protocol bytes are blanked again after
-// it.
+// Every write is held until its stop is raised: a typed line and a COM test frame are
+// queued at once, and the target's protocol bytes are blanked again after the cancel.
 TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
   TempDir files;
   WriteUrt(files / "image.urt", {DataFrame(kFramePayload, 0)});

@@ -10,18 +10,18 @@ using Stored = RecordingView::StoredRegion;
 
 class DownloadTest : public testing::Test {
  protected:
-  void Make(const std::vector<Region>& regions, sim::TargetConfig config = QuickTarget(),
-            std::optional<LineGroups> groups = {}) {
+  // Starts the download of a script of `regions` into Saved().
+  void Start(const std::vector<Region>& regions, sim::TargetConfig config = QuickTarget(),
+             std::optional<LineGroups> groups = {}, WriteDamage damage = {}) {
     rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, groups);
+    rig_->port.damage = damage;
     regions_ = regions;
-    plan_ = WriteScript(rig_->dir.Path(), regions);
     rig_->view.savePath = Saved();
+    const auto plan = WriteScript(rig_->dir.Path(), regions);
+    rig_->transfer.StartDownload(rig_->dir / "CmdUrtFile.urt", plan);
   }
 
-  void Start() { rig_->transfer.StartDownload(rig_->dir / "CmdUrtFile.urt", plan_); }
-
-  std::vector<int> Run() {
-    Start();
+  std::vector<int> Ended() {
     EXPECT_TRUE(rig_->WaitForEnd());
     return rig_->view.Results();
   }
@@ -37,9 +37,8 @@ class DownloadTest : public testing::Test {
       if (size == 0) continue;
       if (dbf.empty() || region.partitionId != 0) {
         const std::uint32_t end = static_cast<std::uint32_t>(dbf.size()) + 16 + size;
-        Bytes header{region.partitionId, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF};
-        for (int b = 0; b < 4; ++b) header.push_back(static_cast<std::uint8_t>(end >> (8 * b)));
-        dbf.insert(dbf.end(), header.begin(), header.end());
+        dbf.insert(dbf.end(), {region.partitionId, 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF});
+        for (int b = 0; b < 4; ++b) dbf.push_back(static_cast<std::uint8_t>(end >> (8 * b)));
       }
       const Bytes data = rig_->target.RegionData(
           {static_cast<std::uint32_t>(regions.size()), 1, region.start, region.end});
@@ -50,7 +49,6 @@ class DownloadTest : public testing::Test {
 
   std::unique_ptr<TransferRig> rig_;
   std::vector<Region> regions_;
-  transfer::DownloadPlan plan_;
 };
 
 struct LayoutCase {
@@ -64,8 +62,8 @@ class DownloadLayout : public DownloadTest, public testing::WithParamInterface<L
 
 // In the second row the first block written has its header although its PartitionId is 0.
 TEST_P(DownloadLayout, RegionsAssembleIntoTheDbfFile) {
-  Make(GetParam().regions);
-  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  Start(GetParam().regions);
+  EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   const Bytes dbf = ReadBytes(Saved());
   EXPECT_EQ(dbf, ExpectedDbf(regions_));
   const std::size_t headerSize = GetParam().firstHeader.size();
@@ -100,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Region data in blocks of a few bytes wake the transfer thread only for what it waits on.
 TEST_F(DownloadTest, SmallBlocksOfRegionDataWakeNobody) {
-  Make({{0, 4000, 1}}, QuickTarget(), LineGroups{});
-  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  Start({{0, 4000, 1}}, QuickTarget(), LineGroups{});
+  EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   EXPECT_EQ(ReadBytes(Saved()), ExpectedDbf(regions_));
   const std::size_t frames = 1 + (4000 + 299) / 300;  // the info packet and the data packets
   EXPECT_GT(rig_->device->reads, 10 * frames);        // the line really came in small blocks
@@ -116,11 +114,10 @@ struct FaultCase {
 
 class DownloadFault : public DownloadTest, public testing::WithParamInterface<FaultCase> {};
 
-// A bad frame is answered with NAK and its good resend is stored once; a region whose CRC
-// does not match is saved all the same, with its warning.
+// A bad frame's good resend is stored once; a region with the wrong CRC is saved, and named.
 TEST_P(DownloadFault, IsRecoveredOrFlagged) {
-  Make({{0, 2000, 1}, {2000, 2300, 2}}, QuickTarget({GetParam().fault}));
-  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  Start({{0, 2000, 1}, {2000, 2300, 2}}, QuickTarget({GetParam().fault}));
+  EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   EXPECT_EQ(ReadBytes(Saved()), ExpectedDbf(regions_));
   EXPECT_EQ(rig_->view.seen.Get().crcMismatches, GetParam().crcMismatches);
   EXPECT_EQ(rig_->capture.Text().find(transfer::CrcWarningBlock(1).text) != std::string::npos,
@@ -145,13 +142,12 @@ struct DamagedRequestCase {
 class DamagedRequest : public DownloadTest,
                        public testing::WithParamInterface<DamagedRequestCase> {};
 
-// A command packet damaged on the line: the loader serves the region it read, with a CRC
-// that matches what it sends. That region is saved as it came, and named.
+// The loader serves the region it read from a damaged request: it is saved, and named.
 TEST_P(DamagedRequest, RegionOfAnotherSizeIsNamed) {
   const DamagedRequestCase& row = GetParam();
-  Make({{0x1000, 0x1000 + 3000, 1}, {0x2000, 0x2000 + 3000, 2}});
-  rig_->port.damage = {.size = 25, .nth = 2, .offset = row.offset, .mask = row.mask};
-  EXPECT_EQ(Run(), (std::vector<int>{2, 3}));
+  Start({{0x1000, 0x1000 + 3000, 1}, {0x2000, 0x2000 + 3000, 2}}, QuickTarget(), {},
+        {.size = 25, .nth = 2, .offset = row.offset, .mask = row.mask});
+  EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   EXPECT_EQ(rig_->view.seen.Get().crcMismatches, std::vector<int>{2});
   EXPECT_NE(rig_->capture.Text().find(transfer::RegionSizeWarningBlock(2, 3000, row.sent).text),
             std::string::npos);
@@ -168,8 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DownloadTest, CancelWhileWaitingForARegionSavesNothing) {
   auto config = QuickTarget();
   config.regionReadyDelay = 30s;  // the target never offers its region in time
-  Make({{0, 100, 1}}, config);
-  Start();
+  Start({{0, 100, 1}}, config);
   ASSERT_TRUE(rig_->view.WaitForResults(1, 10s));  // the command image is out
   rig_->transfer.Cancel();
   ASSERT_TRUE(rig_->WaitForEnd());

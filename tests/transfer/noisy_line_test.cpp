@@ -7,8 +7,7 @@ namespace tavrin::test {
 namespace {
 
 constexpr int kClockSpeed = 50;  // a 15 s deadline passes in 0.3 s
-// Damage can stall the protocol itself (a lost ACK is not asked for again): then the
-// transfer is cancelled at this limit, as --timeout does.
+// A transfer stalled by damage (a lost ACK) is cancelled here, as --timeout does.
 constexpr auto kTransferLimit = 2s;
 constexpr std::uint32_t kRegionSize = 3000;
 
@@ -27,7 +26,7 @@ std::unique_ptr<TransferRig> NoisyRig(std::uint64_t seed) {
   config.attentionEcho = 100ms;
   auto rig = std::make_unique<TransferRig>(
       config, LineNoise{{.corrupt = 1e-3, .drop = 2e-4, .duplicate = 2e-4}, seed});
-  rig->clock.RunFaster(kClockSpeed);
+  rig->clock.speed = kClockSpeed;
   return rig;
 }
 
@@ -38,8 +37,7 @@ bool Ends(TransferRig& rig) {
   return rig.transfer.WaitUntilFinished(5s);
 }
 
-// Every download through a damaging line ends, right or with the wrong region named; seed
-// 13 once saved a region of another size than asked without naming it.
+// Right or the wrong region named; seed 13 once saved a region of another size unnamed.
 TEST(NoisyLine, DownloadsEndAndAreRightOrFlagged) {
   int complete = 0;
   for (std::uint64_t seed = 1; seed <= 50; ++seed) {
@@ -66,7 +64,6 @@ TEST(NoisyLine, DownloadsEndAndAreRightOrFlagged) {
   EXPECT_GE(complete, 25);
 }
 
-// Every upload through a damaging line ends, with success or a report.
 TEST(NoisyLine, UploadsEndWithSuccessOrAReport) {
   for (std::uint64_t seed = 1; seed <= 10; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));

@@ -24,20 +24,6 @@ serial::IoResult GatedDevice::Write(std::span<const std::uint8_t> bytes,
   return {stopped ? serial::IoStatus::kStopped : serial::IoStatus::kTimeout, 0, 0};
 }
 
-int FakeClock::SecondOfHour() {
-  const int speed = speed_;
-  if (speed == 0) return now_;
-  const auto elapsed = std::chrono::steady_clock::now() - since_;
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() * speed / 1000;
-  return static_cast<int>((now_ + seconds) % 3600);
-}
-
-void FakeClock::RunFaster(int speed) {
-  since_ = std::chrono::steady_clock::now();
-  speed_ = speed;
-}
-
 std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) {
   if (bytes.size() != damage.size || ++candidates_ != damage.nth) {
     return link->WriterGeneric(bytes, &cancel);

@@ -1,6 +1,5 @@
-// A whole transfer against the simulated target over an in-memory line: the real link
-// threads, transfer thread and receive dispatcher, with recorders for the host. The core's
-// tests use its files and fakes too.
+// A whole transfer against the simulated target over an in-memory line, with recorders
+// for the host; the core's tests use its files and fakes too.
 #pragma once
 
 #include <atomic>
@@ -71,18 +70,19 @@ class RecordingCapture final : public terminal::CaptureSink, public RecordingOut
 // A clock set by hand, or running `speed` times faster than real time.
 class FakeClock final : public transfer::Clock {
  public:
-  int SecondOfHour() override;
-  void Set(int secondOfHour) { now_ = secondOfHour; }
-  void RunFaster(int speed);
+  int SecondOfHour() override {
+    const auto elapsed = (std::chrono::steady_clock::now() - start_) / 1ms;
+    return static_cast<int>((now + elapsed * speed / 1000) % 3600);
+  }
+
+  std::atomic<int> now{100};
+  std::atomic<int> speed{0};
 
  private:
-  std::atomic<int> now_{100};
-  std::atomic<int> speed_{0};
-  std::chrono::steady_clock::time_point since_{};
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// The window's panel and message boxes: SetSendIndicator(true) and ShowMessage stop on
-// cue; the save question is answered at once, or held for the test to answer later.
+// The window: the send indicator and message boxes stop on cue; the save question is held.
 class RecordingView final : public transfer::TransferView, public serial::ComTestView {
  public:
   using StoredRegion = std::tuple<int, std::uint64_t, std::uint32_t>;  // region, offset, size
@@ -142,8 +142,7 @@ class RecordingView final : public transfer::TransferView, public serial::ComTes
   bool holdQuestion = false;                      // set before the download starts
 };
 
-// The `nth` write of `size` bytes is cut to its first half, or has its byte at `offset`
-// XORed with `mask`.
+// The `nth` write of `size` bytes is cut in half, or has byte `offset` XORed with `mask`.
 struct WriteDamage {
   std::size_t size = 0;
   std::size_t nth = 0;
@@ -176,9 +175,8 @@ struct LineGroups {
   std::size_t maxGroup = 4;
 };
 
-// The PC end of an in-memory line as a device of its own, counting the reads that got
-// bytes. With a gate, the next write that `hold` matches blocks until its stop is raised,
-// then is abandoned with nothing written: a target that stops taking bytes.
+// The PC end of the line, counting reads with bytes. The gated write that `hold` matches
+// waits for its stop, then is abandoned: a target that stops taking bytes.
 class GatedDevice final : public serial::SerialDevice {
  public:
   struct Gate {

@@ -17,13 +17,19 @@ std::vector<Bytes> SomeFrames() {
 
 const Bytes kLargest = DataFrame(2991, 9);  // 3000 bytes: the largest frame allowed
 
-// The report blocks among the captured blocks (received text shows up beside them).
-std::vector<RecordingOutputSink::Block> Reports(const TransferRig& rig) {
-  std::vector<RecordingOutputSink::Block> reports;
+// The report blocks captured (among received text) are those of `codes`, success blue.
+void ExpectReports(const TransferRig& rig, const std::vector<int>& codes) {
+  using Report = std::pair<std::string, terminal::ColourMark>;
+  std::vector<Report> reports, expected;
   for (const auto& block : rig.capture.Blocks()) {
-    if (block.bytes.find("<==========") != std::string::npos) reports.push_back(block);
+    if (block.bytes.find("<==========") != std::string::npos)
+      reports.push_back({block.bytes, block.colour});
   }
-  return reports;
+  for (int code : codes) {
+    expected.push_back({ReportBlockFor(code)->text,
+                        code == 1 ? terminal::ColourMark::kBlue : terminal::ColourMark::kRed});
+  }
+  EXPECT_EQ(reports, expected);
 }
 
 struct UploadCase {
@@ -38,8 +44,7 @@ struct UploadCase {
 
 class UploadEnds : public testing::TestWithParam<UploadCase> {};
 
-// The frames before a refusal or a bad frame reach the target unchanged, nothing after;
-// nothing is sized by the count or a frame's length.
+// The frames before a refusal or a bad frame go out unchanged; none is sized by a count.
 TEST_P(UploadEnds, WithItsReport) {
   const UploadCase& row = GetParam();
   TransferRig rig(QuickTarget({}, row.scenario));
@@ -50,11 +55,7 @@ TEST_P(UploadEnds, WithItsReport) {
   const auto taken = row.frames.begin() + static_cast<std::ptrdiff_t>(row.framesTaken);
   EXPECT_EQ(rig.target.PacketPhaseFrames(), std::vector<Bytes>(row.frames.begin(), taken));
   EXPECT_THAT(rig.target.Problems(), testing::SizeIs(row.problems));
-  const auto reports = Reports(rig);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].bytes, ReportBlockFor(row.code)->text);
-  EXPECT_EQ(reports[0].colour,
-            row.code == 1 ? terminal::ColourMark::kBlue : terminal::ColourMark::kRed);
+  ExpectReports(rig, {row.code});
   EXPECT_FALSE(rig.transfer.State().running);
 }
 
@@ -109,32 +110,27 @@ TEST(Upload, FilesThatCannotStartGiveTheirMessageAndNoReport) {
   EXPECT_EQ(rig.view.seen.Get().messages,
             (std::vector<std::string>{"Tavrin 1.1|Error No: -3 \n File Access Error!!!",
                                       "Tavrin 1.1|Unable to upload\nGiven URT file is invalid."}));
-  EXPECT_TRUE(Reports(rig).empty());
+  ExpectReports(rig, {});
 }
 
-// One "no response" per deadline, also when the deadline runs past the hour; a Cancel
-// while paused ends the pause wait with 23 and clears the pause.
+// One -4 per deadline, also past the hour; a cancel ends the pause wait and clears it.
 TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
   TransferRig rig(QuickTarget({}, kSilent));
-  rig.clock.Set(3590);
+  rig.clock.now = 3590;
   WriteUrt(rig.dir / "image.urt", SomeFrames());
   rig.transfer.StartUpload(rig.dir / "image.urt");
-  // The first refresh comes once the transfer runs and has noted its first deadline.
   ASSERT_TRUE(rig.view.seen.WaitFor([](const auto& seen) { return seen.refreshes > 0; }, 5s));
-  rig.clock.Set(4);  // 14 s later: not yet
-  rig.clock.Set(5);  // 15 s later
+  rig.clock.now = 4;  // 14 s later: not yet
+  rig.clock.now = 5;  // 15 s later
   ASSERT_TRUE(rig.view.WaitForResults(1, 5s));
-  rig.clock.Set(30);
+  rig.clock.now = 30;
   EXPECT_FALSE(rig.view.WaitForResults(2, 300ms));  // one report per deadline
   rig.transfer.TogglePause();
   rig.transfer.Cancel();
   ASSERT_TRUE(rig.WaitForEnd());
   EXPECT_EQ(rig.view.Results(), (std::vector<int>{-4, 23}));
   EXPECT_FALSE(rig.transfer.State().pause);
-  const auto reports = Reports(rig);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].bytes, ReportBlockFor(-4)->text);
-  EXPECT_EQ(reports[1].bytes, ReportBlockFor(23)->text);
+  ExpectReports(rig, {-4, 23});
 }
 
 TEST(Upload, AStartClearsPause) {
