@@ -17,17 +17,17 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace tavrin::test;
-using transfer::result::kDownloadSuccess;
-using transfer::result::kTerminated;
-using transfer::result::kUploadSuccess;
+using namespace transfer::result;
 
 using Gate = GatedDevice::Gate;
 
 struct CoreHostRig {
   explicit CoreHostRig(serial::DeviceFactory factory) {
-    core = std::make_unique<PortCore>(
-        CoreHost{output, view, errors, view},
-        CoreConfig{.tempDir = dir.Path(), .deviceFactory = std::move(factory), .clock = &clock});
+    CoreConfig config;
+    config.tempDir = dir.Path();
+    config.deviceFactory = std::move(factory);
+    config.clock = &clock;
+    core = std::make_unique<PortCore>(CoreHost{output, view, errors, view}, std::move(config));
   }
 
   TempDir dir;

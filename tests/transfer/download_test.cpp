@@ -12,9 +12,9 @@ class DownloadTest : public testing::Test {
  protected:
   // Starts the download of a script of `regions` into Saved().
   void Start(const std::vector<Region>& regions, sim::TargetConfig config = QuickTarget(),
-             std::optional<LineGroups> groups = {}, WriteDamage damage = {}) {
-    rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, groups);
-    rig_->port.damage = damage;
+             std::size_t maxGroup = 0, WriteDamage damage = {}) {
+    rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, maxGroup);
+    rig_->damage = damage;
     regions_ = regions;
     rig_->view.savePath = Saved();
     const auto plan = WriteScript(rig_->dir.Path(), regions);
@@ -66,10 +66,8 @@ TEST_P(DownloadLayout, RegionsAssembleIntoTheDbfFile) {
   EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   const Bytes dbf = ReadBytes(Saved());
   EXPECT_EQ(dbf, ExpectedDbf(regions_));
-  const std::size_t headerSize = GetParam().firstHeader.size();
-  ASSERT_GE(dbf.size(), headerSize);
-  EXPECT_EQ(Bytes(dbf.begin(), dbf.begin() + static_cast<std::ptrdiff_t>(headerSize)),
-            GetParam().firstHeader);
+  const auto headerEnd = dbf.begin() + std::min<std::ptrdiff_t>(std::ssize(dbf), 16);
+  EXPECT_EQ(Bytes(dbf.begin(), headerEnd), GetParam().firstHeader);
   const auto seen = rig_->view.seen.Get();
   EXPECT_EQ(seen.stored, GetParam().stored);
   EXPECT_TRUE(seen.crcMismatches.empty());
@@ -98,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Region data in blocks of a few bytes wake the transfer thread only for what it waits on.
 TEST_F(DownloadTest, SmallBlocksOfRegionDataWakeNobody) {
-  Start({{0, 4000, 1}}, QuickTarget(), LineGroups{});
+  Start({{0, 4000, 1}}, QuickTarget(), 4);
   EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   EXPECT_EQ(ReadBytes(Saved()), ExpectedDbf(regions_));
   const std::size_t frames = 1 + (4000 + 299) / 300;  // the info packet and the data packets
@@ -145,7 +143,7 @@ class DamagedRequest : public DownloadTest,
 // The loader serves the region it read from a damaged request: it is saved, and named.
 TEST_P(DamagedRequest, RegionOfAnotherSizeIsNamed) {
   const DamagedRequestCase& row = GetParam();
-  Start({{0x1000, 0x1000 + 3000, 1}, {0x2000, 0x2000 + 3000, 2}}, QuickTarget(), {},
+  Start({{0x1000, 0x1000 + 3000, 1}, {0x2000, 0x2000 + 3000, 2}}, QuickTarget(), 0,
         {.size = 25, .nth = 2, .offset = row.offset, .mask = row.mask});
   EXPECT_EQ(Ended(), (std::vector<int>{2, 3}));
   EXPECT_EQ(rig_->view.seen.Get().crcMismatches, std::vector<int>{2});

@@ -24,7 +24,8 @@ serial::IoResult GatedDevice::Write(std::span<const std::uint8_t> bytes,
   return {stopped ? serial::IoStatus::kStopped : serial::IoStatus::kTimeout, 0, 0};
 }
 
-std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) {
+std::size_t TransferRig::Write(std::span<const std::uint8_t> bytes,
+                               const serial::StopSignal& cancel) {
   if (bytes.size() != damage.size || ++candidates_ != damage.nth) {
     return link->WriterGeneric(bytes, &cancel);
   }
@@ -35,14 +36,13 @@ std::size_t RigPort::Write(std::span<const std::uint8_t> bytes, const serial::St
 }
 
 TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise,
-                         std::optional<LineGroups> groups)
-    : target(TargetStream(noise, groups), std::move(config)) {
+                         std::size_t maxGroup)
+    : target(TargetStream(noise, maxGroup), std::move(config)) {
   link = std::make_unique<serial::SerialLink>(dispatcher, status, reporter, [this](auto) {
     auto made = std::make_unique<GatedDevice>(line.PcEnd());
     device = made.get();
     return made;
   });
-  port.link = link.get();
   target.Start();
   serial::PortSettings settings;
   settings.portName = "memory";
@@ -57,15 +57,15 @@ TransferRig::~TransferRig() {
 }
 
 sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise,
-                                       const std::optional<LineGroups>& groups) {
+                                       std::size_t maxGroup) {
   sim::Stream* stream = &line.TargetEnd();
   if (noise) {
     noisy = std::make_unique<sim::NoisyStream>(*stream, noise->rates, noise->rates, noise->seed);
     stream = noisy.get();
   }
-  if (groups) {
-    paced = std::make_unique<sim::PacedStream>(*stream, groups->baud, paceClock,
-                                               sim::SendGroups{groups->maxGroup, 1});
+  if (maxGroup > 0) {
+    paced = std::make_unique<sim::PacedStream>(*stream, 921600, paceClock,
+                                               sim::SendGroups{maxGroup, 1});
     stream = paced.get();
   }
   return *stream;

@@ -151,28 +151,9 @@ struct WriteDamage {
   std::uint8_t mask = 0;
 };
 
-// The transfer's port: the link's WriterGeneric, with `damage` (set before the start).
-class RigPort final : public transfer::TransferPort {
- public:
-  std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
-  serial::DeviceResult PurgeReceive() override { return link->PurgeReceive(); }
-
-  serial::SerialLink* link = nullptr;
-  WriteDamage damage;
-
- private:
-  std::atomic<std::size_t> candidates_{0};
-};
-
 struct LineNoise {
   sim::NoiseRates rates;
   std::uint64_t seed = 1;
-};
-
-// What the target sends reaches the PC in groups of 1..maxGroup bytes at `baud`.
-struct LineGroups {
-  unsigned baud = 921600;
-  std::size_t maxGroup = 4;
 };
 
 // The PC end of the line, counting reads with bytes. The gated write that `hold` matches
@@ -209,11 +190,16 @@ class GatedDevice final : public serial::SerialDevice {
   Recorded<Gate>* gate_;
 };
 
-class TransferRig {
+// The transfer's port is the link's WriterGeneric, with `damage` (set before the start).
+class TransferRig final : public transfer::TransferPort {
  public:
+  // With `maxGroup`, what the target sends reaches the PC in groups of 1..maxGroup bytes
+  // at 921600 baud.
   explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {},
-                       std::optional<LineGroups> groups = {});
-  ~TransferRig();
+                       std::size_t maxGroup = 0);
+  ~TransferRig() override;
+  std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
+  serial::DeviceResult PurgeReceive() override { return link->PurgeReceive(); }
 
   std::vector<int> Upload(const std::filesystem::path& urt);
   bool WaitForEnd() { return transfer.WaitUntilFinished(20s); }
@@ -232,15 +218,15 @@ class TransferRig {
   RecordingCapture capture;
   RecordingView view;
   FakeClock clock;
-  RigPort port;
-  transfer::Transfer transfer{{port, view, capture, clock, errors, status}};
+  WriteDamage damage;
+  transfer::Transfer transfer{{*this, view, capture, clock, errors, status}};
   transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
   std::unique_ptr<serial::SerialLink> link;
   GatedDevice* device = nullptr;  // the link's
 
  private:
-  sim::Stream& TargetStream(const std::optional<LineNoise>& noise,
-                            const std::optional<LineGroups>& groups);
+  std::atomic<std::size_t> candidates_{0};
+  sim::Stream& TargetStream(const std::optional<LineNoise>& noise, std::size_t maxGroup);
 };
 
 // The loader's timings shortened for quick transfers.

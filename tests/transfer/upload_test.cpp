@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Upload, ShortWriteEndsWithoutReportAndIsLogged) {
   TransferRig rig(QuickTarget({}, kAckThenEnqLater));  // no mode command
   WriteUrt(rig.dir / "image.urt", SomeFrames());
-  rig.port.damage = {.size = 109, .nth = 1, .cut = true};  // the first frame
+  rig.damage = {.size = 109, .nth = 1, .cut = true};  // the first frame
   EXPECT_TRUE(rig.Upload(rig.dir / "image.urt").empty());
   EXPECT_EQ(rig.status.Entries().back(), "2:Short write: 54 of 109 bytes\r\n");
 }
