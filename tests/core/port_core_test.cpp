@@ -19,8 +19,6 @@ using namespace std::chrono_literals;
 using namespace tavrin::test;
 using namespace transfer::result;
 
-using Gate = GatedDevice::Gate;
-
 struct CoreHostRig {
   explicit CoreHostRig(serial::DeviceFactory factory) {
     CoreConfig config;
@@ -46,7 +44,7 @@ class LongLivedCore : public testing::Test {
   LongLivedCore()
       : target_(line_.TargetEnd(), QuickTarget()),
         rig_(std::make_unique<CoreHostRig>([this](std::string_view) {
-          return std::make_unique<GatedDevice>(line_.PcEnd(), &gate_);
+          return std::make_unique<GatedDevice>(line_.PcEnd(), gate_);
         })) {
     target_.Start();
     WriteUrt(Urt(), {DataFrame(kFramePayload, 0), DataFrame(kFramePayload, 1),
@@ -65,10 +63,10 @@ class LongLivedCore : public testing::Test {
   fs::path Saved() const { return files_ / "saved.dbf"; }
 
   void HoldNext(bool (*match)(std::span<const std::uint8_t>)) {
-    gate_.Change([&](Gate& gate) { gate = {match, false}; });
+    gate_.Change([&](auto& gate) { gate = {match, false}; });
   }
   bool WaitHeld() {
-    return gate_.WaitFor([](const Gate& gate) { return gate.held; }, kCueWait);
+    return gate_.WaitFor([](const auto& gate) { return gate.held; }, kCueWait);
   }
 
   void Connect() {
@@ -104,7 +102,7 @@ class LongLivedCore : public testing::Test {
   TempDir files_;
   sim::MemoryLink line_;
   sim::Target target_;
-  Recorded<Gate> gate_;
+  Recorded<GatedDevice::Gate> gate_;
   std::unique_ptr<CoreHostRig> rig_;
 };
 

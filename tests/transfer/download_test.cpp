@@ -6,8 +6,6 @@
 namespace tavrin::test {
 namespace {
 
-using Stored = RecordingView::StoredRegion;
-
 class DownloadTest : public testing::Test {
  protected:
   // Starts the download of a script of `regions` into Saved().
@@ -28,8 +26,8 @@ class DownloadTest : public testing::Test {
 
   std::filesystem::path Saved() const { return rig_->dir / "saved.dbf"; }
 
-  // The first block written and every block whose PartitionId is not 0 have a header whose
-  // bytes 12-15 hold the end offset of the block's data. An empty region writes no block.
+  // The first block written and each whose PartitionId is not 0 have a header ending with
+  // the end offset of the block's data. An empty region writes no block.
   Bytes ExpectedDbf(const std::vector<Region>& regions) const {
     Bytes dbf;
     for (const Region& region : regions) {
@@ -54,8 +52,8 @@ class DownloadTest : public testing::Test {
 struct LayoutCase {
   const char* name;
   std::vector<Region> regions;
-  std::vector<Stored> stored;  // what the view is told: an empty region is not
-  Bytes firstHeader;           // the file's first 16 bytes, written out by hand
+  std::vector<RecordingView::StoredRegion> stored;  // what the view is told: an empty region is not
+  Bytes firstHeader;  // the file's first 16 bytes, written out by hand
 };
 
 class DownloadLayout : public DownloadTest, public testing::WithParamInterface<LayoutCase> {};

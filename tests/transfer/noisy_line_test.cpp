@@ -6,12 +6,11 @@
 namespace tavrin::test {
 namespace {
 
-constexpr int kClockSpeed = 50;  // a 15 s deadline passes in 0.3 s
 // A transfer stalled by damage (a lost ACK) is cancelled here, as --timeout does.
 constexpr auto kTransferLimit = 2s;
 constexpr std::uint32_t kRegionSize = 3000;
 
-// The loader's timings scaled to the fast clock, on a line damaged from the same seed.
+// The loader's timings scaled to the fast clock; the line is damaged from the memory's seed.
 std::unique_ptr<TransferRig> NoisyRig(std::uint64_t seed) {
   sim::TargetConfig config;
   config.memorySeed = seed;
@@ -25,8 +24,8 @@ std::unique_ptr<TransferRig> NoisyRig(std::uint64_t seed) {
   config.frameTimeout = 200ms;
   config.attentionEcho = 100ms;
   auto rig = std::make_unique<TransferRig>(
-      config, LineNoise{{.corrupt = 1e-3, .drop = 2e-4, .duplicate = 2e-4}, seed});
-  rig->clock.speed = kClockSpeed;
+      config, sim::NoiseRates{.corrupt = 1e-3, .drop = 2e-4, .duplicate = 2e-4});
+  rig->clock.speed = 50;  // a 15 s deadline passes in 0.3 s
   return rig;
 }
 

@@ -12,12 +12,10 @@ namespace tavrin::test {
 serial::IoResult GatedDevice::Write(std::span<const std::uint8_t> bytes,
                                     std::chrono::milliseconds timeout, serial::StopFd stop) {
   bool held = false;
-  if (gate_) {
-    gate_->Change([&](Gate& gate) {
-      held = gate.hold && gate.hold(bytes);
-      if (held) gate = {nullptr, true};
-    });
-  }
+  gate_.Change([&](Gate& gate) {
+    held = gate.hold && gate.hold(bytes);
+    if (held) gate = {nullptr, true};
+  });
   if (!held) return inner_.Write(bytes, timeout, stop);
   pollfd fd{stop, POLLIN, 0};
   const bool stopped = ::poll(&fd, 1, static_cast<int>(kCueWait / 1ms)) > 0;
@@ -35,11 +33,12 @@ std::size_t TransferRig::Write(std::span<const std::uint8_t> bytes,
   return link->WriterGeneric(damaged, &cancel);
 }
 
-TransferRig::TransferRig(sim::TargetConfig config, std::optional<LineNoise> noise,
+TransferRig::TransferRig(sim::TargetConfig config, std::optional<sim::NoiseRates> noise,
                          std::size_t maxGroup)
-    : target(TargetStream(noise, maxGroup), std::move(config)) {
+    : targetEnd(TargetStream(config.memorySeed, noise, maxGroup)),
+      target(targetEnd, std::move(config)) {
   link = std::make_unique<serial::SerialLink>(dispatcher, status, reporter, [this](auto) {
-    auto made = std::make_unique<GatedDevice>(line.PcEnd());
+    auto made = std::make_unique<GatedDevice>(line.PcEnd(), gate);
     device = made.get();
     return made;
   });
@@ -56,11 +55,12 @@ TransferRig::~TransferRig() {
   target.Stop();
 }
 
-sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise,
+sim::Stream& TransferRig::TargetStream(std::uint64_t seed,
+                                       const std::optional<sim::NoiseRates>& noise,
                                        std::size_t maxGroup) {
   sim::Stream* stream = &line.TargetEnd();
   if (noise) {
-    noisy = std::make_unique<sim::NoisyStream>(*stream, noise->rates, noise->rates, noise->seed);
+    noisy = std::make_unique<sim::NoisyStream>(*stream, *noise, *noise, seed);
     stream = noisy.get();
   }
   if (maxGroup > 0) {
@@ -69,12 +69,6 @@ sim::Stream& TransferRig::TargetStream(const std::optional<LineNoise>& noise,
     stream = paced.get();
   }
   return *stream;
-}
-
-std::vector<int> TransferRig::Upload(const std::filesystem::path& urt) {
-  transfer.StartUpload(urt);
-  WaitForEnd();
-  return view.Results();
 }
 
 sim::TargetConfig QuickTarget(std::vector<sim::Fault> faults, sim::Scenario scenario) {

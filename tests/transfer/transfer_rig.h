@@ -151,11 +151,6 @@ struct WriteDamage {
   std::uint8_t mask = 0;
 };
 
-struct LineNoise {
-  sim::NoiseRates rates;
-  std::uint64_t seed = 1;
-};
-
 // The PC end of the line, counting reads with bytes. The gated write that `hold` matches
 // waits for its stop, then is abandoned: a target that stops taking bytes.
 class GatedDevice final : public serial::SerialDevice {
@@ -164,8 +159,7 @@ class GatedDevice final : public serial::SerialDevice {
     std::function<bool(std::span<const std::uint8_t>)> hold;
     bool held = false;
   };
-  explicit GatedDevice(serial::SerialDevice& inner, Recorded<Gate>* gate = nullptr)
-      : inner_(inner), gate_(gate) {}
+  GatedDevice(serial::SerialDevice& inner, Recorded<Gate>& gate) : inner_(inner), gate_(gate) {}
   serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
                         serial::StopFd stop) override {
     const auto result = inner_.Read(into, timeout, stop);
@@ -187,30 +181,33 @@ class GatedDevice final : public serial::SerialDevice {
 
  private:
   serial::SerialDevice& inner_;
-  Recorded<Gate>* gate_;
+  Recorded<Gate>& gate_;
 };
 
 // The transfer's port is the link's WriterGeneric, with `damage` (set before the start).
 class TransferRig final : public transfer::TransferPort {
  public:
-  // With `maxGroup`, what the target sends reaches the PC in groups of 1..maxGroup bytes
-  // at 921600 baud.
-  explicit TransferRig(sim::TargetConfig config = {}, std::optional<LineNoise> noise = {},
+  // `noise` damages the line both ways, seeded with the memory seed; with `maxGroup`, what
+  // the target sends reaches the PC in groups of 1..maxGroup bytes at 921600 baud.
+  explicit TransferRig(sim::TargetConfig config = {}, std::optional<sim::NoiseRates> noise = {},
                        std::size_t maxGroup = 0);
   ~TransferRig() override;
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal& cancel) override;
   serial::DeviceResult PurgeReceive() override { return link->PurgeReceive(); }
 
-  std::vector<int> Upload(const std::filesystem::path& urt);
+  std::vector<int> Upload(const std::filesystem::path& urt) {
+    transfer.StartUpload(urt);
+    WaitForEnd();
+    return view.Results();
+  }
   bool WaitForEnd() { return transfer.WaitUntilFinished(20s); }
-  // Success is reported once the last frame is written, before the target has read it.
-  bool WaitForTargetFrames(std::size_t count) { return target.WaitForPacketPhaseFrames(count, 5s); }
 
   TempDir dir;
   sim::MemoryLink line;
   std::unique_ptr<sim::NoisyStream> noisy;
   sim::SteadyPaceClock paceClock;
   std::unique_ptr<sim::PacedStream> paced;
+  sim::Stream& targetEnd;  // the line's end, through the noise and the pacing asked for
   sim::Target target;
   RecordingErrorSink errors;
   serial::ErrorReporter reporter{errors};
@@ -222,11 +219,13 @@ class TransferRig final : public transfer::TransferPort {
   transfer::Transfer transfer{{*this, view, capture, clock, errors, status}};
   transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
   std::unique_ptr<serial::SerialLink> link;
+  Recorded<GatedDevice::Gate> gate;
   GatedDevice* device = nullptr;  // the link's
 
  private:
   std::atomic<std::size_t> candidates_{0};
-  sim::Stream& TargetStream(const std::optional<LineNoise>& noise, std::size_t maxGroup);
+  sim::Stream& TargetStream(std::uint64_t seed, const std::optional<sim::NoiseRates>& noise,
+                            std::size_t maxGroup);
 };
 
 // The loader's timings shortened for quick transfers.

@@ -1,43 +1,42 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "transfer/crc32.h"
+#include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
+#include "transfer/urt_file.h"
 #include "transfer_rig.h"
 
 namespace tavrin::test {
 namespace {
 
-using sim::Scenario;
+using namespace transfer;
 using enum sim::Scenario;
-using transfer::ReportBlockFor;
 
-std::vector<Bytes> SomeFrames() {
-  return {DataFrame(100, 1), DataFrame(2991, 2), DataFrame(1, 3), DataFrame(500, 0x05)};
-}
+const std::vector<Bytes> kSomeFrames{DataFrame(100, 1), DataFrame(2991, 2), DataFrame(1, 3),
+                                     DataFrame(500, 0x05)};
 
 const Bytes kLargest = DataFrame(2991, 9);  // 3000 bytes: the largest frame allowed
 
 // The report blocks captured (among received text) are those of `codes`, success blue.
 void ExpectReports(const TransferRig& rig, const std::vector<int>& codes) {
-  using Report = std::pair<std::string, terminal::ColourMark>;
-  std::vector<Report> reports, expected;
+  using enum terminal::ColourMark;
+  std::vector<std::pair<std::string, terminal::ColourMark>> reports, expected;
   for (const auto& block : rig.capture.Blocks()) {
     if (block.bytes.find("<==========") != std::string::npos)
-      reports.push_back({block.bytes, block.colour});
+      reports.emplace_back(block.bytes, block.colour);
   }
-  for (int code : codes) {
-    expected.push_back({ReportBlockFor(code)->text,
-                        code == 1 ? terminal::ColourMark::kBlue : terminal::ColourMark::kRed});
-  }
+  for (int code : codes)
+    expected.emplace_back(ReportBlockFor(code)->text, code == 1 ? kBlue : kRed);
   EXPECT_EQ(reports, expected);
 }
 
 struct UploadCase {
   const char* name;
-  Scenario scenario;
+  sim::Scenario scenario;
   int code;
   std::size_t framesTaken;  // the first of `frames`
-  std::vector<Bytes> frames = SomeFrames();
+  std::vector<Bytes> frames = kSomeFrames;
   std::uint32_t packetCount = 0;  // 0: the frames in the file
   std::size_t problems = 0;       // the target's complaints about what it got
 };
@@ -51,7 +50,8 @@ TEST_P(UploadEnds, WithItsReport) {
   const auto count = row.packetCount ? row.packetCount : row.frames.size();
   WriteUrt(rig.dir / "image.urt", row.frames, static_cast<std::uint32_t>(count));
   EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{row.code});
-  rig.WaitForTargetFrames(row.framesTaken);
+  // Success is reported once the last frame is written, before the target has read it.
+  rig.target.WaitForPacketPhaseFrames(row.framesTaken, 5s);
   const auto taken = row.frames.begin() + static_cast<std::ptrdiff_t>(row.framesTaken);
   EXPECT_EQ(rig.target.PacketPhaseFrames(), std::vector<Bytes>(row.frames.begin(), taken));
   EXPECT_THAT(rig.target.Problems(), testing::SizeIs(row.problems));
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Upload, ShortWriteEndsWithoutReportAndIsLogged) {
   TransferRig rig(QuickTarget({}, kAckThenEnqLater));  // no mode command
-  WriteUrt(rig.dir / "image.urt", SomeFrames());
+  WriteUrt(rig.dir / "image.urt", kSomeFrames);
   rig.damage = {.size = 109, .nth = 1, .cut = true};  // the first frame
   EXPECT_TRUE(rig.Upload(rig.dir / "image.urt").empty());
   EXPECT_EQ(rig.status.Entries().back(), "2:Short write: 54 of 109 bytes\r\n");
@@ -117,7 +117,7 @@ TEST(Upload, FilesThatCannotStartGiveTheirMessageAndNoReport) {
 TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
   TransferRig rig(QuickTarget({}, kSilent));
   rig.clock.now = 3590;
-  WriteUrt(rig.dir / "image.urt", SomeFrames());
+  WriteUrt(rig.dir / "image.urt", kSomeFrames);
   rig.transfer.StartUpload(rig.dir / "image.urt");
   ASSERT_TRUE(rig.view.seen.WaitFor([](const auto& seen) { return seen.refreshes > 0; }, 5s));
   rig.clock.now = 4;  // 14 s later: not yet
@@ -135,7 +135,7 @@ TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
 
 TEST(Upload, AStartClearsPause) {
   TransferRig rig(QuickTarget());
-  WriteUrt(rig.dir / "image.urt", SomeFrames());
+  WriteUrt(rig.dir / "image.urt", kSomeFrames);
   rig.transfer.TogglePause();
   EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{1});
 }
@@ -147,6 +147,90 @@ TEST(ReceiveDispatcher, BlanksProtocolBytesAlsoWithoutATransfer) {
   EXPECT_EQ(rig.capture.Text(), std::string("ok          \x02!"));
   rig.dispatcher.OutputABuffer({});
   EXPECT_EQ(rig.errors.DebugLines().back(), "NULL Buffer in OutputABuffer\n\r");
+}
+
+const Identity kIdentity{{0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77}, {0x88, 0x99, 0xAA, 0xBB}};
+
+TEST(CommandPacket, FramesAreByteExact) {
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kModeCommand),
+            (Bytes{0x02, 0x00, 0x00, 0x04, 0xFE, 0x01, 0xFD, 0x02, 0x00, 0x00, 0x01, 0xFE, 0x03}));
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kWhoAmICommand),
+            (Bytes{0x02, 0x00, 0x00, 0x03, 0xFE, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x03}));
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kWhoAmIReply, kIdentity),
+            (Bytes{0x02, 0x00, 0x00, 0x0E, 0xFE, 0x01, 0x00, 0x55, 0x66, 0x77, 0x11, 0x22,
+                   0x33, 0x44, 0x88, 0x99, 0xAA, 0xBB, 0x00, 0x00, 0x05, 0x61, 0x03}));
+}
+
+TEST(CommandPacket, FrameSumWrapsModulo2To32) {
+  const Bytes payload(2991, 0xFF);
+  const auto frame = BuildFrame(payload);
+  ASSERT_EQ(frame.size(), 3000u);
+  EXPECT_EQ(ReadBigEndian(std::span(frame).subspan(2995, 4)), 2991u * 0xFF);
+}
+
+// Id2 then Id1 must match; the Id3 bytes after them are not compared.
+TEST(WhoAmI, MatchesId2ThenId1AndIgnoresTheRest) {
+  std::array<std::uint8_t, 11> answer{0x55, 0x66, 0x77, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4};
+  EXPECT_TRUE(VerifyWhoAmIAnswer(answer, kIdentity));
+  EXPECT_EQ(IdentityFromAnswer(answer).id3, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+  answer[6] = 0x45;
+  EXPECT_FALSE(VerifyWhoAmIAnswer(answer, kIdentity));
+}
+
+TEST(UrtHeader, NeedsItsMagicAndAllItsBytes) {
+  Bytes header(28, 0);
+  header[0] = 'B';
+  header[1] = 'U';
+  header[24] = 0x05;
+  header[25] = 0x01;
+  EXPECT_EQ(ParseUrtHeader(header)->packetCount, 0x105u);
+  EXPECT_FALSE(ParseUrtHeader(std::span(header).first(27)));
+  header[1] = 'X';
+  EXPECT_FALSE(ParseUrtHeader(header));
+  EXPECT_EQ(ParseCommandImageHeader(Bytes{'M', 'Z', 0, 0, 1, 2}), 0x102u);
+}
+
+// The colours are checked with the uploads that end with them.
+TEST(ReportBlocks, TextsAreExact) {
+  constexpr const char* kFooter = "<==================================>\r\n";
+  EXPECT_EQ(ReportBlockFor(-1)->text, std::string("\r\n<========== Error ( -1 ) ==========>\r\n"
+                                                  "   Problem : Invalid HeaderStart\n"
+                                                  "   Solution: Regenerate UART File\n") +
+                                          kFooter);
+  EXPECT_EQ(ReportBlockFor(-2)->text,
+            std::string("\r\n<========== Error ( -2 ) ==========>\r\n"
+                        "   Problem : Packet size greater than 3000.  Tavrin does't support it\r\n"
+                        "   Solution: Regenerate UART File\r\n") +
+                kFooter);
+  EXPECT_EQ(ReportBlockFor(-4)->text,
+            std::string("\r\n<========== Error ( -4 ) ==========>\r\n"
+                        "   Problem : No response from TARGET\r\n"
+                        "   Solution: Make sure Target Loader is running properly\r\n"
+                        "\t   Connect your Serial Cabel Properly\r\n"
+                        "\t   Port Settings are not Correct \r\n"
+                        "\t   Retransmit UART File after Restarting the TARGET\r\n") +
+                kFooter);
+  EXPECT_EQ(ReportBlockFor(23)->text,
+            std::string("\r\n<========== Terminated by user ==========>\r\n"
+                        "   Please Switch Off the Board and then Transmit\r\n") +
+                kFooter);
+  EXPECT_EQ(ReportBlockFor(1)->text, "\r\n<========== Upload Success ==========>\r\n");
+  EXPECT_FALSE(ReportBlockFor(0));
+  EXPECT_FALSE(ReportBlockFor(5));
+  for (int code : {-1, -2, -3, -4, 1, 2, 3, 4, 19, 23}) {
+    EXPECT_LT(ReportBlockFor(code)->text.size(), 1024u) << code;
+  }
+}
+
+TEST(Crc32Mpeg2, KnownCheckValueAndZeroPadding) {
+  const std::string check = "123456789";
+  EXPECT_EQ(
+      Crc32Mpeg2::Of(std::span(reinterpret_cast<const std::uint8_t*>(check.data()), check.size())),
+      0x0376E6E7u);
+  Crc32Mpeg2 padded;
+  padded.Update(Bytes{1, 2});
+  padded.UpdateZeros(3);
+  EXPECT_EQ(padded.Value(), Crc32Mpeg2::Of(Bytes{1, 2, 0, 0, 0}));
 }
 
 }  // namespace
