@@ -36,8 +36,7 @@ struct CoreHostRig {
   std::unique_ptr<PortCore> core;
 };
 
-// Upload images of 409-byte frames, told apart from the other writes by their size.
-constexpr std::size_t kFramePayload = 400;
+constexpr std::size_t kFramePayload = 400;  // frames told apart from other writes by size
 
 class LongLivedCore : public testing::Test {
  protected:

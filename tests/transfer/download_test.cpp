@@ -8,7 +8,6 @@ namespace {
 
 class DownloadTest : public testing::Test {
  protected:
-  // Starts the download of a script of `regions` into Saved().
   void Start(const std::vector<Region>& regions, sim::TargetConfig config = QuickTarget(),
              std::size_t maxGroup = 0, WriteDamage damage = {}) {
     rig_ = std::make_unique<TransferRig>(std::move(config), std::nullopt, maxGroup);

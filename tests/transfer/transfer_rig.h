@@ -218,8 +218,8 @@ class TransferRig final : public transfer::TransferPort {
   WriteDamage damage;
   transfer::Transfer transfer{{*this, view, capture, clock, errors, status}};
   transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
+  Recorded<GatedDevice::Gate> gate;  // outlives the link's device
   std::unique_ptr<serial::SerialLink> link;
-  Recorded<GatedDevice::Gate> gate;
   GatedDevice* device = nullptr;  // the link's
 
  private:
