@@ -74,8 +74,7 @@ class LongLivedCore : public testing::Test {
     ASSERT_EQ(Core().Connect(settings), serial::OpenOutcome::kConnected);
   }
 
-  // Waits for the transfer thread to end and gives the last result reported.
-  int Ended() {
+  int Ended() {  // the last result, once the transfer thread has ended
     EXPECT_TRUE(Core().WaitTransfer(kCueWait));
     const auto results = View().Results();
     return results.empty() ? 0 : results.back();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/memory_image.h"
 #include "transfer_rig.h"
 
