@@ -8,9 +8,12 @@ void Journal::Problem(std::string text) {
 }
 
 void Journal::Frame(const Bytes& frame, bool packetPhase) {
-  std::lock_guard lock(mutex_);
-  frames_.push_back(frame);
-  if (packetPhase) packetFrames_.push_back(frame);
+  {
+    std::lock_guard lock(mutex_);
+    frames_.push_back(frame);
+    if (packetPhase) packetFrames_.push_back(frame);
+  }
+  changed_.notify_all();
 }
 
 void Journal::Requests(std::vector<RegionRequest> requests) {
@@ -23,12 +26,17 @@ void Journal::RegionServed() {
     std::lock_guard lock(mutex_);
     ++regionsServed_;
   }
-  regionServed_.notify_all();
+  changed_.notify_all();
 }
 
 bool Journal::WaitForRegionsServed(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
-  return regionServed_.wait_for(lock, timeout, [&] { return regionsServed_ >= count; });
+  return changed_.wait_for(lock, timeout, [&] { return regionsServed_ >= count; });
+}
+
+bool Journal::WaitForPacketPhaseFrames(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return packetFrames_.size() >= count; });
 }
 
 std::vector<std::string> Journal::Problems() const {

@@ -30,10 +30,12 @@ class Journal {
   std::size_t RegionsServed() const;
   // Waits (at most `timeout`) until `count` regions have been served.
   bool WaitForRegionsServed(std::size_t count, std::chrono::milliseconds timeout) const;
+  // Waits (at most `timeout`) until `count` packet-phase frames have been received.
+  bool WaitForPacketPhaseFrames(std::size_t count, std::chrono::milliseconds timeout) const;
 
  private:
   mutable std::mutex mutex_;
-  mutable std::condition_variable regionServed_;
+  mutable std::condition_variable changed_;
   std::vector<std::string> problems_;
   std::vector<Bytes> frames_;
   std::vector<Bytes> packetFrames_;

@@ -48,6 +48,9 @@ class Target {
   bool WaitForRegionsServed(std::size_t count, std::chrono::milliseconds timeout) const {
     return journal_.WaitForRegionsServed(count, timeout);
   }
+  bool WaitForPacketPhaseFrames(std::size_t count, std::chrono::milliseconds timeout) const {
+    return journal_.WaitForPacketPhaseFrames(count, timeout);
+  }
 
   const TargetConfig& Config() const { return config_; }
   // The memory the target serves, and one region's data as its data packets carry it.

@@ -1,248 +1,42 @@
 // One PortCore kept alive across many Connect / transfer / Disconnect cycles, as the
-// window keeps it: against the simulated target over an in-memory line, with a view that
-// holds the save question or stops on cue, and a device that holds a write the target
-// does not take. Every wait is bounded and woken by the event it waits for.
+// window keeps it, stopped on cue at every wait of a transfer; every wait is bounded.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <future>
 
 #include "core/port_core.h"
-#include "scripts/script_store.h"
 #include "serial/serial_fakes.h"
-#include "sim/memory_link.h"
-#include "sim/target.h"
 #include "support/cue_sinks.h"
-#include "support/recorders.h"
-#include "support/temp_files.h"
 #include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
+#include "transfer/transfer_rig.h"
 
 namespace tavrin::core::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-using tavrin::test::Cue;
-using tavrin::test::TempDir;
-using transfer::result::kDownloadSuccess;
-using transfer::result::kTerminated;
-using transfer::result::kUploadSuccess;
+using namespace tavrin::test;
+using namespace transfer::result;
 
-constexpr auto kTestWait = tavrin::test::kCueWait;  // upper bound of every wait here
-
-// The transfer panel and message boxes of a window, with owned values kept the way a
-// queue to the UI thread keeps them. SetSendIndicator(true) and ShowMessage stop on cue;
-// the save question is answered at once, or held for the test to answer later.
-class CueView final : public transfer::TransferView {
- public:
-  void SetSendIndicator(bool shown) override {
-    if (shown) sendIndicator.Hold();
-  }
-  void SetFileName(fs::path path) override {
-    Record([&] { fileNames_.push_back(path); });
-  }
-  void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
-    Record([&] { messages_.push_back(caption + "|" + text); });
-    message.Hold();
-  }
-  void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
-    if (!holdQuestion) return question.Answer(savePath);
-    Record([&] { question_ = std::move(question); });
-  }
-  void ResultReported(int code) override {
-    Record([&] { results_.push_back(code); });
-  }
-
-  std::vector<int> Results() const { return Copy(results_); }
-  std::vector<std::string> Messages() const { return Copy(messages_); }
-  std::vector<fs::path> FileNames() const { return Copy(fileNames_); }
-  // The question held (holdQuestion set), once it has been asked.
-  std::optional<transfer::DownloadSaveQuestion> WaitForQuestion() {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kTestWait, [this] { return question_.has_value(); });
-    return std::exchange(question_, std::nullopt);
-  }
-
-  Cue sendIndicator;
-  Cue message;
-  std::optional<fs::path> savePath;  // the answer given at once
-  bool holdQuestion = false;         // set before the download starts
-
- private:
-  template <typename F>
-  void Record(F change) {
-    {
-      std::lock_guard lock(mutex_);
-      change();
-    }
-    changed_.notify_all();
-  }
-  template <typename T>
-  T Copy(const T& member) const {
-    std::lock_guard lock(mutex_);
-    return member;
-  }
-
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<int> results_;
-  std::vector<std::string> messages_;
-  std::vector<fs::path> fileNames_;
-  std::optional<transfer::DownloadSaveQuestion> question_;
-};
-
-class NoComTest final : public serial::ComTestView {
- public:
-  void ShowReceived(std::vector<std::uint8_t>) override {}
-};
-
-class FixedClock final : public transfer::Clock {
- public:
-  int SecondOfHour() override { return 100; }  // deadlines never fall due
-};
-
-// A target that stops taking bytes: the next write that `hold` matches blocks until the
-// stop descriptor it was given is raised (the link's stop or a transfer's cancel), and is
-// then abandoned with nothing written. The rest goes to the PC end of an in-memory line.
-class GatedDevice final : public serial::SerialDevice {
- public:
-  using Match = std::function<bool(std::span<const std::uint8_t>)>;
-  struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    Match hold;
-    bool held = false;
-
-    void HoldNext(Match match) {
-      std::lock_guard lock(mutex);
-      hold = std::move(match);
-      held = false;
-    }
-    bool WaitHeld() {
-      std::unique_lock lock(mutex);
-      return changed.wait_for(lock, kTestWait, [this] { return held; });
-    }
-  };
-
-  GatedDevice(serial::SerialDevice& inner, Gate& gate) : inner_(inner), gate_(gate) {}
-  serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
-                         serial::StopFd stop) override {
-    {
-      std::lock_guard lock(gate_.mutex);
-      if (!gate_.hold || !gate_.hold(bytes)) return inner_.Write(bytes, timeout, stop);
-      gate_.hold = nullptr;
-      gate_.held = true;
-    }
-    gate_.changed.notify_all();
-    pollfd fd{stop, POLLIN, 0};
-    if (::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTestWait).count())) <= 0) {
-      return {serial::IoStatus::kTimeout, 0, 0};
-    }
-    return {serial::IoStatus::kStopped, 0, 0};
-  }
-  serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
-                        serial::StopFd stop) override {
-    return inner_.Read(into, timeout, stop);
-  }
-  serial::DeviceResult PurgeReceive() override { return inner_.PurgeReceive(); }
-  serial::DeviceResult PurgeBoth() override { return inner_.PurgeBoth(); }
-  serial::DeviceResult SetDtr(bool on) override { return inner_.SetDtr(on); }
-  serial::DeviceResult SetRts(bool on) override { return inner_.SetRts(on); }
-  serial::LineReading<serial::ModemLines> GetModemLines() override {
-    return inner_.GetModemLines();
-  }
-  serial::LineReading<serial::LineCounters> GetLineCounters() override {
-    return inner_.GetLineCounters();
-  }
-  std::size_t InputQueued() override { return inner_.InputQueued(); }
-  std::size_t OutputQueued() override { return inner_.OutputQueued(); }
-
- private:
-  serial::SerialDevice& inner_;
-  Gate& gate_;
-};
-
-// The host of one PortCore: its temporary directory, its sinks and the core itself.
 struct CoreHostRig {
   explicit CoreHostRig(serial::DeviceFactory factory) {
     CoreConfig config;
     config.tempDir = dir.Path();
     config.deviceFactory = std::move(factory);
     config.clock = &clock;
-    core = std::make_unique<PortCore>(CoreHost{output, view, errors, comTest}, std::move(config));
+    core = std::make_unique<PortCore>(CoreHost{output, view, errors, view}, std::move(config));
   }
 
   TempDir dir;
-  tavrin::test::CueOutput output;
-  CueView view;
-  tavrin::test::RecordingErrorSink errors;
-  NoComTest comTest;
-  FixedClock clock;
+  CueOutput output;
+  RecordingView view;
+  RecordingErrorSink errors;
+  FakeClock clock;  // deadlines never fall due
   std::unique_ptr<PortCore> core;
 };
 
-constexpr std::size_t kFramePayload = 400;
-
-Bytes BytesOf(std::string_view text) {
-  return {text.begin(), text.end()};
-}
-
-bool IsUrtFrame(std::span<const std::uint8_t> bytes) {
-  return bytes.size() == kFramePayload + transfer::kFrameOverhead;
-}
-
-bool IsEnq(std::span<const std::uint8_t> bytes) {
-  return bytes.size() == 1 && bytes[0] == 0x05;
-}
-
-sim::TargetConfig QuickTarget() {
-  sim::TargetConfig config;
-  config.enqDelay = 20ms;
-  config.packetSize = 300;
-  config.packetsPerEntry = 2;
-  config.regionReadyDelay = 10ms;
-  config.regionReadyRepeat = 100ms;
-  config.resendTimeout = 300ms;
-  config.frameTimeout = 200ms;   // a frame the PC abandoned does not hide its next attention
-  config.attentionEcho = 100ms;  // long
-  return config;
-}
-
-// An upload image for the simulated target's identity with `frames` frames.
-void WriteUrt(const fs::path& path, std::size_t frames) {
-  const auto& id = sim::kDefaultIdentity;  // Id2 (3), Id1 (4), Id3 (4)
-  Bytes image(28, 0);
-  image[0] = 'B';
-  image[1] = 'U';
-  std::copy(id.begin() + 3, id.begin() + 7, image.begin() + 12);
-  std::copy(id.begin(), id.begin() + 3, image.begin() + 16);
-  std::copy(id.begin() + 7, id.end(), image.begin() + 20);
-  image[24] = static_cast<std::uint8_t>(frames);
-  for (std::size_t f = 0; f < frames; ++f) {
-    const Bytes frame = transfer::BuildFrame(Bytes(kFramePayload, static_cast<std::uint8_t>(f)));
-    image.insert(image.end(), frame.begin(), frame.end());
-  }
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()),
-             static_cast<std::streamsize>(image.size()));
-}
-
-// A download script of two small regions.
-void WriteScript(const fs::path& dir, const fs::path& path) {
-  scripts::ScriptStore store(dir);
-  for (std::uint32_t start : {0x10000u, 0x20000u}) {
-    scripts::ScriptRecord record;
-    record.command = {start, start + 700, 1, 0, 0, 0x12};
-    record.header.partitionId = 1;
-    record.header.partitionType = 1;
-    record.header.size = 700;
-    ASSERT_TRUE(store.AppendRecord(record));
-  }
-  ASSERT_TRUE(store.SaveDsf(path));
-  (void)store.DeleteTemporaryFiles();
-}
+constexpr std::size_t kFramePayload = 400;  // frames told apart from other writes by size
 
 class LongLivedCore : public testing::Test {
  protected:
@@ -252,8 +46,9 @@ class LongLivedCore : public testing::Test {
           return std::make_unique<GatedDevice>(line_.PcEnd(), gate_);
         })) {
     target_.Start();
-    WriteUrt(files_ / "image.urt", 3);
-    WriteScript(files_.Path(), files_ / "script.dsf");
+    WriteUrt(Urt(), {DataFrame(kFramePayload, 0), DataFrame(kFramePayload, 1),
+                     DataFrame(kFramePayload, 2)});
+    WriteScript(files_.Path(), {{0x10000, 0x10000 + 700, 1}, {0x20000, 0x20000 + 700, 1}});
   }
   ~LongLivedCore() override {
     rig_.reset();
@@ -261,10 +56,17 @@ class LongLivedCore : public testing::Test {
   }
 
   PortCore& Core() { return *rig_->core; }
-  CueView& View() { return rig_->view; }
+  RecordingView& View() { return rig_->view; }
   fs::path Urt() const { return files_ / "image.urt"; }
   fs::path Script() const { return files_ / "script.dsf"; }
   fs::path Saved() const { return files_ / "saved.dbf"; }
+
+  void HoldNext(bool (*match)(std::span<const std::uint8_t>)) {
+    gate_.Change([&](auto& gate) { gate = {match, false}; });
+  }
+  bool WaitHeld() {
+    return gate_.WaitFor([](const auto& gate) { return gate.held; }, kCueWait);
+  }
 
   void Connect() {
     serial::PortSettings settings;
@@ -272,9 +74,8 @@ class LongLivedCore : public testing::Test {
     ASSERT_EQ(Core().Connect(settings), serial::OpenOutcome::kConnected);
   }
 
-  // Waits for the transfer thread to end and gives the last result reported.
-  int Ended() {
-    EXPECT_TRUE(Core().WaitTransfer(kTestWait));
+  int Ended() {  // the last result, once the transfer thread has ended
+    EXPECT_TRUE(Core().WaitTransfer(kCueWait));
     const auto results = View().Results();
     return results.empty() ? 0 : results.back();
   }
@@ -285,8 +86,7 @@ class LongLivedCore : public testing::Test {
     EXPECT_FALSE(Core().TransferActive());
   }
 
-  // The transfer stops on its cancel alone, well before anything else would end its wait
-  // (a held write gives up only after kTestWait), and then the port closes.
+  // The transfer stops on its cancel alone (a held write gives up only after kCueWait).
   void StopThenDisconnect() {
     EXPECT_TRUE(Core().StopTransfer(2s));
     DisconnectStopsTheTransfer();
@@ -297,33 +97,26 @@ class LongLivedCore : public testing::Test {
     EXPECT_EQ(Ended(), kUploadSuccess);
   }
 
-  void WholeDownloadSaved() {
-    View().savePath = Saved();
-    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
-    EXPECT_EQ(Ended(), kDownloadSuccess);
-    EXPECT_TRUE(fs::exists(Saved()));
-    fs::remove(Saved());
-  }
-
   TempDir files_;
   sim::MemoryLink line_;
   sim::Target target_;
-  GatedDevice::Gate gate_;
+  Recorded<GatedDevice::Gate> gate_;
   std::unique_ptr<CoreHostRig> rig_;
 };
 
-// Every place a transfer can be stopped from, each followed by a new Connect and transfer
-// on the same core.
 TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     Connect();
     WholeUpload();
-    WholeDownloadSaved();
+    View().savePath = Saved();
+    ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
+    EXPECT_EQ(Ended(), kDownloadSuccess);
+    EXPECT_TRUE(fs::exists(Saved()));
+    fs::remove(Saved());
     DisconnectStopsTheTransfer();
 
-    // A download asking where to save: the question ends with the transfer, and an
-    // answer that comes later saves nothing.
+    // The save question ends with the transfer; an answer that comes later saves nothing.
     View().holdQuestion = true;
     Connect();
     ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
@@ -337,20 +130,19 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
     EXPECT_EQ(View().Results().back(), kDownloadSuccess);
     View().holdQuestion = false;
 
-    // An upload whose frame the target does not take: the cancel ends the write with
-    // report 23.
+    // A frame the target does not take: the cancel ends the write with report 23.
     Connect();
-    gate_.HoldNext(IsUrtFrame);
+    HoldNext([](auto bytes) { return bytes.size() == kFramePayload + transfer::kFrameOverhead; });
     ASSERT_TRUE(Core().StartUpload(Urt()));
-    ASSERT_TRUE(gate_.WaitHeld());
+    ASSERT_TRUE(WaitHeld());
     StopThenDisconnect();
     EXPECT_EQ(View().Results().back(), kTerminated);
 
     // A download in its receive phase (running is already clear), its request held.
     Connect();
-    gate_.HoldNext(IsEnq);
+    HoldNext([](auto bytes) { return bytes.size() == 1 && bytes[0] == 0x05; });  // ENQ
     ASSERT_EQ(Core().StartDownload(Script()), DownloadStart::kStarted);
-    ASSERT_TRUE(gate_.WaitHeld());
+    ASSERT_TRUE(WaitHeld());
     EXPECT_FALSE(Core().State().running);
     StopThenDisconnect();
     EXPECT_EQ(View().Results().back(), kTerminated);
@@ -370,15 +162,12 @@ TEST_F(LongLivedCore, EveryWayATransferIsStoppedLeavesTheCoreReadyForTheNext) {
   Connect();
   WholeUpload();
   DisconnectStopsTheTransfer();
-  // The panel's file-name field got owned values: a window that shows them later shows
-  // these, not whatever the transfer holds by then.
-  const auto names = View().FileNames();
+  // The file-name field got owned values, not what the transfer holds by then.
+  const auto names = View().seen.Get().fileNames;
   EXPECT_NE(std::find(names.begin(), names.end(), Urt()), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), Script()), names.end());
 }
 
-// A message box of the receive processor that the operator has not closed (the reader
-// thread is inside ShowMessage) holds up neither the transfer nor its cancel.
 TEST_F(LongLivedCore, AMessageBoxStillOpenHoldsUpNeitherTheTransferNorItsCancel) {
   // pckurt.bin cannot be made: every dump frame gives "File Access Error ( Error : 0x0002 )".
   fs::create_directories(rig_->dir.Path() / "pckurt.bin" / "in-the-way");
@@ -389,13 +178,12 @@ TEST_F(LongLivedCore, AMessageBoxStillOpenHoldsUpNeitherTheTransferNorItsCancel)
   Core().Cancel();
   EXPECT_EQ(Ended(), kTerminated);
   View().message.Release();
-  ASSERT_FALSE(View().Messages().empty());
-  EXPECT_EQ(View().Messages()[0], "Tavrin 1.1|File Access Error ( Error : 0x0002 )");
+  ASSERT_FALSE(View().seen.Get().messages.empty());
+  EXPECT_EQ(View().seen.Get().messages[0], "Tavrin 1.1|File Access Error ( Error : 0x0002 )");
   DisconnectStopsTheTransfer();
 }
 
-// The core goes (the window closes) while a download asks where to save: the link and the
-// transfer end, nothing waits for the unanswered question, and the capture stays on disk.
+// Nothing waits for the unanswered question, and the capture stays on disk.
 TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCapture) {
   View().holdQuestion = true;
   Connect();
@@ -404,7 +192,7 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
   ASSERT_TRUE(question);
   const fs::path capture = Core().CapturePath();
   auto destroyed = std::async(std::launch::async, [this] { rig_->core.reset(); });
-  const bool ended = destroyed.wait_for(kTestWait) == std::future_status::ready;
+  const bool ended = destroyed.wait_for(kCueWait) == std::future_status::ready;
   if (!ended) question->Answer(std::nullopt);  // lets a regression end rather than hang
   EXPECT_TRUE(ended);
   destroyed.get();
@@ -415,14 +203,11 @@ TEST_F(LongLivedCore, DestroyedWhileADownloadAsksWhereToSaveEndsItAndKeepsTheCap
   }
 }
 
-// The test plays the target on a fake line that takes no more bytes: every write is held
-// until its stop is raised. A line typed meanwhile and a COM test frame are queued at once
-// (the UI thread never waits on the port), Cancel ends the upload's held attention byte
-// and the transfer with report 23, and the target's protocol bytes are blanked again after
-// it.
+// Every write is held until its stop is raised: a typed line and a COM test frame are
+// queued at once, and the target's protocol bytes are blanked again after the cancel.
 TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel) {
   TempDir files;
-  WriteUrt(files / "image.urt", 1);
+  WriteUrt(files / "image.urt", {DataFrame(kFramePayload, 0)});
   auto line = std::make_shared<serial::test::FakeLine>();
   CoreHostRig rig([line](std::string_view) -> std::unique_ptr<serial::SerialDevice> {
     return std::make_unique<serial::test::FakeSerialDevice>(line);
@@ -432,22 +217,22 @@ TEST(CoreOnAFakeLine, AWriteTheTargetDoesNotTakeHoldsUpNeitherTheUiNorTheCancel)
   ASSERT_TRUE(rig.core->StartUpload(files / "image.urt"));
   ASSERT_TRUE(line->WaitForWrites(1));
   auto sendLine =
-      std::async(std::launch::async, [&] { return rig.core->SendLine(BytesOf("hi\r")); });
+      std::async(std::launch::async, [&] { return rig.core->SendLine(AsBytes("hi\r")); });
   auto sendTest = std::async(std::launch::async, [&] { return rig.core->SendTestText("ping"); });
-  ASSERT_EQ(sendLine.wait_for(kTestWait), std::future_status::ready);
-  ASSERT_EQ(sendTest.wait_for(kTestWait), std::future_status::ready);
+  ASSERT_EQ(sendLine.wait_for(kCueWait), std::future_status::ready);
+  ASSERT_EQ(sendTest.wait_for(kCueWait), std::future_status::ready);
   EXPECT_TRUE(sendLine.get());
   EXPECT_EQ(sendTest.get(), serial::TestSendResult::kSent);
 
   rig.core->Cancel();
-  EXPECT_TRUE(rig.core->WaitTransfer(kTestWait));
+  EXPECT_TRUE(rig.core->WaitTransfer(kCueWait));
   EXPECT_EQ(rig.view.Results(), std::vector<int>{kTerminated});
   line->Receive(
       "A\x06"
       "B\x05");
   EXPECT_TRUE(rig.output.WaitFor("A B ")) << rig.output.Calls();
   EXPECT_TRUE(rig.core->Disconnect());
-  EXPECT_FALSE(rig.core->SendLine(BytesOf("late\r")));  // no connection: refused at once
+  EXPECT_FALSE(rig.core->SendLine(AsBytes("late\r")));  // no connection: refused at once
 }
 
 }  // namespace

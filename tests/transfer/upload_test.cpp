@@ -1,267 +1,235 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
+#include "transfer/crc32.h"
 #include "transfer/packet_frame.h"
 #include "transfer/report_texts.h"
+#include "transfer/urt_file.h"
 #include "transfer_rig.h"
 
 namespace tavrin::test {
 namespace {
 
-using namespace std::chrono_literals;
-using sim::Scenario;
-using transfer::ReportBlockFor;
+using namespace transfer;
+using enum sim::Scenario;
 
-std::vector<Bytes> SomeFrames() {
-  return {DataFrame(100, 1), DataFrame(2991, 2), DataFrame(1, 3), DataFrame(500, 0x05)};
-}
+const std::vector<Bytes> kSomeFrames{DataFrame(100, 1), DataFrame(2991, 2), DataFrame(1, 3),
+                                     DataFrame(500, 0x05)};
 
-std::string Block(int code) {
-  return ReportBlockFor(code)->text;
-}
+const Bytes kLargest = DataFrame(2991, 9);  // 3000 bytes: the largest frame allowed
 
-// The report blocks among the captured blocks (received text shows up beside them: the
-// target's last ENQ, blanked, comes after the transfer has ended).
-std::vector<RecordingCapture::Block> Reports(const RecordingCapture& capture) {
-  std::vector<RecordingCapture::Block> reports;
-  for (const auto& block : capture.Blocks()) {
-    if (block.text.find("<==========") != std::string::npos) reports.push_back(block);
+// The report blocks captured (among received text) are those of `codes`, success blue.
+void ExpectReports(const TransferRig& rig, const std::vector<int>& codes) {
+  using enum terminal::ColourMark;
+  std::vector<std::pair<std::string, terminal::ColourMark>> reports, expected;
+  for (const auto& block : rig.capture.Blocks()) {
+    if (block.bytes.find("<==========") != std::string::npos)
+      reports.emplace_back(block.bytes, block.colour);
   }
-  return reports;
+  for (int code : codes)
+    expected.emplace_back(ReportBlockFor(code)->text, code == 1 ? kBlue : kRed);
+  EXPECT_EQ(reports, expected);
 }
 
-sim::TargetConfig Quick(Scenario scenario) {
-  sim::TargetConfig config;
-  config.scenario = scenario;
-  config.enqDelay = 50ms;
-  config.splitAnswerGap = 20ms;
-  return config;
-}
-
-struct SuccessCase {
+struct UploadCase {
   const char* name;
-  Scenario scenario;
+  sim::Scenario scenario;
+  int code;
+  std::size_t framesTaken;  // the first of `frames`
+  std::vector<Bytes> frames = kSomeFrames;
+  std::uint32_t packetCount = 0;  // 0: the frames in the file
+  std::size_t problems = 0;       // the target's complaints about what it got
 };
 
-class UploadSucceeds : public testing::TestWithParam<SuccessCase> {};
+class UploadEnds : public testing::TestWithParam<UploadCase> {};
 
-// Every behaviour of a loader that accepts the image ends with the frames at the target
-// byte for byte and the blue success block.
-TEST_P(UploadSucceeds, FramesArriveUnchanged) {
-  TransferRig rig(Quick(GetParam().scenario));
-  const auto urt = rig.Dir() / "image.urt";
-  const auto frames = SomeFrames();
-  WriteUrt(urt, frames);
-
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{1});
-  rig.WaitForTargetFrames(frames.size());
-  EXPECT_EQ(rig.target.PacketPhaseFrames(), frames);
-  for (const auto& problem : rig.target.Problems()) ADD_FAILURE() << problem;
-  const auto blocks = Reports(rig.capture);
-  ASSERT_EQ(blocks.size(), 1u);
-  EXPECT_EQ(blocks.back().text, Block(1));
-  EXPECT_EQ(blocks.back().colour, terminal::ColourMark::kBlue);
+// The frames before a refusal or a bad frame go out unchanged; none is sized by a count.
+TEST_P(UploadEnds, WithItsReport) {
+  const UploadCase& row = GetParam();
+  TransferRig rig(QuickTarget({}, row.scenario));
+  const auto count = row.packetCount ? row.packetCount : row.frames.size();
+  WriteUrt(rig.dir / "image.urt", row.frames, static_cast<std::uint32_t>(count));
+  EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{row.code});
+  // Success is reported once the last frame is written, before the target has read it.
+  rig.target.WaitForPacketPhaseFrames(row.framesTaken, 5s);
+  const auto taken = row.frames.begin() + static_cast<std::ptrdiff_t>(row.framesTaken);
+  EXPECT_EQ(rig.target.PacketPhaseFrames(), std::vector<Bytes>(row.frames.begin(), taken));
+  EXPECT_THAT(rig.target.Problems(), testing::SizeIs(row.problems));
+  ExpectReports(rig, {row.code});
   EXPECT_FALSE(rig.transfer.State().running);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Loaders, UploadSucceeds,
-    testing::Values(SuccessCase{"Normal", Scenario::kNormal},
-                    SuccessCase{"AckThenEnqLater", Scenario::kAckThenEnqLater},
-                    SuccessCase{"AckEnqBurstGetsModeCommandFirst", Scenario::kAckEnqBurst},
-                    SuccessCase{"AnswerSplitAcrossWrites", Scenario::kSplitAnswer},
-                    SuccessCase{"WrongIdentityThenRight", Scenario::kWrongIdentityFirst},
-                    SuccessCase{"NakEndsAttention", Scenario::kNakAtAttention},
-                    SuccessCase{"AnswerEndingIn04IsNoRefusal", Scenario::kAnswerEndsWithEot},
-                    SuccessCase{"EotWhileReadyIsIgnored", Scenario::kEotAfterEnq}),
+    Uploads, UploadEnds,
+    testing::Values(
+        UploadCase{"Normal", kNormal, 1, 4}, UploadCase{"ImageWithoutFrames", kNormal, 1, 0, {}},
+        UploadCase{"AckThenEnqLater", kAckThenEnqLater, 1, 4},
+        UploadCase{"AckEnqBurstGetsModeCommandFirst", kAckEnqBurst, 1, 4},
+        UploadCase{"AnswerSplitAcrossWrites", kSplitAnswer, 1, 4},
+        UploadCase{"WrongIdentityThenRight", kWrongIdentityFirst, 1, 4},
+        UploadCase{"NakEndsAttention", kNakAtAttention, 1, 4},
+        UploadCase{"AnswerEndingIn04IsNoRefusal", kAnswerEndsWithEot, 1, 4},
+        UploadCase{"EotWhileReadyIsIgnored", kEotAfterEnq, 1, 4},
+        UploadCase{
+            "WrongSumIsSentUnchecked", kNormal, 1, 1, {{2, 0, 0, 1, 0x41, 0, 0, 0, 0, 3}}, 0, 1},
+        UploadCase{"SameVersionAtAttention", kRefuseEot, 4, 0},
+        UploadCase{"WaitingAtAttention", kRefuseDc3, 19, 0},
+        UploadCase{"TerminatedAtAttention", kRefuseEtb, 23, 0},
+        UploadCase{"SameVersionAfterFrames", kRefuseEotAfterFrames, 4, 2},
+        UploadCase{"WaitingAfterFrames", kRefuseDc3AfterFrames, 19, 2},
+        UploadCase{"TerminatedAfterFrames", kRefuseEtbAfterFrames, 23, 2},
+        UploadCase{"LargerThan3000", kNormal, -2, 1, {kLargest, DataFrame(2992, 1)}},
+        UploadCase{"LengthFFFFFF", kNormal, -2, 1, {kLargest, {2, 0xFF, 0xFF, 0xFF, 1}}},
+        UploadCase{"NoHeaderStart", kNormal, -1, 1, {kLargest, {1, 0, 0, 1, 0x41, 3}}},
+        UploadCase{"FewerThanFourBytes", kNormal, -1, 1, {kLargest, {2, 0}}},
+        UploadCase{"NoHeaderEnd", kNormal, -3, 1, {kLargest, {2, 0, 0, 1, 0x41, 0, 0, 0, 0x41, 4}}},
+        UploadCase{"NoHeaderEndWith03Inside",
+                   kNormal,
+                   -3,
+                   1,
+                   {kLargest, {2, 0, 0, 2, 3, 3, 0, 0, 0, 6, 0}}},
+        UploadCase{"CutShortByTheEndOfTheFile", kNormal, -3, 1, {kLargest, {2, 0, 0, 10, 1, 2}}},
+        UploadCase{"NothingAfterTheLastFrame", kNormal, -1, 1, {kLargest}, 3},
+        UploadCase{"HugeCount", kNormal, -1, 1, {kLargest}, 0xFFFFFFFF}),
     [](const auto& row) { return std::string(row.param.name); });
-
-struct RefusalCase {
-  const char* name;
-  Scenario scenario;
-  int code;
-  std::size_t framesTaken;
-};
-
-class UploadRefused : public testing::TestWithParam<RefusalCase> {};
-
-TEST_P(UploadRefused, EndsWithTheTargetsCode) {
-  auto config = Quick(GetParam().scenario);
-  config.refuseAfterFrames = 2;
-  TransferRig rig(config);
-  const auto urt = rig.Dir() / "image.urt";
-  WriteUrt(urt, SomeFrames());
-
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{GetParam().code});
-  EXPECT_EQ(rig.target.PacketPhaseFrames().size(), GetParam().framesTaken);
-  ASSERT_EQ(Reports(rig.capture).size(), 1u);
-  EXPECT_EQ(Reports(rig.capture)[0].text, Block(GetParam().code));
-  EXPECT_EQ(Reports(rig.capture)[0].colour, terminal::ColourMark::kRed);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, UploadRefused,
-    testing::Values(RefusalCase{"SameVersionAtAttention", Scenario::kRefuseEot, 4, 0},
-                    RefusalCase{"WaitingAtAttention", Scenario::kRefuseDc3, 19, 0},
-                    RefusalCase{"TerminatedAtAttention", Scenario::kRefuseEtb, 23, 0},
-                    RefusalCase{"SameVersionAfterFrames", Scenario::kRefuseEotAfterFrames, 4, 2},
-                    RefusalCase{"WaitingAfterFrames", Scenario::kRefuseDc3AfterFrames, 19, 2},
-                    RefusalCase{"TerminatedAfterFrames", Scenario::kRefuseEtbAfterFrames, 23, 2}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST(Upload, ImageWithoutFramesStillGoesThroughTheHandshake) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  const auto urt = rig.Dir() / "empty.urt";
-  WriteUrt(urt, {});
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{1});
-  EXPECT_TRUE(rig.target.PacketPhaseFrames().empty());
-  // The who-am-I command and its reply were sent.
-  EXPECT_GE(rig.target.ReceivedFrames().size(), 2u);
-}
-
-struct BadFrameCase {
-  const char* name;
-  Bytes badFrame;
-  int code;
-};
-
-class UploadBadFrame : public testing::TestWithParam<BadFrameCase> {};
-
-// The frames before a bad one have been sent; the bad one is not.
-TEST_P(UploadBadFrame, EndsWithTheFrameError) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  const auto urt = rig.Dir() / "bad.urt";
-  const Bytes good = DataFrame(2991, 9);  // 3000 bytes: the largest frame allowed
-  WriteUrt(urt, {good, GetParam().badFrame, DataFrame(10, 1)});
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{GetParam().code});
-  rig.WaitForTargetFrames(1);
-  EXPECT_EQ(rig.target.PacketPhaseFrames(), std::vector<Bytes>{good});
-  ASSERT_EQ(Reports(rig.capture).size(), 1u);
-  EXPECT_EQ(Reports(rig.capture)[0].text, Block(GetParam().code));
-}
-
-Bytes EndingWith(Bytes frame, std::uint8_t last) {
-  frame.back() = last;
-  return frame;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Frames, UploadBadFrame,
-    testing::Values(BadFrameCase{"LargerThan3000", DataFrame(2992, 1), -2},
-                    BadFrameCase{"NoHeaderStart", Bytes{0x01, 0, 0, 1, 0x41, 0, 0, 0, 0x41, 3}, -1},
-                    BadFrameCase{"NoHeaderEnd", EndingWith(DataFrame(20, 3), 0x04), -3}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST(Upload, FrameWithWrongSumIsSentUnchanged) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  const auto urt = rig.Dir() / "sum.urt";
-  Bytes frame = DataFrame(40, 4);
-  frame[frame.size() - 2] ^= 0x55;
-  WriteUrt(urt, {frame});
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{1});
-  rig.WaitForTargetFrames(1);
-  EXPECT_EQ(rig.target.ReceivedFrames().back(), frame);
-}
-
-TEST(Upload, CountBeyondTheFramesInTheFile) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  const auto urt = rig.Dir() / "short.urt";
-  WriteUrt(urt, {DataFrame(10, 1)}, 2);  // nothing after the first frame
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{-1});
-
-  Bytes cut = DataFrame(100, 2);
-  cut.resize(50);
-  WriteUrt(urt, {DataFrame(10, 1), cut}, 2);  // the second frame is cut short
-  TransferRig again(Quick(Scenario::kNormal));
-  EXPECT_EQ(again.Upload(urt), std::vector<int>{-3});
-}
-
-// A count of 0xFFFFFFFF claims more frames than any file holds: the frames there are
-// sent, then the end of the file ends the upload; nothing is sized by the count.
-TEST(Upload, HugeCountEndsAtTheEndOfTheFile) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  const auto urt = rig.Dir() / "huge.urt";
-  WriteUrt(urt, {DataFrame(10, 1), DataFrame(20, 2)}, 0xFFFFFFFF);
-  EXPECT_EQ(rig.Upload(urt), std::vector<int>{-1});
-  rig.WaitForTargetFrames(2);
-  EXPECT_EQ(rig.target.PacketPhaseFrames().size(), 2u);
-}
 
 TEST(Upload, ShortWriteEndsWithoutReportAndIsLogged) {
-  TransferRig rig(Quick(Scenario::kAckThenEnqLater));  // no mode command
-  const auto urt = rig.Dir() / "image.urt";
-  WriteUrt(urt, SomeFrames());
-  rig.port.frameToCut = 3;  // who-am-I command, reply, then the first frame
-  EXPECT_TRUE(rig.Upload(urt).empty());
-  const auto entries = rig.status.Entries();
-  EXPECT_EQ(entries.back(), "2:Short write: 54 of 109 bytes\r\n");
+  TransferRig rig(QuickTarget({}, kAckThenEnqLater));  // no mode command
+  WriteUrt(rig.dir / "image.urt", kSomeFrames);
+  rig.damage = {.size = 109, .nth = 1, .cut = true};  // the first frame
+  EXPECT_TRUE(rig.Upload(rig.dir / "image.urt").empty());
+  EXPECT_EQ(rig.status.Entries().back(), "2:Short write: 54 of 109 bytes\r\n");
 }
 
 TEST(Upload, FilesThatCannotStartGiveTheirMessageAndNoReport) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  EXPECT_TRUE(rig.Upload(rig.Dir() / "missing.urt").empty());
-  const auto notUrt = rig.Dir() / "not.urt";
-  WriteUrt(notUrt, {});
-  std::filesystem::resize_file(notUrt, 1);
-  EXPECT_TRUE(rig.Upload(notUrt).empty());
-  EXPECT_EQ(rig.view.Messages(),
+  TransferRig rig(QuickTarget());
+  EXPECT_TRUE(rig.Upload(rig.dir / "missing.urt").empty());
+  WriteUrt(rig.dir / "not.urt", {});
+  std::filesystem::resize_file(rig.dir / "not.urt", 1);
+  EXPECT_TRUE(rig.Upload(rig.dir / "not.urt").empty());
+  EXPECT_EQ(rig.view.seen.Get().messages,
             (std::vector<std::string>{"Tavrin 1.1|Error No: -3 \n File Access Error!!!",
                                       "Tavrin 1.1|Unable to upload\nGiven URT file is invalid."}));
-  EXPECT_TRUE(Reports(rig.capture).empty());
+  ExpectReports(rig, {});
 }
 
+// One -4 per deadline, also past the hour; a cancel after a pause still ends with 23.
 TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
-  TransferRig rig(Quick(Scenario::kSilent));
-  rig.clock.Set(3590);  // the deadline runs past the hour
-  const auto urt = rig.Dir() / "image.urt";
-  WriteUrt(urt, SomeFrames());
-  rig.transfer.StartUpload(urt);
-  ASSERT_TRUE(rig.view.WaitForRefreshes(1, 5s));  // running, deadline noted
-  rig.clock.Set(4);                               // 14 s later: not yet
-  rig.clock.Set(5);                               // 15 s later
+  TransferRig rig(QuickTarget({}, kSilent));
+  rig.clock.now = 3590;
+  WriteUrt(rig.dir / "image.urt", kSomeFrames);
+  rig.transfer.StartUpload(rig.dir / "image.urt");
+  ASSERT_TRUE(rig.view.seen.WaitFor([](const auto& seen) { return seen.refreshes > 0; }, 5s));
+  rig.clock.now = 5;  // 15 s later
   ASSERT_TRUE(rig.view.WaitForResults(1, 5s));
-  rig.clock.Set(30);
+  rig.clock.now = 30;
   EXPECT_FALSE(rig.view.WaitForResults(2, 300ms));  // one report per deadline
+  rig.transfer.TogglePause();
   rig.transfer.Cancel();
   ASSERT_TRUE(rig.WaitForEnd());
   EXPECT_EQ(rig.view.Results(), (std::vector<int>{-4, 23}));
-  const auto blocks = Reports(rig.capture);
-  ASSERT_EQ(blocks.size(), 2u);
-  EXPECT_EQ(blocks[0].text, Block(-4));
-  EXPECT_EQ(blocks[1].text, Block(23));
-}
-
-TEST(Upload, CancelWhilePausedEndsWith23) {
-  TransferRig rig(Quick(Scenario::kSilent));
-  const auto urt = rig.Dir() / "image.urt";
-  WriteUrt(urt, SomeFrames());
-  rig.transfer.StartUpload(urt);
-  ASSERT_TRUE(rig.view.WaitForRefreshes(1, 5s));
-  rig.transfer.TogglePause();
-  rig.transfer.Cancel();
-  ASSERT_TRUE(rig.WaitForEnd());
-  EXPECT_EQ(rig.view.Results(), std::vector<int>{23});
   EXPECT_FALSE(rig.transfer.State().pause);
+  ExpectReports(rig, {-4, 23});
 }
 
-TEST(Upload, PausedTransferSendsNothingUntilContinued) {
-  TransferRig rig(Quick(Scenario::kNormal));
-  const auto urt = rig.Dir() / "image.urt";
-  WriteUrt(urt, SomeFrames());
+TEST(Upload, AStartClearsPause) {
+  TransferRig rig(QuickTarget());
+  WriteUrt(rig.dir / "image.urt", kSomeFrames);
   rig.transfer.TogglePause();
-  rig.transfer.StartUpload(urt);  // a start clears pause
-  ASSERT_TRUE(rig.WaitForEnd());
-  EXPECT_EQ(rig.view.Results(), std::vector<int>{1});
+  EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{1});
 }
 
 TEST(ReceiveDispatcher, BlanksProtocolBytesAlsoWithoutATransfer) {
-  TransferRig rig(Quick(Scenario::kSilent));
+  TransferRig rig(QuickTarget({}, kSilent));
   Bytes block{'o', 'k', 0x06, 0x05, 0x00, 0x04, 0x11, 0x13, 0x15, 0x17, 0x91, 0x99, 0x02, '!'};
   rig.dispatcher.OutputABuffer(block);
   EXPECT_EQ(rig.capture.Text(), std::string("ok          \x02!"));
   rig.dispatcher.OutputABuffer({});
   EXPECT_EQ(rig.errors.DebugLines().back(), "NULL Buffer in OutputABuffer\n\r");
+}
+
+const Identity kIdentity{{0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77}, {0x88, 0x99, 0xAA, 0xBB}};
+
+TEST(CommandPacket, FramesAreByteExact) {
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kModeCommand),
+            (Bytes{0x02, 0x00, 0x00, 0x04, 0xFE, 0x01, 0xFD, 0x02, 0x00, 0x00, 0x01, 0xFE, 0x03}));
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kWhoAmICommand),
+            (Bytes{0x02, 0x00, 0x00, 0x03, 0xFE, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x03}));
+  EXPECT_EQ(BuildCommandPacket(CommandPacket::kWhoAmIReply, kIdentity),
+            (Bytes{0x02, 0x00, 0x00, 0x0E, 0xFE, 0x01, 0x00, 0x55, 0x66, 0x77, 0x11, 0x22,
+                   0x33, 0x44, 0x88, 0x99, 0xAA, 0xBB, 0x00, 0x00, 0x05, 0x61, 0x03}));
+}
+
+TEST(CommandPacket, FrameSumWrapsModulo2To32) {
+  const Bytes payload(2991, 0xFF);
+  const auto frame = BuildFrame(payload);
+  ASSERT_EQ(frame.size(), 3000u);
+  EXPECT_EQ(ReadBigEndian(std::span(frame).subspan(2995, 4)), 2991u * 0xFF);
+}
+
+// Id2 then Id1 must match; the Id3 bytes after them are not compared.
+TEST(WhoAmI, MatchesId2ThenId1AndIgnoresTheRest) {
+  std::array<std::uint8_t, 11> answer{0x55, 0x66, 0x77, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4};
+  EXPECT_TRUE(VerifyWhoAmIAnswer(answer, kIdentity));
+  EXPECT_EQ(IdentityFromAnswer(answer).id3, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+  answer[6] = 0x45;
+  EXPECT_FALSE(VerifyWhoAmIAnswer(answer, kIdentity));
+}
+
+TEST(UrtHeader, NeedsItsMagicAndAllItsBytes) {
+  Bytes header(28, 0);
+  header[0] = 'B';
+  header[1] = 'U';
+  header[24] = 0x05;
+  header[25] = 0x01;
+  EXPECT_EQ(ParseUrtHeader(header)->packetCount, 0x105u);
+  EXPECT_FALSE(ParseUrtHeader(std::span(header).first(27)));
+  header[1] = 'X';
+  EXPECT_FALSE(ParseUrtHeader(header));
+  EXPECT_EQ(ParseCommandImageHeader(Bytes{'M', 'Z', 0, 0, 1, 2}), 0x102u);
+}
+
+// The colours are checked with the uploads that end with them.
+TEST(ReportBlocks, TextsAreExact) {
+  constexpr const char* kFooter = "<==================================>\r\n";
+  EXPECT_EQ(ReportBlockFor(-1)->text, std::string("\r\n<========== Error ( -1 ) ==========>\r\n"
+                                                  "   Problem : Invalid HeaderStart\n"
+                                                  "   Solution: Regenerate UART File\n") +
+                                          kFooter);
+  EXPECT_EQ(ReportBlockFor(-2)->text,
+            std::string("\r\n<========== Error ( -2 ) ==========>\r\n"
+                        "   Problem : Packet size greater than 3000.  Tavrin does't support it\r\n"
+                        "   Solution: Regenerate UART File\r\n") +
+                kFooter);
+  EXPECT_EQ(ReportBlockFor(-4)->text,
+            std::string("\r\n<========== Error ( -4 ) ==========>\r\n"
+                        "   Problem : No response from TARGET\r\n"
+                        "   Solution: Make sure Target Loader is running properly\r\n"
+                        "\t   Connect your Serial Cabel Properly\r\n"
+                        "\t   Port Settings are not Correct \r\n"
+                        "\t   Retransmit UART File after Restarting the TARGET\r\n") +
+                kFooter);
+  EXPECT_EQ(ReportBlockFor(23)->text,
+            std::string("\r\n<========== Terminated by user ==========>\r\n"
+                        "   Please Switch Off the Board and then Transmit\r\n") +
+                kFooter);
+  EXPECT_EQ(ReportBlockFor(1)->text, "\r\n<========== Upload Success ==========>\r\n");
+  EXPECT_FALSE(ReportBlockFor(0));
+  EXPECT_FALSE(ReportBlockFor(5));
+  for (int code : {-1, -2, -3, -4, 1, 2, 3, 4, 19, 23}) {
+    EXPECT_LT(ReportBlockFor(code)->text.size(), 1024u) << code;
+  }
+}
+
+TEST(Crc32Mpeg2, KnownCheckValueAndZeroPadding) {
+  const std::string check = "123456789";
+  EXPECT_EQ(
+      Crc32Mpeg2::Of(std::span(reinterpret_cast<const std::uint8_t*>(check.data()), check.size())),
+      0x0376E6E7u);
+  Crc32Mpeg2 padded;
+  padded.Update(Bytes{1, 2});
+  padded.UpdateZeros(3);
+  EXPECT_EQ(padded.Value(), Crc32Mpeg2::Of(Bytes{1, 2, 0, 0, 0}));
 }
 
 }  // namespace
