@@ -15,8 +15,9 @@ class ReceiveHandler {
   virtual void OutputABuffer(std::span<std::uint8_t> block) = 0;
   // Asked right after OutputABuffer: how many more bytes the handler knows are on their
   // way as part of what it is receiving (the rest of a frame whose length it has read).
-  // Nobody waits on part of them, so the reader may let them gather in the driver.
-  virtual std::size_t BytesStillComing() const { return 0; }
+  // Nobody waits on part of them, so the reader may let them gather in the driver. A
+  // handler that passes blocks on passes this question on too.
+  virtual std::size_t BytesStillComing() const = 0;
 };
 
 }  // namespace tavrin::serial

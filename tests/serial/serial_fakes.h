@@ -253,6 +253,7 @@ class RecordingReceiver : public ReceiveHandler {
     changed_.notify_all();
     hold.Hold();
   }
+  std::size_t BytesStillComing() const override { return 0; }
   // Waits until what was received contains `text`.
   bool WaitFor(const std::string& text) {
     std::unique_lock lock(mutex_);

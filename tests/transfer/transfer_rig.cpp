@@ -64,7 +64,7 @@ sim::Stream& TransferRig::TargetStream(std::uint64_t seed,
     stream = noisy.get();
   }
   if (maxGroup > 0) {
-    paced = std::make_unique<sim::PacedStream>(*stream, 921600, paceClock,
+    paced = std::make_unique<sim::PacedStream>(*stream, 115200, paceClock,
                                                sim::SendGroups{maxGroup, 1});
     stream = paced.get();
   }

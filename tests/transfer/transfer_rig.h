@@ -188,7 +188,8 @@ class GatedDevice final : public serial::SerialDevice {
 class TransferRig final : public transfer::TransferPort {
  public:
   // `noise` damages the line both ways, seeded with the memory seed; with `maxGroup`, what
-  // the target sends reaches the PC in groups of 1..maxGroup bytes at 921600 baud.
+  // the target sends reaches the PC in groups of 1..maxGroup bytes at 115200 baud,
+  // the link's speed.
   explicit TransferRig(sim::TargetConfig config = {}, std::optional<sim::NoiseRates> noise = {},
                        std::size_t maxGroup = 0);
   ~TransferRig() override;
