@@ -3,24 +3,20 @@
 // error, as the packet phase would send them. Every frame given out must be exactly the
 // file's bytes at that offset, start with HeaderStart, end with HeaderEnd and hold
 // LEN + 9 bytes, at most 3000; every error must be the one the bytes call for.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <span>
-#include <string>
 #include <variant>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "transfer/packet_frame.h"
 #include "transfer/urt_file.h"
 
 namespace {
 
+using tavrin::fuzz::Check;
 using tavrin::transfer::FrameError;
 using tavrin::transfer::ImageFile;
 using tavrin::transfer::kCommandImageHeaderSize;
@@ -30,10 +26,6 @@ using tavrin::transfer::kHeaderStart;
 using tavrin::transfer::kMaxFrameSize;
 using tavrin::transfer::kUrtHeaderSize;
 using tavrin::transfer::ReadBigEndian;
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
 
 // The error the bytes at `offset` call for, or nullopt when they hold a whole frame.
 std::optional<FrameError> ExpectedError(std::span<const std::uint8_t> file, std::size_t offset) {
@@ -87,23 +79,11 @@ void CheckHeaders(ImageFile& image, std::span<const std::uint8_t> file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "urt_fuzz_XXXXXX").string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return 0;
-  const std::filesystem::path path(pattern);
+  const tavrin::fuzz::ScratchDirectory dir("urt_frames_fuzz");
   const std::span<const std::uint8_t> file(data, size);
-  std::size_t written = 0;
-  while (written < size) {
-    const ssize_t n = ::write(fd, data + written, size - written);
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  if (written == size) {
-    const auto image = ImageFile::Open(path);
-    Check(image != nullptr);
-    CheckHeaders(*image, file);
-  }
-  std::filesystem::remove(path);
+  tavrin::fuzz::WriteFile(dir.File("image.urt"), file);
+  const auto image = ImageFile::Open(dir.File("image.urt"));
+  Check(image != nullptr);
+  CheckHeaders(*image, file);
   return 0;
 }

