@@ -62,9 +62,10 @@ TEST_P(TargetRefusingBadFrames, AnswersWith0x13AndNamesTheFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, TargetRefusingBadFrames,
-    testing::Values(DamagedFrame{"BadSum", {0x02, 0, 0, 1, 'A', 0, 0, 0, 'B', 0x03}, "sum"},
-                    DamagedFrame{"Overrun", {0x02, 0, 0, 1, 'A', 'x', 0, 0, 0, 'A', 0x03}, ""},
-                    DamagedFrame{"BrokenOff", {0x02, 0, 0, 1, 'A', 0, 0}, "broke off"}),
+    testing::Values(
+        DamagedFrame{"BadSum", {0x02, 0, 0, 1, 'A', 0, 0, 0, 'B', 0x03}, "sum"},
+        DamagedFrame{"Overrun", {0x02, 0, 0, 1, 'A', 0, 0, 0, 'A', 'x'}, "does not end with 0x03"},
+        DamagedFrame{"BrokenOff", {0x02, 0, 0, 1, 'A', 0, 0}, "broke off"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(TargetUpload, ReplyWithAnotherIdentityIsAProblem) {
