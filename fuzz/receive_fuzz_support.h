@@ -267,16 +267,20 @@ struct SharedFlag {
   bool ReceiveModel::*model;
   std::atomic<bool> transfer::TransferState::*state;
 };
-using M = ReceiveModel;
-using S = transfer::TransferState;
 inline constexpr SharedFlag kSharedFlags[] = {
-    {&M::running, &S::running},       {&M::cancelRequest, &S::cancelRequest},
-    {&M::ackSeen, &S::ackSeen},       {&M::attention, &S::attention},
-    {&M::ready, &S::ready},           {&M::expectingAnswer, &S::expectingAnswer},
-    {&M::verified, &S::verified},     {&M::answerComplete, &S::answerComplete},
-    {&M::receiving, &S::receiving},   {&M::regionReady, &S::regionReady},
-    {&M::inFrame, &S::inFrame},       {&M::enqPending, &S::enqPending},
-    {&M::nakPending, &S::nakPending},
+    {&ReceiveModel::running, &transfer::TransferState::running},
+    {&ReceiveModel::cancelRequest, &transfer::TransferState::cancelRequest},
+    {&ReceiveModel::ackSeen, &transfer::TransferState::ackSeen},
+    {&ReceiveModel::attention, &transfer::TransferState::attention},
+    {&ReceiveModel::ready, &transfer::TransferState::ready},
+    {&ReceiveModel::expectingAnswer, &transfer::TransferState::expectingAnswer},
+    {&ReceiveModel::verified, &transfer::TransferState::verified},
+    {&ReceiveModel::answerComplete, &transfer::TransferState::answerComplete},
+    {&ReceiveModel::receiving, &transfer::TransferState::receiving},
+    {&ReceiveModel::regionReady, &transfer::TransferState::regionReady},
+    {&ReceiveModel::inFrame, &transfer::TransferState::inFrame},
+    {&ReceiveModel::enqPending, &transfer::TransferState::enqPending},
+    {&ReceiveModel::nakPending, &transfer::TransferState::nakPending},
 };
 
 // Copies the model's starting flags into the Transfer's state.

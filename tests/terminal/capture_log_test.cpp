@@ -163,12 +163,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SaveRow{"Empty", "", "a.Log", SaveOutcome::kEmpty, "Buffer is Empty. ",
                 MessageIcon::kExclamation, ""},
-        // NUL, XON and the attention byte become blanks; other bytes are kept.
-        SaveRow{"ControlBytesBecomeBlanks", std::string("a\0b\021c\027\r\n\x01\x13\x7f\xff", 12),
+        // NUL, XON and the attention byte become blanks, also at the copy chunks' edges;
+        // other bytes are kept.
+        SaveRow{"ControlBytesBecomeBlanks",
+                SpanningCopyChunks('\x17') + std::string("a\0b\021c\027\r\n\x01\x13\x7f\xff", 12),
                 "a.Log", SaveOutcome::kSaved, kSaved, MessageIcon::kInformation,
-                "a b c \r\n\x01\x13\x7f\xff"},
-        SaveRow{"SpansSeveralCopyChunks", SpanningCopyChunks('\x17'), "a.Log", SaveOutcome::kSaved,
-                kSaved, MessageIcon::kInformation, SpanningCopyChunks(' ')},
+                SpanningCopyChunks(' ') + "a b c \r\n\x01\x13\x7f\xff"},
         SaveRow{"FileCannotBeCreated", "text", "missing/a.Log", SaveOutcome::kOpenFailed,
                 "Error opening file", MessageIcon::kNone, ""},
         SaveRow{"WriteFails", "text", "/dev/full", SaveOutcome::kWriteFailed, "Error Writing file",
