@@ -1,10 +1,13 @@
 // Feeds arbitrary blocks through the capture log (append and show, Clear) and saves the
 // capture, checking that the output showed exactly what was appended and that the saved
 // log is the capture with NUL, XON and the attention byte blanked.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "serial/error_reporter.h"

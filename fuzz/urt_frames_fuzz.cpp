@@ -16,16 +16,8 @@
 
 namespace {
 
+using namespace tavrin::transfer;
 using tavrin::fuzz::Check;
-using tavrin::transfer::FrameError;
-using tavrin::transfer::ImageFile;
-using tavrin::transfer::kCommandImageHeaderSize;
-using tavrin::transfer::kFrameOverhead;
-using tavrin::transfer::kHeaderEnd;
-using tavrin::transfer::kHeaderStart;
-using tavrin::transfer::kMaxFrameSize;
-using tavrin::transfer::kUrtHeaderSize;
-using tavrin::transfer::ReadBigEndian;
 
 // The error the bytes at `offset` call for, or nullopt when they hold a whole frame.
 std::optional<FrameError> ExpectedError(std::span<const std::uint8_t> file, std::size_t offset) {
@@ -43,7 +35,7 @@ void WalkFrames(ImageFile& image, std::span<const std::uint8_t> file, std::uint6
   for (std::uint32_t sent = 0; sent < count; ++sent) {
     const auto expected = ExpectedError(file, static_cast<std::size_t>(offset));
     auto read = image.ReadFrameAt(offset);
-    Check(!std::holds_alternative<tavrin::transfer::ReadFailed>(read));
+    Check(!std::holds_alternative<ReadFailed>(read));
     if (const auto* error = std::get_if<FrameError>(&read)) {
       Check(expected == *error);
       return;
@@ -62,13 +54,13 @@ void WalkFrames(ImageFile& image, std::span<const std::uint8_t> file, std::uint6
 void CheckHeaders(ImageFile& image, std::span<const std::uint8_t> file) {
   const auto lead = image.ReadAt(0, kUrtHeaderSize);
   Check(lead && lead->size() == std::min(file.size(), kUrtHeaderSize));
-  if (const auto urt = tavrin::transfer::ParseUrtHeader(*lead)) {
+  if (const auto urt = ParseUrtHeader(*lead)) {
     Check(file[0] == 'B' && file[1] == 'U');
     WalkFrames(image, file, kUrtHeaderSize, urt->packetCount);
   }
   const auto commandLead = image.ReadAt(0, kCommandImageHeaderSize);
   Check(commandLead.has_value());
-  if (const auto count = tavrin::transfer::ParseCommandImageHeader(*commandLead)) {
+  if (const auto count = ParseCommandImageHeader(*commandLead)) {
     Check(file[0] == 'M' && file[1] == 'Z');
     WalkFrames(image, file, kCommandImageHeaderSize, *count);
   }
