@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "receive_fuzz_support.h"
+#include "fuzz_support.h"
 #include "serial/com_test.h"
 
 namespace {

@@ -2,18 +2,14 @@
 // from them, checking that the header's count is trusted only as far as the bytes go:
 // count, store file, handed records, header-data table and command image all agree, and
 // every record is the file's bytes, unchanged.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <span>
-#include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "scripts/command_image.h"
 #include "scripts/dsf_file.h"
 #include "scripts/script_record.h"
@@ -22,28 +18,16 @@
 namespace {
 
 namespace scripts = tavrin::scripts;
-using Bytes = std::vector<std::uint8_t>;
+using tavrin::fuzz::Check;
+using tavrin::fuzz::ReadFile;
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-Bytes ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-// The records the input really holds: min(header count, whole records present).
+// The records the input really holds: min(header count, whole records present), worked
+// out here from the little-endian count at offset 4.
 std::uint32_t ExpectedRecords(std::span<const std::uint8_t> input) {
   if (input.size() < scripts::kDsfHeaderSize) return 0;
-  const auto header = scripts::DecodeDsfHeader(input.first<scripts::kDsfHeaderSize>());
-  return scripts::UsableRecordCount(header.recordCount, input.size());
+  std::uint32_t count = 0;
+  for (std::size_t i = 8; i-- > 4;) count = count << 8 | input[i];
+  return static_cast<std::uint32_t>(std::min<std::size_t>(count, (input.size() - 8) / 32));
 }
 
 std::span<const std::uint8_t, scripts::kScriptRecordSize> RecordBytes(
@@ -61,14 +45,14 @@ std::vector<scripts::ScriptRecord> CheckLoad(const std::filesystem::path& dir,
   const std::uint32_t expected = ExpectedRecords(input);
   Check(static_cast<bool>(load) == (input.size() >= scripts::kDsfHeaderSize));
   Check(store.RecordCount() == expected && handed.size() == expected);
-  Check(ReadAll(store.Paths().scriptStore).size() == std::size_t{expected} * 32);
+  Check(ReadFile(store.Paths().scriptStore).size() == std::size_t{expected} * 32);
   for (std::size_t i = 0; i < handed.size(); ++i) {
     const auto encoded = scripts::EncodeScriptRecord(handed[i]);
     Check(std::ranges::equal(encoded, RecordBytes(input, i)));
   }
   if (load) {
     Check(static_cast<bool>(store.SaveDsf(dir / "saved.dsf")));
-    Check(ReadAll(dir / "saved.dsf").size() ==
+    Check(ReadFile(dir / "saved.dsf").size() ==
           scripts::kDsfHeaderSize + std::size_t{expected} * 32);
   }
   return handed;
@@ -79,12 +63,12 @@ void CheckCommandImage(const std::filesystem::path& dir, std::span<const std::ui
   const auto table = scripts::PrepareDownload(dir / "input.dsf", dir);
   const std::filesystem::path image = dir / scripts::kCommandImageFileName;
   if (input.size() < scripts::kDsfHeaderSize) {
-    Check(!table && ReadAll(image).empty());
+    Check(!table && ReadFile(image).empty());
     return;
   }
   Check(static_cast<bool>(table) && table->size() == handed.size());
   for (std::size_t i = 0; i < handed.size(); ++i) Check((*table)[i] == handed[i].header);
-  Check(ReadAll(image).size() ==
+  Check(ReadFile(image).size() ==
         scripts::kCommandImageHeaderSize + handed.size() * scripts::kCommandPacketSize);
   const auto header = scripts::ReadCommandImageHeader(image);
   Check(static_cast<bool>(header) && header->recordCount == handed.size());
@@ -93,13 +77,9 @@ void CheckCommandImage(const std::filesystem::path& dir, std::span<const std::ui
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "dsf_fuzz_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return 0;
-  const std::filesystem::path dir(pattern);
+  const tavrin::fuzz::ScratchDirectory dir("dsf_load_fuzz");
   const std::span<const std::uint8_t> input(data, size);
-  WriteAll(dir / "input.dsf", input);
-  const std::vector<scripts::ScriptRecord> handed = CheckLoad(dir, input);
-  CheckCommandImage(dir, input, handed);
-  std::filesystem::remove_all(dir);
+  tavrin::fuzz::WriteFile(dir.File("input.dsf"), input);
+  CheckCommandImage(dir.Path(), input, CheckLoad(dir.Path(), input));
   return 0;
 }

@@ -1,21 +1,17 @@
 // Received blocks while a download receives a region. A real download is started on a
 // one-record command image and led through its first half by a scripted target that
-// answers each of the PC's writes from inside the write; the region is announced (0x17),
-// and when the PC accepts it (ACK) the transfer thread is paused, so that it waits at the
-// top of its frame loop and the fuzz input alone drives the receive processor.
+// answers each of the PC's writes from inside the write; once the PC accepts the region
+// the transfer thread is paused, so the fuzz input alone drives the receive processor.
 //
-// The Transfer is compared with the model after every block (blanked bytes, flags, the
-// frame file existing exactly while a frame is received and never holding more than a
-// frame), and DumpBin.dbi must end up holding exactly the model's region data. When the
-// input leaves a frame open, the next region starts over it, as after a download
-// cancelled in the middle of a frame; once the transfer has ended and the Transfer is
-// gone, no file may stay open.
+// After every block: blanked bytes and flags as the model's, the frame file existing
+// exactly while a frame is received and never holding more than a frame. At the end,
+// DumpBin.dbi holds the model's region data, the next region may start over a frame left
+// open (as after a cancel in the middle of a frame), and no file stays open.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -25,8 +21,8 @@
 namespace {
 
 using namespace tavrin::fuzz;
-using tavrin::transfer::Transfer;
 using namespace std::chrono_literals;
+using tavrin::transfer::Transfer;
 
 constexpr std::uintmax_t kLongestFrameFile = 2991 + 4;  // payload and frame sum
 constexpr auto kHandshakeLimit = 5s;    // the whole first half, normally well under 1 ms
@@ -44,9 +40,8 @@ bool HasPayload(std::span<const std::uint8_t> frame, std::span<const std::uint8_
 }
 
 // The target's side of the first half of a download, answered on the transfer thread from
-// inside each write. When the PC accepts the region (ACK) the transfer is paused and the
-// fuzzer told.
-class ScriptedTarget final : public tavrin::transfer::TransferPort {
+// inside each write, and the window that tells when the receive phase has begun.
+class ScriptedTarget final : public NullLine {
  public:
   void Attach(Transfer& transfer) { transfer_ = &transfer; }
 
@@ -62,95 +57,66 @@ class ScriptedTarget final : public tavrin::transfer::TransferPort {
       Answer({0x05});  // after the who-am-I reply: ready for the command packet
     } else if (bytes.size() == 1 && bytes[0] == 0x06) {
       transfer_->State().pause = true;  // parks the frame loop before its first request
-      std::lock_guard lock(mutex_);
-      accepted_ = true;
-      changed_.notify_all();
+      Raise(accepted_);
     }
     return bytes.size();
   }
-  tavrin::serial::DeviceResult PurgeReceive() override { return {}; }
 
-  // True once the PC has accepted the region.
-  bool WaitForAccept(std::chrono::microseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return accepted_; });
+  // From then on a 0x17 announces the region instead of ending the transfer.
+  void ShowProgressBar(bool shown) override {
+    if (shown) Raise(receivePhase_);
   }
+
+  bool WaitForReceivePhase() { return WaitFor(receivePhase_, kHandshakeLimit); }
+  bool WaitForAccept() { return WaitFor(accepted_, kAnnounceRetry); }
 
  private:
   void Answer(std::vector<std::uint8_t> bytes) { transfer_->ProcessReceivedBytes(bytes); }
+  void Raise(bool& flag) {
+    std::lock_guard lock(mutex_);
+    flag = true;
+    changed_.notify_all();
+  }
+  bool WaitFor(const bool& flag, std::chrono::microseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&flag] { return flag; });
+  }
 
   Transfer* transfer_ = nullptr;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool accepted_ = false;
-};
-
-// Tells when the receive phase has begun: from then on a 0x17 announces the region
-// instead of ending the transfer.
-class PhaseView final : public tavrin::transfer::TransferView {
- public:
-  void ShowProgressBar(bool shown) override {
-    if (!shown) return;
-    std::lock_guard lock(mutex_);
-    receivePhase_ = true;
-    changed_.notify_all();
-  }
-  void ShowMessage(std::string, std::string, tavrin::transfer::MessageIcon) override {
-    __builtin_trap();  // the harness's own files could not be made
-  }
-  bool WaitForReceivePhase(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return receivePhase_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
   bool receivePhase_ = false;
-};
-
-struct DownloadBench {
-  ScriptedTarget port;
-  PhaseView view;
-  NullCapture capture;
-  FixedClock clock;
-  QuietErrors errors;
-  tavrin::serial::StatusLog status;
-  Transfer transfer{tavrin::transfer::TransferContext{port, view, capture, clock, errors, status}};
+  bool accepted_ = false;
 };
 
 // A command image asking for one region.
 void WriteCommandImage(const std::filesystem::path& path) {
-  const std::vector<std::uint8_t> command(16, 0x00);
   auto image = std::vector<std::uint8_t>{'M', 'Z', 0x00, 0x00, 0x00, 0x01};
-  const auto frame = tavrin::transfer::BuildFrame(command);
+  const auto frame = tavrin::transfer::BuildFrame(std::vector<std::uint8_t>(16, 0x00));
   image.insert(image.end(), frame.begin(), frame.end());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(image.data()),
-            static_cast<std::streamsize>(image.size()));
+  WriteFile(path, image);
 }
 
-// Runs the download up to the accepted region; the region's DumpBin.dbi is then open and
-// the transfer thread paused.
-void ReachRegion(DownloadBench& bench, const ScratchDirectory& scratch) {
-  bench.port.Attach(bench.transfer);
+// Runs the download up to the accepted region: its DumpBin.dbi is then open and the
+// transfer thread paused.
+void ReachRegion(Bench<ScriptedTarget>& bench, const ScratchDirectory& scratch) {
+  bench.line.Attach(bench.transfer);
   WriteCommandImage(scratch.File("CmdUrtFile.urt"));
   tavrin::transfer::DownloadPlan plan{scratch.File("s.dsf"), scratch.Path(), {{}}};
   Check(bench.transfer.StartDownload(scratch.File("CmdUrtFile.urt"), plan));
-  Check(bench.view.WaitForReceivePhase(kHandshakeLimit));
+  Check(bench.line.WaitForReceivePhase());
   // The region start clears region-ready: announce again until the PC accepts.
   const auto deadline = std::chrono::steady_clock::now() + kHandshakeLimit;
   do {
     Check(std::chrono::steady_clock::now() < deadline);
     std::vector<std::uint8_t> announce = {0x17};
     bench.transfer.ProcessReceivedBytes(announce);
-  } while (!bench.port.WaitForAccept(kAnnounceRetry));
+  } while (!bench.line.WaitForAccept());
 }
 
-// The transfer thread starts the next region while a frame is still open (only done when
-// the frame's length bytes have all come, since the region start also forgets a length
-// half read, which only the receive processor itself can do): it clears in-frame and
-// region-ready, then the target says it is ready and begins a frame.
+// The transfer thread starts the next region while a frame is still open, as it does when
+// the frame's length bytes have all come: it clears in-frame and region-ready, then the
+// target says it is ready and begins a frame.
 void StartNextRegion(Transfer& transfer) {
   auto& state = transfer.State();
   state.inFrame = false;
@@ -161,8 +127,8 @@ void StartNextRegion(Transfer& transfer) {
   transfer.ProcessReceivedBytes(lead);
 }
 
-// Ends a frame left open so that the cancelled download leaves nothing behind: a run of
-// bytes longer than any frame makes the receive processor reject it.
+// Ends a frame left open with a run longer than any frame, which the receive processor
+// rejects, so that the cancelled download leaves nothing behind.
 void EndOpenFrame(Transfer& transfer) {
   for (int pass = 0; pass < 2 && transfer.State().inFrame; ++pass) {
     std::vector<std::uint8_t> filler(3000, 0xFF);
@@ -177,7 +143,7 @@ std::size_t OpenDescriptors() {
 }
 
 void RunInput(const FuzzInput& input, const ScratchDirectory& scratch) {
-  DownloadBench bench;
+  Bench<ScriptedTarget> bench;
   ReachRegion(bench, scratch);
   ReceiveModel model = ModelFromState(bench.transfer.State(), bench.transfer.Active());
   Check(model.receiving && model.regionReady && !model.inFrame);
@@ -199,7 +165,7 @@ void RunInput(const FuzzInput& input, const ScratchDirectory& scratch) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const FuzzInput input = SplitInput({data, size});
-  const ScratchDirectory scratch({"pckurt.bin", "DumpBin.dbi", "zvqDumpBIN.fdb", "CmdUrtFile.urt"});
+  const ScratchDirectory scratch("receive_download_fuzz");
   const std::size_t openBefore = OpenDescriptors();
   RunInput(input, scratch);
   Check(OpenDescriptors() == openBefore);

@@ -1,24 +1,19 @@
-// Shared by the receive processor fuzzers: the host objects a Transfer needs, the split
-// of a fuzz input into received blocks, and an independent model of the receive
-// processor (upload half, download half, blanking) to compare the Transfer against,
-// byte for byte and flag for flag, after every block.
+// Shared by the receive processor fuzzers: the host objects a Transfer needs and an
+// independent model of the receive processor (upload half, download half, blanking) to
+// compare the Transfer against, byte for byte and flag for flag, after every block.
 #pragma once
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <numeric>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "serial/error_reporter.h"
 #include "serial/status_log.h"
 #include "terminal/capture_sink.h"
@@ -29,40 +24,15 @@
 
 namespace tavrin::fuzz {
 
-inline void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-// Input layout: one setup byte (its bits choose the starting flags), then blocks, each a
-// length byte L followed by L + 1 bytes (the last block may be shorter). A block is never
-// empty: the dispatcher drops empty reads before the receive processor.
-struct FuzzInput {
-  std::uint8_t setup = 0;
-  std::vector<std::vector<std::uint8_t>> blocks;
-};
-
-inline FuzzInput SplitInput(std::span<const std::uint8_t> input) {
-  FuzzInput out;
-  if (input.empty()) return out;
-  out.setup = input[0];
-  std::size_t at = 1;
-  while (at < input.size()) {
-    const std::size_t length = std::size_t{input[at++]} + 1;
-    const std::size_t take = std::min(length, input.size() - at);
-    if (take == 0) break;
-    out.blocks.emplace_back(input.begin() + static_cast<std::ptrdiff_t>(at),
-                            input.begin() + static_cast<std::ptrdiff_t>(at + take));
-    at += take;
-  }
-  return out;
-}
-
-class NullPort final : public transfer::TransferPort {
+// The line and the window in one: takes every write, and traps on a message box, which
+// only comes when a file in the harness's own directory could not be made.
+class NullLine : public transfer::TransferPort, public transfer::TransferView {
  public:
   std::size_t Write(std::span<const std::uint8_t> bytes, const serial::StopSignal&) override {
     return bytes.size();
   }
   serial::DeviceResult PurgeReceive() override { return serial::DeviceResult::Ok(); }
+  void ShowMessage(std::string, std::string, transfer::MessageIcon) override { __builtin_trap(); }
 };
 
 class NullCapture final : public terminal::CaptureSink {
@@ -82,24 +52,17 @@ class FixedClock final : public transfer::Clock {
   int SecondOfHour() override { return 0; }
 };
 
-// A message box from the receive processor means a file in the harness's own directory
-// could not be made: the harness is broken, not the code.
-class TrappingView final : public transfer::TransferView {
- public:
-  void ShowMessage(std::string, std::string, transfer::MessageIcon) override { __builtin_trap(); }
-};
-
-// The Transfer and everything it talks to. No transfer thread is started: the fuzzer sets
-// the shared flags itself, as the transfer thread would have left them.
+// The Transfer and everything it talks to. Unless the fuzzer starts a transfer, no
+// transfer thread runs: the fuzzer sets the shared flags itself, as it would have left them.
+template <typename Line = NullLine>
 struct Bench {
-  NullPort port;
-  TrappingView view;
+  Line line;
   NullCapture capture;
   FixedClock clock;
   QuietErrors errors;
   serial::StatusLog status;
   transfer::Transfer transfer{
-      transfer::TransferContext{port, view, capture, clock, errors, status}};
+      transfer::TransferContext{line, line, capture, clock, errors, status}};
 };
 
 // The receive processor as the target's protocol describes it, written apart from the
@@ -299,23 +262,32 @@ class ReceiveModel {
   std::vector<std::uint8_t> frame_;
 };
 
+// The flags the model and the Transfer share, besides the mode and the target's code.
+struct SharedFlag {
+  bool ReceiveModel::*model;
+  std::atomic<bool> transfer::TransferState::*state;
+};
+inline constexpr SharedFlag kSharedFlags[] = {
+    {&ReceiveModel::running, &transfer::TransferState::running},
+    {&ReceiveModel::cancelRequest, &transfer::TransferState::cancelRequest},
+    {&ReceiveModel::ackSeen, &transfer::TransferState::ackSeen},
+    {&ReceiveModel::attention, &transfer::TransferState::attention},
+    {&ReceiveModel::ready, &transfer::TransferState::ready},
+    {&ReceiveModel::expectingAnswer, &transfer::TransferState::expectingAnswer},
+    {&ReceiveModel::verified, &transfer::TransferState::verified},
+    {&ReceiveModel::answerComplete, &transfer::TransferState::answerComplete},
+    {&ReceiveModel::receiving, &transfer::TransferState::receiving},
+    {&ReceiveModel::regionReady, &transfer::TransferState::regionReady},
+    {&ReceiveModel::inFrame, &transfer::TransferState::inFrame},
+    {&ReceiveModel::enqPending, &transfer::TransferState::enqPending},
+    {&ReceiveModel::nakPending, &transfer::TransferState::nakPending},
+};
+
 // Copies the model's starting flags into the Transfer's state.
 inline void ApplyFlags(const ReceiveModel& model, transfer::TransferState& state) {
   state.mode = model.download ? transfer::TransferMode::kDownload : transfer::TransferMode::kUpload;
-  state.running = model.running;
-  state.cancelRequest = model.cancelRequest;
-  state.ackSeen = model.ackSeen;
-  state.attention = model.attention;
-  state.ready = model.ready;
   state.targetCode = model.targetCode;
-  state.expectingAnswer = model.expectingAnswer;
-  state.verified = model.verified;
-  state.answerComplete = model.answerComplete;
-  state.receiving = model.receiving;
-  state.regionReady = model.regionReady;
-  state.inFrame = model.inFrame;
-  state.enqPending = model.enqPending;
-  state.nakPending = model.nakPending;
+  for (const auto& flag : kSharedFlags) state.*flag.state = model.*flag.model;
 }
 
 // A model that starts where the Transfer's shared flags stand.
@@ -323,44 +295,25 @@ inline ReceiveModel ModelFromState(const transfer::TransferState& state, bool tr
   ReceiveModel model;
   model.transferActive = transferActive;
   model.download = state.mode == transfer::TransferMode::kDownload;
-  model.running = state.running;
-  model.cancelRequest = state.cancelRequest;
-  model.ackSeen = state.ackSeen;
-  model.attention = state.attention;
-  model.ready = state.ready;
   model.targetCode = state.targetCode;
-  model.expectingAnswer = state.expectingAnswer;
-  model.verified = state.verified;
-  model.answerComplete = state.answerComplete;
-  model.receiving = state.receiving;
-  model.regionReady = state.regionReady;
-  model.inFrame = state.inFrame;
-  model.enqPending = state.enqPending;
-  model.nakPending = state.nakPending;
+  for (const auto& flag : kSharedFlags) model.*flag.model = state.*flag.state;
   return model;
 }
 
 inline void CheckFlags(const ReceiveModel& model, const transfer::TransferState& state) {
-  Check(state.running == model.running);
-  Check(state.ackSeen == model.ackSeen);
-  Check(state.attention == model.attention);
-  Check(state.ready == model.ready);
   Check(state.targetCode == model.targetCode);
-  Check(state.expectingAnswer == model.expectingAnswer);
-  Check(state.verified == model.verified);
-  Check(state.answerComplete == model.answerComplete);
-  Check(state.regionReady == model.regionReady);
-  Check(state.inFrame == model.inFrame);
-  Check(state.enqPending == model.enqPending);
-  Check(state.nakPending == model.nakPending);
+  for (const auto& flag : kSharedFlags) Check(state.*flag.state == model.*flag.model);
   Check(!(state.enqPending && state.nakPending));
 }
 
-// Feeds every block to both and compares the blanked blocks and the flags after each.
-// With `askAgain`, the transfer thread's who-am-I step runs between blocks.
-inline void FeedBoth(transfer::Transfer& transfer, ReceiveModel& model, const FuzzInput& input,
-                     bool askAgain, const auto& afterBlock) {
+// Feeds every block to both and compares the blanked blocks and the flags after each;
+// returns the blanked stream. With `askAgain`, the transfer thread's who-am-I step runs
+// between blocks.
+inline std::vector<std::uint8_t> FeedBoth(transfer::Transfer& transfer, ReceiveModel& model,
+                                          const FuzzInput& input, bool askAgain,
+                                          const auto& afterBlock) {
   auto& state = transfer.State();
+  std::vector<std::uint8_t> blanked;
   for (const auto& received : input.blocks) {
     std::vector<std::uint8_t> actual = received;
     std::vector<std::uint8_t> expected = received;
@@ -373,39 +326,9 @@ inline void FeedBoth(transfer::Transfer& transfer, ReceiveModel& model, const Fu
       model.AskAgain();
       ApplyFlags(model, state);
     }
+    blanked.insert(blanked.end(), actual.begin(), actual.end());
   }
+  return blanked;
 }
-
-inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The process's own scratch directory, made once per process (one name per process id)
-// and emptied of `files` on entry and exit, which is much cheaper than a directory per
-// input.
-class ScratchDirectory {
- public:
-  explicit ScratchDirectory(std::vector<std::string> files) : files_(std::move(files)) {
-    path_ = std::filesystem::temp_directory_path() / ("receive_fuzz_" + std::to_string(::getpid()));
-    std::filesystem::create_directory(path_);
-    RemoveFiles();
-  }
-  ~ScratchDirectory() { RemoveFiles(); }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::filesystem::path File(const std::string& name) const { return path_ / name; }
-
- private:
-  void RemoveFiles() {
-    std::error_code ignored;
-    for (const auto& file : files_) std::filesystem::remove(path_ / file, ignored);
-  }
-
-  std::filesystem::path path_;
-  std::vector<std::string> files_;
-};
 
 }  // namespace tavrin::fuzz

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tavrin::fuzz;
   const FuzzInput input = SplitInput({data, size});
-  Bench bench;
+  Bench<> bench;
   ReceiveModel model;
   model.attention = false;
   model.cancelRequest = (input.setup & 1) != 0;

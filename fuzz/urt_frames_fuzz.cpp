@@ -3,37 +3,21 @@
 // error, as the packet phase would send them. Every frame given out must be exactly the
 // file's bytes at that offset, start with HeaderStart, end with HeaderEnd and hold
 // LEN + 9 bytes, at most 3000; every error must be the one the bytes call for.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <span>
-#include <string>
 #include <variant>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "transfer/packet_frame.h"
 #include "transfer/urt_file.h"
 
 namespace {
 
-using tavrin::transfer::FrameError;
-using tavrin::transfer::ImageFile;
-using tavrin::transfer::kCommandImageHeaderSize;
-using tavrin::transfer::kFrameOverhead;
-using tavrin::transfer::kHeaderEnd;
-using tavrin::transfer::kHeaderStart;
-using tavrin::transfer::kMaxFrameSize;
-using tavrin::transfer::kUrtHeaderSize;
-using tavrin::transfer::ReadBigEndian;
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
+using namespace tavrin::transfer;
+using tavrin::fuzz::Check;
 
 // The error the bytes at `offset` call for, or nullopt when they hold a whole frame.
 std::optional<FrameError> ExpectedError(std::span<const std::uint8_t> file, std::size_t offset) {
@@ -51,7 +35,7 @@ void WalkFrames(ImageFile& image, std::span<const std::uint8_t> file, std::uint6
   for (std::uint32_t sent = 0; sent < count; ++sent) {
     const auto expected = ExpectedError(file, static_cast<std::size_t>(offset));
     auto read = image.ReadFrameAt(offset);
-    Check(!std::holds_alternative<tavrin::transfer::ReadFailed>(read));
+    Check(!std::holds_alternative<ReadFailed>(read));
     if (const auto* error = std::get_if<FrameError>(&read)) {
       Check(expected == *error);
       return;
@@ -70,13 +54,13 @@ void WalkFrames(ImageFile& image, std::span<const std::uint8_t> file, std::uint6
 void CheckHeaders(ImageFile& image, std::span<const std::uint8_t> file) {
   const auto lead = image.ReadAt(0, kUrtHeaderSize);
   Check(lead && lead->size() == std::min(file.size(), kUrtHeaderSize));
-  if (const auto urt = tavrin::transfer::ParseUrtHeader(*lead)) {
+  if (const auto urt = ParseUrtHeader(*lead)) {
     Check(file[0] == 'B' && file[1] == 'U');
     WalkFrames(image, file, kUrtHeaderSize, urt->packetCount);
   }
   const auto commandLead = image.ReadAt(0, kCommandImageHeaderSize);
   Check(commandLead.has_value());
-  if (const auto count = tavrin::transfer::ParseCommandImageHeader(*commandLead)) {
+  if (const auto count = ParseCommandImageHeader(*commandLead)) {
     Check(file[0] == 'M' && file[1] == 'Z');
     WalkFrames(image, file, kCommandImageHeaderSize, *count);
   }
@@ -87,23 +71,11 @@ void CheckHeaders(ImageFile& image, std::span<const std::uint8_t> file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "urt_fuzz_XXXXXX").string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return 0;
-  const std::filesystem::path path(pattern);
+  const tavrin::fuzz::ScratchDirectory dir("urt_frames_fuzz");
   const std::span<const std::uint8_t> file(data, size);
-  std::size_t written = 0;
-  while (written < size) {
-    const ssize_t n = ::write(fd, data + written, size - written);
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  if (written == size) {
-    const auto image = ImageFile::Open(path);
-    Check(image != nullptr);
-    CheckHeaders(*image, file);
-  }
-  std::filesystem::remove(path);
+  tavrin::fuzz::WriteFile(dir.File("image.urt"), file);
+  const auto image = ImageFile::Open(dir.File("image.urt"));
+  Check(image != nullptr);
+  CheckHeaders(*image, file);
   return 0;
 }

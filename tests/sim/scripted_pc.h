@@ -23,9 +23,6 @@ inline TargetConfig QuickConfig() {
   TargetConfig config;
   config.enqDelay = 20ms;
   config.splitAnswerGap = 20ms;
-  config.regionReadyDelay = 0ms;
-  config.regionReadyRepeat = 200ms;
-  config.resendTimeout = 100ms;
   config.testFrameQuiet = 50ms;
   config.frameTimeout = 100ms;
   return config;
