@@ -1,10 +1,10 @@
-// tavrin-cli against tavrin-target-sim, each a process of its own, over a pseudo-terminal.
+// tavrin-cli against tavrin-target-sim, each a process of its own, over pseudo-terminals:
+// one target, and several at once through one tavrin-cli.
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-#include <thread>
+#include <memory>
+#include <sstream>
 
 #include "e2e_files.h"
 #include "processes.h"
@@ -14,255 +14,271 @@ namespace tavrin::test {
 namespace {
 
 using namespace std::chrono_literals;
-std::string Block(int code) {
-  return transfer::ReportBlockFor(code)->text;
-}
 
 class CliEndToEnd : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(scratch_.Path().empty());
-    dir_ = scratch_.Path();
+  void SetUp() override { ASSERT_FALSE(dir_.Path().empty()); }
+
+  std::string Image(std::size_t frames, std::size_t payload = 2000) {
+    return WriteUrt(dir_ / "image.urt", std::vector<std::size_t>(frames, payload)).string();
   }
 
-  // A URT image for the simulated target's default identity.
-  std::filesystem::path WriteImage(std::size_t frames, std::size_t payload = 2000) {
-    return WriteUrt(dir_ / "image.urt", std::vector<std::size_t>(frames, payload));
+  // Starts a target for each argument list; the --port options of all of them.
+  std::vector<std::string> StartTargets(const std::vector<std::vector<std::string>>& args) {
+    std::vector<std::string> ports;
+    for (const auto& a : args) {
+      sims_.push_back(std::make_unique<SimProcess>(a));
+      EXPECT_FALSE(sims_.back()->Device().empty());
+      ports.insert(ports.end(), {"--port", sims_.back()->Device()});
+    }
+    return ports;
   }
+  std::string Port(std::size_t i) const { return sims_[i]->Device(); }
 
-  ScratchDir scratch_;
-  std::filesystem::path dir_;
+  TempDir dir_;
+  std::vector<std::unique_ptr<SimProcess>> sims_;
 };
 
+// `head`, the `ports` options, then `last`.
+std::vector<std::string> Command(std::vector<std::string> head,
+                                 const std::vector<std::string>& ports, const std::string& last) {
+  head.insert(head.end(), ports.begin(), ports.end());
+  head.push_back(last);
+  return head;
+}
+
+// The name a port's files get: the device without "/dev/", '/' as '_'.
+std::string FileName(std::string device) {
+  if (device.starts_with("/dev/")) device.erase(0, 5);
+  std::replace(device.begin(), device.end(), '/', '_');
+  return device;
+}
+
 TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
-  SimProcess sim({});
-  ASSERT_FALSE(sim.Device().empty());
   const auto log = dir_ / "session.log";
-  const auto run =
-      RunCli({"upload", "--port", sim.Device(), "--log", log.string(), WriteImage(12).string()});
+  const auto record = dir_ / "received.bin";
+  const auto image = Image(9, 2991);
+  const auto run = RunCli(Command({"upload", "--log", log.string()},
+                                  StartTargets({{"--record", record.string()}}), image));
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(sims_[0]->Stop().find("problem"), std::string::npos);
+  EXPECT_EQ(ReadFile(record), ReadFile(image).substr(28));  // every frame, byte for byte
   // --log saves the capture as stdout showed it, with 0x00, 0x11 and 0x17 saved as blanks.
-  std::ifstream saved(log, std::ios::binary);
-  const std::string logged{std::istreambuf_iterator<char>(saved), {}};
   std::string shownAsSaved = run.out;
   for (char& c : shownAsSaved) {
     if (c == '\x00' || c == '\x11' || c == '\x17') c = ' ';
   }
-  EXPECT_EQ(logged, shownAsSaved);
+  EXPECT_EQ(ReadFile(log), shownAsSaved);
   EXPECT_NE(run.err.find("Log file created successfully. "), std::string::npos) << run.err;
-  // Around the success block (the target's last ENQ may come in just after it) the target's
-  // control bytes show as blanks. The who-am-I answer's own bytes are never blanked: it
-  // shows when a read boundary falls so that the answer is gathered from a block of its own.
-  const auto block = run.out.find(Block(1));
-  ASSERT_NE(block, std::string::npos) << run.out;
+  // Around the success block the target's control bytes show as blanks; the who-am-I
+  // answer (FE 01 00 and the identity) shows when a read boundary sets it apart.
   std::string rest = run.out;
+  const auto block = rest.find(Block(1));
+  ASSERT_NE(block, std::string::npos) << run.out;
   rest.erase(block, Block(1).size());
-  // The answer is FE 01 00 and the 11 identity bytes; its lead-in 00 is blanked.
   const std::string answer = "\xFE\x01 \x55\x66\x77\x11\x22\x33\x44\x88\x99\xAA\xBB";
   if (const auto at = rest.find(answer); at != std::string::npos) rest.erase(at, answer.size());
   EXPECT_EQ(rest.find_first_not_of(' '), std::string::npos) << run.out;
-  EXPECT_EQ(sim.Stop().find("problem"), std::string::npos);
 }
 
-struct RefusalRow {
-  const char* scenario;
-  int code;
-};
-
-class CliRefusal : public CliEndToEnd, public testing::WithParamInterface<RefusalRow> {};
-
-TEST_P(CliRefusal, ExitsWith4AndTheReport) {
-  SimProcess sim({"--scenario", GetParam().scenario});
-  const auto run = RunCli({"upload", "--port", sim.Device(), WriteImage(5).string()});
-  EXPECT_EQ(run.status, 4);
-  EXPECT_NE(run.out.find(Block(GetParam().code)), std::string::npos) << run.out;
+TEST_F(CliEndToEnd, RefusalsExitWith4AndShowTheirReport) {
+  for (const auto& [scenario, code] :
+       {std::pair{"refuse-eot", 4}, std::pair{"refuse-dc3", 19}, std::pair{"refuse-etb", 23},
+        std::pair{"refuse-eot-after-frames", 4}}) {
+    SCOPED_TRACE(scenario);
+    SimProcess sim({"--scenario", scenario});
+    const auto run = RunCli({"upload", "--port", sim.Device(), Image(5)});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_NE(run.out.find(Block(code)), std::string::npos) << run.out;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, CliRefusal,
-                         testing::Values(RefusalRow{"refuse-eot", 4}, RefusalRow{"refuse-dc3", 19},
-                                         RefusalRow{"refuse-etb", 23},
-                                         RefusalRow{"refuse-eot-after-frames", 4}),
-                         [](const auto& row) {
-                           std::string name = row.param.scenario;
-                           std::erase(name, '-');
-                           return name;
-                         });
-
-TEST_F(CliEndToEnd, SilentTargetGivesOneNoResponseThenTheTimeoutCancels) {
-  SimProcess sim({"--scenario", "silent"});
-  const auto run =
-      RunCli({"upload", "--port", sim.Device(), "--timeout", "16.5", WriteImage(1).string()}, 40s);
-  EXPECT_EQ(run.status, 4);
-  EXPECT_EQ(run.out, Block(-4) + Block(23));
+TEST_F(CliEndToEnd, ComTestEchoesAndScriptShowListsTheColumns) {
+  const auto comtest = RunCli(Command({"comtest"}, StartTargets({{}}), "abc"));
+  EXPECT_EQ(comtest.status, 0) << comtest.err;
+  EXPECT_EQ(comtest.out, "abc\n");
+  const auto show = RunCli({"script", "show", WriteScript(dir_.Path(), {{0x10000, 0x1FFFF, 1}})});
+  EXPECT_EQ(show.status, 0);
+  for (const char* text : {"Start Address", "10000", "1FFFF", "FLASH"}) {
+    EXPECT_NE(show.out.find(text), std::string::npos) << text << " in " << show.out;
+  }
 }
 
-TEST_F(CliEndToEnd, CtrlCCancelsWith23) {
-  SimProcess sim({"--scenario", "silent"});
-  const auto run = RunCli({"upload", "--port", sim.Device(), WriteImage(1).string()}, 20s, 500ms);
-  EXPECT_EQ(run.status, 4);
-  EXPECT_EQ(run.out, Block(23));
+// Usage errors exit 1 and bad files 2, before any transfer.
+TEST_F(CliEndToEnd, BadFilesExit2AndUsageErrors1) {
+  const std::string port = StartTargets({{}})[1];
+  WriteFile(dir_ / "not.urt", "MZ not an image");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } rows[] = {
+      {{"upload", "--port", port, dir_ / "missing.urt"}, 2, ""},
+      {{"upload", "--port", port, dir_ / "not.urt"},
+       2,
+       "Unable to upload\nGiven URT file is invalid."},
+      {{"download", "--port", port, "--output", "x.dbf", dir_ / "missing.dsf"}, 2, ""},
+      {{"upload"}, 1, ""},
+      {{"download", "--port", "a", "--port", "b", "--output", "x.dbf", "s.dsf"}, 1, "{port}"},
+      {{"upload", "--port", "serial:TAVRIN-NO-SUCH", "x.urt"},
+       1,
+       "tavrin-cli: --port serial:TAVRIN-NO-SUCH: no serial port has this USB serial number "
+       "(tavrin-cli ports lists them)\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    const auto run = RunCli(row.args);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+  }
 }
 
-TEST_F(CliEndToEnd, ComTestEchoesTheText) {
-  SimProcess sim({});
-  const auto run = RunCli({"comtest", "--port", sim.Device(), "abc"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "abc\n");
-}
-
-TEST_F(CliEndToEnd, PortInUseOrMissingExits3) {
-  SimProcess sim({});
-  const auto missing = RunCli({"upload", "--port", "/dev/tavrin-no-such-port", "x.urt"});
-  EXPECT_EQ(missing.status, 3);
-  EXPECT_NE(missing.err.find("Port is not available."), std::string::npos);
-}
-
-TEST_F(CliEndToEnd, BadFilesExit2) {
-  SimProcess sim({});
-  EXPECT_EQ(RunCli({"upload", "--port", sim.Device(), (dir_ / "missing.urt").string()}).status, 2);
-  const auto notUrt = dir_ / "not.urt";
-  std::ofstream(notUrt) << "MZ not an image";
-  const auto run = RunCli({"upload", "--port", sim.Device(), notUrt.string()});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("Unable to upload\nGiven URT file is invalid."), std::string::npos);
-  EXPECT_EQ(RunCli({"download", "--port", sim.Device(), "--output", "x.dbf",
-                    (dir_ / "missing.dsf").string()})
-                .status,
-            2);
-  EXPECT_EQ(RunCli({"upload"}).status, 1);
-}
-
-TEST_F(CliEndToEnd, DownloadGivesTheExpectedDbf) {
+// A download exact through frames the target sends damaged, one with a region that fails
+// its CRC check (saved, with the warning and status 5), and one cancelled by --timeout
+// while it waits for a region (nothing saved).
+TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 1000, 1}, {0x8000, 0x8000 + 5000, 0}, {0x20000, 0x20000 + 3000, 4}};
-  SimProcess sim({"--seed", "7"});
+  const std::string expected = ExpectedDbf(regions, 7);
+  const std::string script = WriteScript(dir_.Path(), regions);
+  const struct {
+    const char* name;
+    std::vector<std::string> sim;
+    std::vector<std::string> cli;
+    int status;
+    std::string out;
+  } rows[] = {
+      {"BadFrames",
+       {"--seed", "7", "--fault", "bad-sum", "--fault", "oversize"},
+       {},
+       0,
+       Block(2) + Block(3)},
+      {"WrongCrc",
+       {"--seed", "7", "--fault", "wrong-crc"},
+       {},
+       5,
+       Block(2) + transfer::CrcWarningBlock(1).text + Block(3)},
+      {"RegionDelayed",
+       {"--seed", "7", "--region-delay", "60000"},
+       {"--timeout", "1.5"},
+       4,
+       Block(2) + Block(23)},
+  };
   const auto out = dir_ / "out.dbf";
-  const auto run = RunCli({"download", "--port", sim.Device(), "--output", out.string(),
-                           WriteScript(dir_, regions).string()});
-  EXPECT_EQ(run.status, 0) << run.err;
-  const Bytes dbf = ReadAll(out);
-  EXPECT_EQ(dbf, ExpectedDbf(regions, 7));
-  ASSERT_GE(dbf.size(), 16u);
-  EXPECT_EQ(Bytes(dbf.begin() + 12, dbf.begin() + 16), (Bytes{0xF8, 0x03, 0x00, 0x00}));
-  EXPECT_EQ(run.out, Block(2) + Block(3));
-}
-
-TEST_F(CliEndToEnd, DownloadRecoversFromBadFrames) {
-  const std::vector<Region> regions{{0, 6000, 1}};
-  SimProcess sim({"--seed", "3", "--fault", "bad-sum", "--fault", "oversize"});
-  const auto out = dir_ / "out.dbf";
-  const auto run = RunCli({"download", "--port", sim.Device(), "--output", out.string(),
-                           WriteScript(dir_, regions).string()});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(ReadAll(out), ExpectedDbf(regions, 3));
-}
-
-// The target's first info packet carries a wrong CRC: the region is saved with the warning
-// (exit 5) unless --retries fetches it again, alone, and puts the good copy in its place.
-struct WrongCrcRow {
-  const char* retries;
-  int status;
-};
-
-class CliWrongCrc : public CliEndToEnd, public testing::WithParamInterface<WrongCrcRow> {};
-
-TEST_P(CliWrongCrc, WarnsAndIsFetchedAgainWhenAsked) {
-  const std::vector<Region> regions{{0, 800, 1}, {0x4000, 0x4000 + 500, 0}, {0x9000, 0x9300, 2}};
-  SimProcess sim({"--seed", "5", "--fault", "wrong-crc"});
-  const auto out = dir_ / "out.dbf";
-  const auto run = RunCli({"download", "--port", sim.Device(), "--retries", GetParam().retries,
-                           "--output", out.string(), WriteScript(dir_, regions).string()});
-  EXPECT_EQ(run.status, GetParam().status) << run.err;
-  EXPECT_NE(run.out.find(transfer::CrcWarningBlock(1).text), std::string::npos);
-  const Bytes dbf = ReadAll(out);
-  if (GetParam().status == 0) {
-    EXPECT_EQ(dbf, ExpectedDbf(regions, 5));
-    EXPECT_NE(run.err.find("regions fetched again: 1\n"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("every region fetched again matches its CRC now"), std::string::npos);
-    // The second download asked for region 1 alone and ended like any other.
-    EXPECT_EQ(run.out.rfind(Block(2) + Block(3)),
-              run.out.size() - Block(2).size() - Block(3).size());
-  } else {
-    EXPECT_EQ(dbf.size(), ExpectedDbf(regions, 5).size());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(out);
+    SimProcess sim(row.sim);
+    const auto run =
+        RunCli(Command({"download", "--port", sim.Device(), "--output", out}, row.cli, script));
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_EQ(run.out, row.out);
+    if (row.status == 4) {
+      EXPECT_FALSE(std::filesystem::exists(out));
+    } else {
+      EXPECT_EQ(ReadFile(out), expected);
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Retries, CliWrongCrc,
-                         testing::Values(WrongCrcRow{"0", 5}, WrongCrcRow{"1", 0}),
-                         [](const auto& row) {
-                           return "Retries" + std::string(row.param.retries);
-                         });
-
-TEST_F(CliEndToEnd, ScriptShowListsTheColumns) {
-  const auto script = WriteScript(dir_, {{0x10000, 0x1FFFF, 1}});
-  const auto run = RunCli({"script", "show", script.string()});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("Start Address"), std::string::npos);
-  EXPECT_NE(run.out.find("10000"), std::string::npos);
-  EXPECT_NE(run.out.find("1FFFF"), std::string::npos);
-  EXPECT_NE(run.out.find("FLASH"), std::string::npos);
-}
-
-}  // namespace
-}  // namespace tavrin::test
-
-namespace tavrin::test {
-namespace {
-
-// The device goes away in the middle of a transfer: the run ends at once with the
-// system's description and status 6, and the capture so far stays on disk.
-TEST_F(CliEndToEnd, LostDeviceExits6AndKeepsTheCapture) {
-  SimProcess sim({"--scenario", "silent"});
-  std::thread unplug([&] {
-    std::this_thread::sleep_for(700ms);
-    sim.Stop();
-  });
-  const auto started = std::chrono::steady_clock::now();
-  const auto run = RunCli({"upload", "--port", sim.Device(), WriteImage(3).string()}, 20s);
-  unplug.join();
-  EXPECT_EQ(run.status, 6) << run.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
-  EXPECT_NE(run.err.find("Input/output error"), std::string::npos) << run.err;
-  const auto kept = run.err.find("the capture is kept in ");
-  ASSERT_NE(kept, std::string::npos) << run.err;
-  const auto begin = kept + std::string("the capture is kept in ").size();
-  const std::filesystem::path capture = run.err.substr(begin, run.err.find('\n', begin) - begin);
-  std::ifstream in(capture, std::ios::binary);
-  const std::string onDisk{std::istreambuf_iterator<char>(in), {}};
-  EXPECT_EQ(onDisk, run.out);
-  std::filesystem::remove_all(capture.parent_path());
-}
-
-}  // namespace
-}  // namespace tavrin::test
-
-namespace tavrin::test {
-namespace {
-
-TEST_F(CliEndToEnd, FramesArriveAtTheTargetByteForByte) {
-  const auto record = dir_ / "received.bin";
-  const auto image = WriteImage(9, 2991);
-  {
-    SimProcess sim({"--record", record.string()});
-    const auto run = RunCli({"upload", "--port", sim.Device(), image.string()});
-    EXPECT_EQ(run.status, 0) << run.err;
-    sim.Stop();
+TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
+  const auto ports = StartTargets({{}, {"--scenario", "refuse-eot"}, {}});
+  const auto logs = dir_ / "logs";
+  const auto run = RunCli(Command({"upload", "--log-dir", logs}, ports, Image(3)));
+  EXPECT_EQ(run.status, 4) << run.err;
+  std::vector<std::string> lines;
+  std::istringstream in(run.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::size_t i = 0; i < sims_.size(); ++i) {
+    const bool refuses = i == 1;
+    // The summary names each port with its status and result.
+    const auto row = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.starts_with(Port(i) + " ") &&
+             line.find(refuses ? "  4  Error ( 4 ): You are trying to download same version"
+                               : "  0  Upload Success") != std::string::npos;
+    });
+    EXPECT_NE(row, lines.end()) << Port(i) << " in " << run.out;
+    // Its capture holds its own target's text alone.
+    const std::string capture = ReadFile(logs / (FileName(Port(i)) + ".log"));
+    EXPECT_EQ(capture.find(Block(4)) != std::string::npos, refuses) << Port(i);
+    EXPECT_EQ(capture.find(Block(1)) != std::string::npos, !refuses) << Port(i);
   }
-  std::ifstream in(image, std::ios::binary);
-  const std::string file{std::istreambuf_iterator<char>(in), {}};
-  std::ifstream got(record, std::ios::binary);
-  const std::string received{std::istreambuf_iterator<char>(got), {}};
-  EXPECT_EQ(received, file.substr(28));
+  // stdout: every capture line tagged with its port, then the summary.
+  ASSERT_FALSE(lines.empty());
+  for (const auto& line : lines) {
+    if (line.starts_with("PORT ")) break;
+    EXPECT_TRUE(line.starts_with(Port(0) + ": ") || line.starts_with(Port(1) + ": ") ||
+                line.starts_with(Port(2) + ": "))
+        << line;
+  }
+  EXPECT_NE(run.out.find(Port(1) + ": <========== Error ( 4 ) ==========>\n"), std::string::npos);
 }
 
-TEST_F(CliEndToEnd, CancelWhileWaitingForARegionSavesNothing) {
-  SimProcess sim({"--region-delay", "60000"});
-  const auto out = dir_ / "out.dbf";
-  const auto run = RunCli({"download", "--port", sim.Device(), "--timeout", "1.5", "--output",
-                           out.string(), WriteScript(dir_, {{0, 100, 1}}).string()});
-  EXPECT_EQ(run.status, 4);
-  EXPECT_EQ(run.out, Block(2) + Block(23));
-  EXPECT_FALSE(std::filesystem::exists(out));
+// --json: one download fetches its region with the wrong CRC again and ends exact, the
+// other target refuses. Each port's start comes first, the summary closes the stream.
+TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
+  const std::vector<Region> regions{{0, 20000, 1}, {0x8000, 0x8000 + 3000, 2}};
+  const auto ports = StartTargets(
+      {{"--seed", "4", "--fault", "wrong-crc", "--baud", "115200"}, {"--scenario", "refuse-eot"}});
+  const auto run =
+      RunCli(Command({"download", "--json", "--retries", "2", "--output", dir_ / "{port}.dbf"},
+                     ports, WriteScript(dir_.Path(), regions)),
+             60s);
+  EXPECT_EQ(run.status, 4) << run.err;
+  const auto events = JsonEvents(run.out);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back()["event"], "summary");
+  EXPECT_EQ(events.back()["status"], 4);
+  EXPECT_EQ(events.back()["failed"], Json::array({Port(1)}));
+  std::map<std::string, std::size_t> seen;  // events of each port so far
+  std::vector<int> goodReports;
+  std::vector<double> progressAt;
+  for (const auto& event : events) {
+    if (event["event"] == "summary") continue;
+    const std::string port = event["port"];
+    EXPECT_EQ(seen[port]++ == 0, event["event"] == "start") << event;
+    if (event["event"] == "report") {
+      EXPECT_EQ(event["text"], Block(event["code"])) << event;
+      if (port == Port(0)) goodReports.push_back(event["code"].get<int>());
+    }
+    if (event["event"] == "progress" && port == Port(0)) {
+      progressAt.push_back(event["seconds"].get<double>());
+    }
+  }
+  // The region is fetched again alone, in a download that ends like any other.
+  EXPECT_EQ(goodReports, (std::vector<int>{2, 3, 2, 3}));
+  const auto ends = EndsByPort(events);
+  const Json& good = ends.at(Port(0));
+  EXPECT_EQ(good["status"], 0);
+  EXPECT_EQ(good["regions_fetched_again"], Json::array({1}));
+  EXPECT_EQ(good["regions_still_failing"], Json::array());
+  EXPECT_EQ(good["output"], (dir_ / (FileName(Port(0)) + ".dbf")).string());
+  EXPECT_EQ(ReadFile(good["output"].get<std::string>()), ExpectedDbf(regions, 4));
+  EXPECT_GT(good["line_efficiency"].get<double>(), 0.5);
+  EXPECT_EQ(ends.at(Port(1))["status"], 4);
+  EXPECT_EQ(ends.at(Port(1))["code"], 4);
+  // Progress at most ten times a second: never two within 0.1 s (its own clock, 1 ms slack).
+  EXPECT_GE(progressAt.size(), 5u);
+  for (std::size_t i = 1; i < progressAt.size(); ++i) {
+    EXPECT_GE(progressAt[i] - progressAt[i - 1], 0.099);
+  }
+  // The human texts go to stderr: the table and the lines of the fetch again.
+  for (const char* text :
+       {"PORT ", "regions fetched again: 1\n", "every region fetched again matches its CRC now"}) {
+    EXPECT_NE(run.err.find(text), std::string::npos) << text << " in " << run.err;
+  }
+}
+
+TEST_F(CliEndToEnd, CtrlCCancelsEveryPortWith23) {
+  const auto ports = StartTargets({{"--scenario", "silent"}, {"--scenario", "silent"}});
+  const auto run = RunCli(Command({"upload", "--json"}, ports, Image(1, 100)), 20s, 500ms);
+  EXPECT_EQ(run.status, 4) << run.err;
+  const auto ends = EndsByPort(JsonEvents(run.out));
+  ASSERT_EQ(ends.size(), 2u);
+  for (const auto& [port, end] : ends) {
+    EXPECT_EQ(end["status"], 4) << port;
+    EXPECT_EQ(end["code"], 23) << port;
+  }
 }
 
 }  // namespace

@@ -1,16 +1,15 @@
 #include "processes.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 
 extern char** environ;
 
@@ -18,6 +17,7 @@ namespace tavrin::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 struct Spawned {
   pid_t pid = -1;
@@ -25,67 +25,30 @@ struct Spawned {
   int err = -1;
 };
 
-std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+// `program` with `args`, its stdout and stderr each on a pipe to this process.
+Spawned Spawn(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  return argv;
-}
-
-Spawned Spawn(const std::string& program, const std::vector<std::string>& args) {
   int out[2];
   int err[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  if (::pipe2(err, O_CLOEXEC) != 0) return {};
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return {};
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  std::vector<char*> argv = Argv(program, args);
-  Spawned spawned;
+  Spawned spawned{-1, out[0], err[0]};
   if (posix_spawn(&spawned.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
     spawned.pid = -1;
   }
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   ::close(err[1]);
-  spawned.out = out[0];
-  spawned.err = err[0];
-  return spawned;
-}
-
-// fork and exec, the child switched to `user` first: posix_spawn cannot change the user.
-// Everything the child needs is built before the fork.
-Spawned SpawnAs(const RunAs& user, const std::string& program,
-                const std::vector<std::string>& args) {
-  int out[2];
-  int err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  if (::pipe2(err, O_CLOEXEC) != 0) return {};
-  std::vector<char*> argv = Argv(program, args);
-  std::string tmpdir = "TMPDIR=/tmp";
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
-  }
-  env.push_back(tmpdir.data());
-  env.push_back(nullptr);
-  Spawned spawned;
-  spawned.pid = ::fork();
-  if (spawned.pid == 0) {
-    if (::dup2(out[1], STDOUT_FILENO) >= 0 && ::dup2(err[1], STDERR_FILENO) >= 0 &&
-        ::setgroups(0, nullptr) == 0 && ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0) {
-      ::execve(program.c_str(), argv.data(), env.data());
-    }
-    constexpr char kFailed[] = "cannot run as that user\n";
-    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
-    ::_exit(kCannotRunAs);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  spawned.out = out[0];
-  spawned.err = err[0];
   return spawned;
 }
 
@@ -96,6 +59,47 @@ bool Drain(int fd, std::string& into) {
   if (n <= 0) return n < 0 && errno == EINTR;
   into.append(buffer.data(), static_cast<std::size_t>(n));
   return true;
+}
+
+int MillisecondsUntil(Clock::time_point when) {
+  const auto left = std::chrono::ceil<milliseconds>(when - Clock::now()).count();
+  return static_cast<int>(std::max<decltype(left)>(left, 0));
+}
+
+// Collects what `spawned` writes until it ends; SIGINT after `interruptAfter` (unless 0),
+// SIGKILL after `limit`.
+CliRun Collect(const Spawned& spawned, milliseconds limit, milliseconds interruptAfter) {
+  CliRun run;
+  if (spawned.pid < 0) return run;
+  const auto started = Clock::now();
+  const auto killAt = started + limit;
+  bool interrupted = interruptAfter.count() == 0;
+  bool killed = false;
+  bool outOpen = true;
+  bool errOpen = true;
+  while (outOpen || errOpen) {
+    if (!interrupted && Clock::now() >= started + interruptAfter) {
+      ::kill(spawned.pid, SIGINT);
+      interrupted = true;
+    }
+    if (Clock::now() >= killAt) {
+      ::kill(spawned.pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    const int wait =
+        MillisecondsUntil(interrupted ? killAt : std::min(killAt, started + interruptAfter));
+    pollfd fds[2] = {{spawned.out, POLLIN, 0}, {spawned.err, POLLIN, 0}};
+    if (::poll(fds, 2, wait) <= 0) continue;
+    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(spawned.out, run.out);
+    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(spawned.err, run.err);
+  }
+  int status = 0;
+  ::waitpid(spawned.pid, &status, 0);
+  ::close(spawned.out);
+  ::close(spawned.err);
+  if (WIFEXITED(status) && !killed) run.status = WEXITSTATUS(status);
+  return run;
 }
 
 }  // namespace
@@ -116,9 +120,9 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   // The first line is the device path.
   std::string out;
   const auto until = Clock::now() + std::chrono::seconds(10);
-  while (out.find('\n') == std::string::npos && Clock::now() < until) {
+  while (pid_ > 0 && out.find('\n') == std::string::npos) {
     pollfd p{stdoutFd_, POLLIN, 0};
-    if (::poll(&p, 1, 100) > 0 && !Drain(stdoutFd_, out)) break;
+    if (::poll(&p, 1, MillisecondsUntil(until)) <= 0 || !Drain(stdoutFd_, out)) break;
   }
   if (const auto end = out.find('\n'); end != std::string::npos) device_ = out.substr(0, end);
 }
@@ -142,51 +146,20 @@ std::string SimProcess::Stop() {
   return err;
 }
 
-namespace {
-
-// Collects what `spawned` writes until it ends; SIGINT after `interruptAfter` (unless 0),
-// SIGKILL after `limit`.
-CliRun Collect(const Spawned& spawned, std::chrono::milliseconds limit,
-               std::chrono::milliseconds interruptAfter) {
-  CliRun run;
-  if (spawned.pid < 0) return run;
-  const auto started = Clock::now();
-  bool interrupted = interruptAfter.count() == 0;
-  bool outOpen = true;
-  bool errOpen = true;
-  while (outOpen || errOpen) {
-    const auto now = Clock::now();
-    if (now - started > limit) {
-      ::kill(spawned.pid, SIGKILL);
-      break;
-    }
-    if (!interrupted && now - started >= interruptAfter) {
-      ::kill(spawned.pid, SIGINT);
-      interrupted = true;
-    }
-    pollfd fds[2] = {{spawned.out, POLLIN, 0}, {spawned.err, POLLIN, 0}};
-    if (::poll(fds, 2, 50) <= 0) continue;
-    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(spawned.out, run.out);
-    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(spawned.err, run.err);
-  }
-  int status = 0;
-  ::waitpid(spawned.pid, &status, 0);
-  ::close(spawned.out);
-  ::close(spawned.err);
-  if (WIFEXITED(status) && Clock::now() - started <= limit) run.status = WEXITSTATUS(status);
-  return run;
-}
-
-}  // namespace
-
-CliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit,
-              std::chrono::milliseconds interruptAfter) {
+CliRun RunCli(const std::vector<std::string>& args, milliseconds limit,
+              milliseconds interruptAfter) {
   return Collect(Spawn(CliPath(), args), limit, interruptAfter);
 }
 
-CliRun RunCliAs(const RunAs& user, const std::vector<std::string>& args,
-                std::chrono::milliseconds limit) {
-  return Collect(SpawnAs(user, CliPath(), args), limit, std::chrono::milliseconds(0));
+CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--reuid=" + std::to_string(uid),
+                               "--regid=" + std::to_string(gid),
+                               "--clear-groups",
+                               "/usr/bin/env",
+                               "TMPDIR=/tmp",
+                               CliPath()};
+  all.insert(all.end(), args.begin(), args.end());
+  return Collect(Spawn("/usr/bin/setpriv", all), std::chrono::seconds(30), milliseconds(0));
 }
 
 }  // namespace tavrin::test

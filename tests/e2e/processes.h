@@ -44,19 +44,9 @@ CliRun RunCli(const std::vector<std::string>& args,
               std::chrono::milliseconds limit = std::chrono::seconds(30),
               std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
 
-// A user the run switches to (before exec, no supplementary groups, TMPDIR=/tmp); only
-// root can switch.
-struct RunAs {
-  uid_t uid;
-  gid_t gid;
-};
-
-// The status of a RunCliAs whose child could not become the user or start the program
-// (a build tree the user may not enter); stderr then says "cannot run as that user".
-constexpr int kCannotRunAs = 127;
-
-// RunCli as another user.
-CliRun RunCliAs(const RunAs& user, const std::vector<std::string>& args,
-                std::chrono::milliseconds limit = std::chrono::seconds(30));
+// RunCli as another user (through setpriv: no supplementary groups, TMPDIR=/tmp); only root
+// can switch. The status is 126 or 127 when the user may not run the program (a build tree
+// they may not enter).
+CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args);
 
 }  // namespace tavrin::test
