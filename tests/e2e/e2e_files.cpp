@@ -47,32 +47,33 @@ std::filesystem::path WriteScript(const std::filesystem::path& dir,
   return store.SaveDsf(path) ? path : std::filesystem::path();
 }
 
-std::string ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed) {
-  const sim::MemoryImage memory(seed);
+std::string Dbf(const std::vector<std::uint8_t>& ids, const std::vector<std::string>& data,
+                std::map<int, std::uint64_t>* places) {
   std::string dbf;
-  for (std::size_t i = 0; i < regions.size(); ++i) {
-    const auto size = regions[i].end - regions[i].start;
-    if (i == 0 || regions[i].partitionId != 0) {
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (data[i].empty()) continue;
+    if (dbf.empty() || ids[i] != 0) {
       // PartitionId, type 1, then the offset just past the block's data at 12.
-      const auto end = static_cast<std::uint32_t>(dbf.size() + 16 + size);
-      dbf += std::string{static_cast<char>(regions[i].partitionId),
-                         1,
-                         '\xFF',
-                         '\xFF',
-                         0,
-                         0,
-                         0,
-                         0,
-                         0,
-                         0,
-                         0,
-                         '\xFF'};
+      const auto end = static_cast<std::uint32_t>(dbf.size() + 16 + data[i].size());
+      dbf += std::string{static_cast<char>(ids[i]), 1, '\xFF', '\xFF', 0, 0, 0, 0, 0, 0, 0, '\xFF'};
       for (int b = 0; b < 4; ++b) dbf += static_cast<char>(end >> (8 * b));
     }
-    const auto data = memory.Read(1, regions[i].start, size);
-    dbf.append(data.begin(), data.end());
+    if (places) (*places)[static_cast<int>(i + 1)] = dbf.size();
+    dbf += data[i];
   }
   return dbf;
+}
+
+std::string ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed) {
+  const sim::MemoryImage memory(seed);
+  std::vector<std::uint8_t> ids;
+  std::vector<std::string> data;
+  for (const auto& region : regions) {
+    ids.push_back(region.partitionId);
+    const auto bytes = memory.Read(1, region.start, region.end - region.start);
+    data.emplace_back(bytes.begin(), bytes.end());
+  }
+  return Dbf(ids, data);
 }
 
 namespace {

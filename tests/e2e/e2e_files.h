@@ -1,5 +1,5 @@
-// Input files for the end-to-end tests, what a download of them must give, and the --json
-// events tavrin-cli writes.
+// Input files for the command line's tests, what a download of them must give, and the
+// --json events tavrin-cli writes.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,13 @@ struct Region {
 // dir/script.dsf with these records.
 std::filesystem::path WriteScript(const std::filesystem::path& dir,
                                   const std::vector<Region>& regions);
+
+// A DBF file as a download lays it out: a block a region in script order, a region without
+// data adding nothing; the first block and every block whose PartitionId is not 0 with a
+// header ending with the offset just past its data. `places` gets where each region's
+// data (1-based) begin.
+std::string Dbf(const std::vector<std::uint8_t>& ids, const std::vector<std::string>& data,
+                std::map<int, std::uint64_t>* places = nullptr);
 
 // The DBF file a download of `regions` from a target with memory seed `seed` must give.
 std::string ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed);
