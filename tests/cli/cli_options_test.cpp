@@ -52,19 +52,6 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"upload", "--port", "", "x.urt"}, "--port needs"},
         OptionsRow{{"script", "show", "--json", "s.dsf"}, "--json is not for script show"}));
 
-TEST(CliOptions, EveryPortInOrderAndTheValuesOfTheNewOptions) {
-  const auto upload = std::get<CliOptions>(ParseCliOptions(
-      {"upload", "--port", "ttyUSB0", "--port", "serial:A5", "--confirm", "2.5", "x.urt"}));
-  EXPECT_EQ(upload.portNames, (std::vector<std::string>{"ttyUSB0", "serial:A5"}));
-  EXPECT_EQ(upload.port.portName, "ttyUSB0");
-  EXPECT_EQ(upload.confirmSeconds, 2.5);
-  const auto download = std::get<CliOptions>(ParseCliOptions(
-      {"download", "--port", "a", "--retries", "3", "--log-dir", "logs", "--output", "o", "s"}));
-  EXPECT_EQ(download.retries, 3u);
-  EXPECT_EQ(download.logDir, "logs");
-  EXPECT_FALSE(download.confirmSeconds);
-}
-
 struct NameRow {
   const char* given;
   const char* file;

@@ -1,12 +1,14 @@
 // tavrin-cli ports: the rows read from a sysfs built in a temporary directory, and the
-// table and the JSON made of them.
+// table and the JSON made of them; --port by name, path, /dev/serial/by-id name or USB
+// serial number, against a port list.
 #include "cli/port_table.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
+
+#include "cli/port_lookup.h"
+#include "support/temp_files.h"
 
 namespace tavrin::cli {
 namespace {
@@ -25,16 +27,13 @@ const serial::PortInfo kFtdi{"ttyUSB0",
                              {}};
 
 TEST(PortTable, AlignsEveryFieldAndMarksWhatAPortLacks) {
-  std::string pattern = (fs::path(testing::TempDir()) / "sysfs_XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path sysfs = pattern;
+  const test::TempDir sysfs;
   for (const auto& [tty, text] : {std::pair{"ttyUSB0", "16\n"}, std::pair{"ttyS0", "junk"}}) {
     fs::create_directories(sysfs / "class/tty" / tty / "device");
-    std::ofstream(sysfs / "class/tty" / tty / "device/latency_timer") << text;
+    test::WriteFile(sysfs / "class/tty" / tty / "device/latency_timer", text);
   }
   const std::vector<serial::PortInfo> ports{kUart, kFtdi};
-  const auto rows = PortRows(ports, sysfs);
-  fs::remove_all(sysfs);
+  const auto rows = PortRows(ports, sysfs.Path());
   EXPECT_EQ(PortTable(rows),
             "DEVICE        BY-ID                                         USB ID     MANUFACTURER  "
             "PRODUCT          SERIAL    LATENCY\n"
@@ -61,6 +60,50 @@ TEST(PortJson, GivesEveryFieldOnOneLineWithNullForWhatAPortLacks) {
       "serial_number":"A50285BI","latency_timer_ms":16})"));
   EXPECT_EQ(ports[2].at("manufacturer"), "Caf\uFFFD");
 }
+
+serial::PortInfo Port(std::string name, std::string serialNumber, std::string byId = {}) {
+  return {name, "/dev/" + name, std::move(byId), {}, {}, {}, {}, std::move(serialNumber), {}};
+}
+
+struct LookupRow {
+  const char* name;
+  std::string given;
+  std::string portName;  // what opens; empty: a usage error
+  std::string error;
+};
+
+class LookUpPortTest : public testing::TestWithParam<LookupRow> {};
+
+TEST_P(LookUpPortTest, OpensWhatTheNameStandsFor) {
+  const LookupRow& row = GetParam();
+  serial::PortList list{{Port("ttyS0", ""), Port("ttyUSB0", "A5", "usb-FTDI_A5-if00-port0"),
+                         Port("ttyUSB1", "FT4232X", "usb-Dual_FT4232X-if00"),
+                         Port("ttyUSB2", "FT4232X", "usb-Dual_FT4232X-if01")},
+                        ""};
+  list.ports.back().devicePath = "/dev/elsewhere/ttyUSB2";
+  const PortLookup lookup = LookUpPort(row.given, list);
+  EXPECT_EQ(lookup.portName, row.portName);
+  EXPECT_EQ(lookup.error, row.error);
+  // Without a list only a serial number fails; names open as given.
+  const PortLookup unlisted = LookUpPort(row.given, {{}, "no udev"});
+  EXPECT_EQ(unlisted.error.empty(), !row.given.starts_with("serial:")) << unlisted.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, LookUpPortTest,
+    testing::Values(LookupRow{"SerialNumber", "serial:A5", "ttyUSB0", ""},
+                    LookupRow{"ByIdName", "usb-FTDI_A5-if00-port0", "ttyUSB0", ""},
+                    LookupRow{"ByIdPath", "/dev/serial/by-id/usb-Dual_FT4232X-if01",
+                              "/dev/elsewhere/ttyUSB2", ""},
+                    LookupRow{"UnknownNameOpensAsGiven", "/dev/pts/3", "/dev/pts/3", ""},
+                    LookupRow{
+                        "UnknownSerialNumber", "serial:NOPE", "",
+                        "no serial port has this USB serial number (tavrin-cli ports lists them)"},
+                    LookupRow{"SharedSerialNumber", "serial:FT4232X", "",
+                              "names several ports: ttyUSB1, ttyUSB2; name one of them"},
+                    LookupRow{"EmptySerialNumber", "serial:", "",
+                              "needs a USB serial number after serial: (serial:A50285BI)"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace tavrin::cli
