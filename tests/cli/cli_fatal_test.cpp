@@ -13,7 +13,7 @@
 #include "cli/cli_session.h"
 #include "e2e/e2e_files.h"
 #include "serial/serial_fakes.h"
-#include "sim/memory_link.h"
+#include "sim/fd_stream.h"
 #include "sim/target.h"
 
 namespace tavrin::cli {
@@ -37,31 +37,6 @@ serial::DeviceFactory Opener(std::shared_ptr<FakeLine> line) {
   return
       [line](std::string_view) { return std::make_unique<serial::test::FakeSerialDevice>(line); };
 }
-
-// The link's end of an in-memory line to a simulated target.
-class LineEnd final : public serial::SerialDevice {
- public:
-  explicit LineEnd(serial::SerialDevice& end) : end_(end) {}
-  serial::IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
-                        serial::StopFd stop) override {
-    return end_.Read(into, timeout, stop);
-  }
-  serial::IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout,
-                         serial::StopFd stop) override {
-    return end_.Write(bytes, timeout, stop);
-  }
-  serial::DeviceResult PurgeReceive() override { return end_.PurgeReceive(); }
-  serial::DeviceResult PurgeBoth() override { return end_.PurgeBoth(); }
-  serial::DeviceResult SetDtr(bool on) override { return end_.SetDtr(on); }
-  serial::DeviceResult SetRts(bool on) override { return end_.SetRts(on); }
-  serial::LineReading<serial::ModemLines> GetModemLines() override { return {}; }
-  serial::LineReading<serial::LineCounters> GetLineCounters() override { return {}; }
-  std::size_t InputQueued() override { return end_.InputQueued(); }
-  std::size_t OutputQueued() override { return end_.OutputQueued(); }
-
- private:
-  serial::SerialDevice& end_;
-};
 
 class CliFatalEnd : public testing::Test {
  protected:
@@ -88,14 +63,15 @@ class CliFatalEnd : public testing::Test {
     std::_Exit(status);
   }
 
-  // Ports "good" (a simulated target on an in-memory line) and "bad", with --json.
+  // Ports "good" (a simulated target on a pseudo-terminal) and "bad", with --json.
   [[noreturn]] void UploadOnGoodAndBad(const fs::path& logs) {
-    auto line = std::make_shared<sim::MemoryLink>();
-    auto target = std::make_shared<sim::Target>(line->TargetEnd(), sim::TargetConfig{});
-    target->Start();
+    serial::test::PseudoTerminal pty;
+    sim::FdStream line(pty.Master());
+    sim::Target target(line, sim::TargetConfig{});
+    target.Start();
     const auto bad = Opener(FailingOnceStarted());
-    const auto open = [bad, line, target](std::string_view name) {
-      return name == "bad" ? bad(name) : std::make_unique<LineEnd>(line->PcEnd());
+    const auto open = [&](std::string_view name) {
+      return name == "bad" ? bad(name) : serial::PosixDeviceFactory()(pty.SlavePath());
     };
     RunUpload({open, {}}, {"--port", "good", "--port", "bad", "--json", "--log-dir", logs});
   }
