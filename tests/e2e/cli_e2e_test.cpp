@@ -1,6 +1,6 @@
 // tavrin-cli against tavrin-target-sim, each a process of its own, over pseudo-terminals:
-// one target, several at once through one tavrin-cli, many through noisy lines; the port
-// listing, and the causes of a port that cannot be opened.
+// one target, several at once, many through noisy lines; the port listing, and the causes
+// of a port that cannot be opened.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/cli_multi.h"
 #include "e2e_files.h"
 #include "processes.h"
 #include "sim/target_config.h"
@@ -23,6 +24,7 @@ namespace tavrin::test {
 namespace {
 
 using namespace std::chrono_literals;
+using sim::TargetConfig;
 
 class CliEndToEnd : public testing::Test {
  protected:
@@ -54,19 +56,12 @@ std::vector<std::string> Command(std::vector<std::string> head,
   return head;
 }
 
-// The name a port's files get: the device without "/dev/", '/' as '_'.
-std::string FileName(std::string device) {
-  if (device.starts_with("/dev/")) device.erase(0, 5);
-  std::replace(device.begin(), device.end(), '/', '_');
-  return device;
-}
-
 TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
   const auto log = dir_ / "session.log";
   const auto record = dir_ / "received.bin";
   const auto image = Image(9, 2991);
-  const auto run = RunCli(Command({"upload", "--log", log.string()},
-                                  StartTargets({{"--record", record.string()}}), image));
+  const auto run = RunCli(
+      Command({"upload", "--log", log}, StartTargets({{"--record", record.string()}}), image));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(sims_[0]->Stop().find("problem"), std::string::npos);
   EXPECT_EQ(ReadFile(record), ReadFile(image).substr(28));  // every frame, byte for byte
@@ -77,8 +72,8 @@ TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
   }
   EXPECT_EQ(ReadFile(log), shownAsSaved);
   EXPECT_NE(run.err.find("Log file created successfully. "), std::string::npos) << run.err;
-  // Around the success block the target's control bytes show as blanks; the who-am-I
-  // answer (FE 01 00 and the identity) shows when a read boundary sets it apart.
+  // Besides the success block only blanks, and the who-am-I answer (FE 01 00 and the
+  // identity) when a read boundary sets it apart.
   std::string rest = run.out;
   const auto block = rest.find(Block(1));
   ASSERT_NE(block, std::string::npos) << run.out;
@@ -99,7 +94,6 @@ TEST_F(CliEndToEnd, ComTestEchoesAndScriptShowListsTheColumns) {
   }
 }
 
-// Usage errors exit 1 and bad files 2, before any transfer.
 TEST_F(CliEndToEnd, BadFilesExit2AndUsageErrors1) {
   const std::string port = StartTargets({{}})[1];
   WriteFile(dir_ / "not.urt", "MZ not an image");
@@ -109,14 +103,10 @@ TEST_F(CliEndToEnd, BadFilesExit2AndUsageErrors1) {
     std::string err;
   } rows[] = {
       {{"upload", "--port", port, dir_ / "missing.urt"}, 2, ""},
-      {{"upload", "--port", port, dir_ / "not.urt"},
-       2,
-       "Unable to upload\nGiven URT file is invalid."},
+      {{"upload", "--port", port, dir_ / "not.urt"}, 2, "Given URT file is invalid."},
       {{"download", "--port", port, "--output", "x.dbf", dir_ / "missing.dsf"}, 2, ""},
       {{"upload"}, 1, ""},
-      {{"upload", "--port", "serial:TAVRIN-NO-SUCH", "x.urt"},
-       1,
-       "tavrin-cli: --port serial:TAVRIN-NO-SUCH: no serial port has this USB serial number"},
+      {{"upload", "--port", "serial:TAVRIN-NO-SUCH", "x.urt"}, 1, "no serial port has this USB"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.back());
@@ -126,13 +116,11 @@ TEST_F(CliEndToEnd, BadFilesExit2AndUsageErrors1) {
   }
 }
 
-// A download exact through frames the target sends damaged, one with a region that fails
-// its CRC check (saved, with the warning and status 5), and one cancelled by --timeout
-// while it waits for a region (nothing saved).
+// Exact through frames the target sends damaged; saved with the warning and status 5 when
+// a region fails its CRC check; nothing saved when --timeout cancels the wait for a region.
 TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 1000, 1}, {0x8000, 0x8000 + 5000, 0}, {0x20000, 0x20000 + 3000, 4}};
-  const std::string expected = ExpectedDbf(regions, sim::TargetConfig{}.memorySeed);
   const std::string script = WriteScript(dir_.Path(), regions);
   const std::string warning = transfer::CrcWarningBlock(1).text;
   const struct {
@@ -146,20 +134,16 @@ TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
       {"WrongCrc", {"--fault", "wrong-crc"}, {}, 5, Block(2) + warning + Block(3)},
       {"Delayed", {"--region-delay", "60000"}, {"--timeout", "1.5"}, 4, Block(2) + Block(23)},
   };
-  const auto out = dir_ / "out.dbf";
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    std::filesystem::remove(out);
+    const auto out = dir_ / (std::string(row.name) + ".dbf");
     SimProcess sim(row.sim);
     const auto run =
         RunCli(Command({"download", "--port", sim.Device(), "--output", out}, row.cli, script));
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_EQ(run.out, row.out);
-    if (row.status == 4) {
-      EXPECT_FALSE(std::filesystem::exists(out));
-    } else {
-      EXPECT_EQ(ReadFile(out), expected);
-    }
+    EXPECT_EQ(std::filesystem::exists(out), row.status != 4);
+    if (row.status != 4) EXPECT_EQ(ReadFile(out), ExpectedDbf(regions, TargetConfig{}.memorySeed));
   }
 }
 
@@ -181,23 +165,21 @@ TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
     });
     EXPECT_NE(row, lines.end()) << Port(i) << " in " << run.out;
     // Its capture holds its own target's text alone.
-    const std::string capture = ReadFile(logs / (FileName(Port(i)) + ".log"));
+    const std::string capture = ReadFile(logs / (cli::PortFileName(Port(i)) + ".log"));
     EXPECT_EQ(capture.find(Block(4)) != std::string::npos, refuses) << Port(i);
     EXPECT_EQ(capture.find(Block(1)) != std::string::npos, !refuses) << Port(i);
   }
   // stdout: every capture line tagged with its port, then the summary.
-  ASSERT_FALSE(lines.empty());
-  for (const auto& line : lines) {
-    if (line.starts_with("PORT ")) break;
-    EXPECT_TRUE(line.starts_with(Port(0) + ": ") || line.starts_with(Port(1) + ": ") ||
-                line.starts_with(Port(2) + ": "))
-        << line;
+  for (std::size_t i = 0; i < lines.size() && !lines[i].starts_with("PORT "); ++i) {
+    EXPECT_TRUE(lines[i].starts_with(Port(0) + ": ") || lines[i].starts_with(Port(1) + ": ") ||
+                lines[i].starts_with(Port(2) + ": "))
+        << lines[i];
   }
   EXPECT_NE(run.out.find(Port(1) + ": <========== Error ( 4 ) ==========>\n"), std::string::npos);
 }
 
-// --json: one download fetches its region with the wrong CRC again and ends exact, the
-// other target refuses. Each port's start comes first, the summary closes the stream.
+// One download fetches its region with the wrong CRC again and ends exact, the other target
+// refuses. Each port's start comes first, the summary closes the stream.
 TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
   const std::vector<Region> regions{{0, 20000, 1}, {0x8000, 0x8000 + 3000, 2}};
   const auto ports = StartTargets(
@@ -234,7 +216,7 @@ TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
   EXPECT_EQ(good["status"], 0);
   EXPECT_EQ(good["regions_fetched_again"], Json::array({1}));
   EXPECT_EQ(good["regions_still_failing"], Json::array());
-  EXPECT_EQ(good["output"], (dir_ / (FileName(Port(0)) + ".dbf")).string());
+  EXPECT_EQ(good["output"], (dir_ / (cli::PortFileName(Port(0)) + ".dbf")).string());
   EXPECT_EQ(ReadFile(good["output"].get<std::string>()), ExpectedDbf(regions, 4));
   EXPECT_GT(good["line_efficiency"].get<double>(), 0.5);
   EXPECT_EQ(ends.at(Port(1))["status"], 4);
@@ -244,7 +226,7 @@ TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
   for (std::size_t i = 1; i < progressAt.size(); ++i) {
     EXPECT_GE(progressAt[i] - progressAt[i - 1], 0.099);
   }
-  // The human texts go to stderr: the table and the lines of the fetch again.
+  // The human texts go to stderr.
   for (const char* text :
        {"PORT ", "regions fetched again: 1\n", "every region fetched again matches its CRC now"}) {
     EXPECT_NE(run.err.find(text), std::string::npos) << text << " in " << run.err;
@@ -263,12 +245,9 @@ TEST_F(CliEndToEnd, CtrlCCancelsEveryPortWith23) {
   }
 }
 
-// Many seeded targets at once through lines that damage bytes, one tavrin-cli for all of
-// them: downloads with --retries must end exact, or say which region is wrong; uploads with
-// --confirm must never end 0 after the target refused their last frame.
+// Many targets with seeds 1, 2, ... through lines that damage bytes, one tavrin-cli for all.
 class CliNoisyLine : public CliEndToEnd {
  protected:
-  // Targets with seeds 1..count and `args`; the --port options of all of them.
   std::vector<std::string> StartNoisy(int count, const std::vector<std::string>& args) {
     std::vector<std::vector<std::string>> all;
     for (int seed = 1; seed <= count; ++seed) {
@@ -279,8 +258,8 @@ class CliNoisyLine : public CliEndToEnd {
   }
 };
 
-// Under a sanitizer every process runs several times slower, so fewer targets share the
-// machine; the rate of exact downloads is judged only at full speed.
+// Under a sanitizer every process runs several times slower: fewer targets, and the rate of
+// exact downloads is judged only at full speed.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kNoisyDownloads = 8;
 constexpr bool kJudgeExactRate = false;
@@ -289,9 +268,9 @@ constexpr int kNoisyDownloads = 30;
 constexpr bool kJudgeExactRate = true;
 #endif
 
-// The line corrupts, drops and doubles one byte in a thousand of what the target sends
-// (small packets, so that a frame gets through often enough). --timeout cuts a stalled
-// download and --retries makes it again; a region that fails its CRC is fetched again.
+// One byte in a thousand of what the target sends is damaged (small packets, so that a
+// frame gets through often enough). --timeout cuts a stalled download and --retries makes
+// it again; a region that fails its CRC is fetched again.
 TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 600, 1}, {0x8000, 0x8000 + 600, 2}, {0x20000, 0x20000 + 600, 3}};
@@ -311,16 +290,11 @@ TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
     if (end["output"].is_null()) continue;  // nothing saved: it says so by its status
     const std::string dbf = ReadFile(end["output"].get<std::string>());
     const std::string expected = ExpectedDbf(regions, i + 1);
-    if (dbf == expected) {
-      ++exact;
-      EXPECT_EQ(end["status"], 0);
-      continue;
-    }
-    // Saved wrong: only with status 5 and the wrong regions (616 bytes each with their
-    // headers, when the sizes are right) named as still failing.
-    EXPECT_EQ(end["status"], 5);
+    exact += dbf == expected;
+    EXPECT_EQ(end["status"], dbf == expected ? 0 : 5);
+    // Each wrong region (616 bytes with its header, when the sizes are right) is named.
     const auto& failing = end["regions_still_failing"];
-    EXPECT_FALSE(failing.empty());
+    EXPECT_EQ(failing.empty(), dbf == expected);
     for (std::size_t r = 0; r < regions.size() && dbf.size() == expected.size(); ++r) {
       if (dbf.compare(616 * r, 616, expected, 616 * r, 616) == 0) continue;
       EXPECT_NE(std::find(failing.begin(), failing.end(), r + 1), failing.end()) << r + 1;
@@ -332,9 +306,8 @@ TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
   }
 }
 
-// The line damages what the target receives, and the target refuses a damaged frame with
-// 0x13. The last frame is the largest, so it is often the one refused, after tavrin-cli
-// has written it and reported "Upload Success".
+// The target refuses a damaged frame with 0x13. The last frame is the largest, so it is
+// often the one refused, after tavrin-cli has written it and reported "Upload Success".
 TEST_F(CliNoisyLine, UploadsWithConfirmNeverEndZeroAfterTheLastFrameWasRefused) {
   const auto ports =
       StartNoisy(12, {"--noise-in", "0.0001", "--refuse-bad-frames", "--frame-timeout", "500"});
@@ -366,7 +339,7 @@ TEST(CliPorts, TheTableAndTheJsonListTheSamePorts) {
   const auto table = RunCli({"ports"});
   ASSERT_EQ(json.status, 0) << json.err;
   ASSERT_EQ(table.status, 0) << table.err;
-  const auto ports = nlohmann::json::parse(json.out).at("ports");
+  const auto ports = Json::parse(json.out).at("ports");
   std::istringstream lines(table.out);
   std::string line;
   if (!ports.empty()) {
@@ -396,9 +369,8 @@ class CliOpenFailure : public testing::TestWithParam<std::pair<const char*, Obst
   int held_ = -1;
 };
 
-// A missing device; a group-only one and one held in exclusive mode, opened by an
-// unprivileged user; one this test holds locked. The wording of each cause is the
-// diagnosis's own test; here the causes name what the system really has.
+// A group-only device and one held in exclusive mode are opened by an unprivileged user.
+// The diagnosis's own tests word every cause; here each names what the system really has.
 TEST_P(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   const Obstacle obstacle = GetParam().second;
   const bool unprivileged = obstacle == Obstacle::kNoPermission || obstacle == Obstacle::kExclusive;
@@ -408,13 +380,12 @@ TEST_P(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   const std::string user = nobody->pw_name;
   SimProcess sim({});
   std::string device = sim.Device();
-  ASSERT_FALSE(device.empty());
-  std::string cause;
+  std::string cause = "Busy: " + device + " is in exclusive use (TIOCEXCL) by another program";
+  struct stat st {};
   if (obstacle == Obstacle::kMissing) {
     device = "/dev/tavrin-no-such-port";
     cause = "No such device: /dev/tavrin-no-such-port does not exist. ";
   } else if (obstacle == Obstacle::kNoPermission) {
-    struct stat st {};
     ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
     ASSERT_EQ(::stat(device.c_str(), &st), 0);
     const group* owner = ::getgrgid(st.st_gid);
@@ -430,7 +401,6 @@ TEST_P(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   } else {
     ASSERT_EQ(::chmod(device.c_str(), 0666), 0);
     ASSERT_TRUE(Hold(device, false));
-    cause = "Busy: " + device + " is in exclusive use (TIOCEXCL) by another program; user " + user;
   }
   const std::vector<std::string> args{"upload", "--port", device, "image.urt"};
   const CliRun run = unprivileged ? RunCliAs(nobody->pw_uid, nobody->pw_gid, args) : RunCli(args);
