@@ -1,12 +1,9 @@
-// The command line's fatal end: after a fatal report of the serial link the run exits at
-// once with status 6, shows no further report block and leaves the capture on disk; with
-// several ports only the failed one ends so. Each case runs tavrin-cli's session in a child
-// process (a death test) over fake devices.
+// After a fatal report of the serial link the run exits at once with status 6, shows no
+// further report block and leaves the capture on disk; with several ports only the failed
+// one ends so. Each case runs tavrin-cli's session in a child process (a death test).
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "cli/cli_options.h"
@@ -119,25 +116,21 @@ TEST_F(CliFatalEnd, LinkThreadsThatDoNotStopEndTheRunWithoutWaitingForThem) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, serial::test::kTestWait);
   const std::string err = ReadFile(Err());
   EXPECT_NE(err.find(": Error closing port..\n\r"), std::string::npos) << err;
-  EXPECT_NE(ReadFile(Out()).find("Terminated by user"),
-            std::string::npos);  // the cancel came first
+  EXPECT_NE(ReadFile(Out()).find("Terminated by user"), std::string::npos);  // cancel first
   EXPECT_TRUE(fs::exists(KeptCapture())) << err;
 }
 
-// Two ports: "bad" fails a read in the middle of the upload, "good" carries its upload to
-// the end. The failed port ends with 6 and nothing
-// more of it is shown; its capture is kept as it stood; the run's status is the highest.
+// "bad" fails a read in the middle of the upload, "good" carries its upload to the end.
+// The failed port ends with 6 and nothing more of it is shown; its capture is kept as it
+// stood; the run's status is the highest.
 TEST_F(CliFatalEnd, WithSeveralPortsOnlyTheFailedOneEnds) {
   const auto logs = dir_ / "logs";
   EXPECT_EXIT(UploadOnGoodAndBad(logs), testing::ExitedWithCode(6), "");
-  std::map<std::string, nlohmann::json> ends;
-  std::vector<nlohmann::json> events;
-  std::istringstream lines(ReadFile(Out()));
-  for (std::string line; std::getline(lines, line);) {
-    events.push_back(nlohmann::json::parse(line));
-    if (events.back()["event"] == "end") ends[events.back()["port"]] = events.back();
-    EXPECT_FALSE(events.back()["event"] == "report" && events.back()["port"] == "bad") << line;
+  const auto events = test::JsonEvents(ReadFile(Out()));
+  for (const auto& event : events) {
+    EXPECT_FALSE(event["event"] == "report" && event["port"] == "bad") << event;
   }
+  auto ends = test::EndsByPort(events);
   const std::string err = ReadFile(Err());
   ASSERT_EQ(ends.size(), 2u) << err;
   EXPECT_EQ(ends["good"]["status"], 0);

@@ -73,14 +73,11 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   args.insert(args.begin(), "--pty");
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
-  std::string err = (std::filesystem::temp_directory_path() / "tavrin-sim.XXXXXX").string();
-  // stderr goes to a file nobody else can name; Stop() reads it back through the descriptor.
-  stderrFd_ = ::mkostemp(err.data(), O_CLOEXEC);
-  ::unlink(err.c_str());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, stderrFd_, STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ / "err").c_str(),
+                                   O_WRONLY | O_CREAT, 0600);
   pid_ = Spawn(SimPath(), args, actions);
   ::close(out[1]);
   stdoutFd_ = out[0];
@@ -101,18 +98,14 @@ SimProcess::~SimProcess() {
 }
 
 std::string SimProcess::Stop() {
-  std::string err;
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
-    err = ReadFile("/proc/self/fd/" + std::to_string(stderrFd_));
   }
-  for (int* fd : {&stdoutFd_, &stderrFd_}) {
-    if (*fd >= 0) ::close(*fd);
-    *fd = -1;
-  }
-  return err;
+  if (stdoutFd_ >= 0) ::close(stdoutFd_);
+  stdoutFd_ = -1;
+  return ReadFile(dir_ / "err");
 }
 
 CliRun RunCli(const std::vector<std::string>& args, milliseconds limit,

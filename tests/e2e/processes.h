@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
+
 namespace tavrin::test {
 
 std::string CliPath();
@@ -28,7 +30,7 @@ class SimProcess {
  private:
   pid_t pid_ = -1;
   int stdoutFd_ = -1;
-  int stderrFd_ = -1;
+  TempDir dir_;  // holds its stderr
   std::string device_;
 };
 
