@@ -31,12 +31,8 @@ TEST_P(CliOptionsRows, TakenOrRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliOptionsRows,
     testing::Values(
-        OptionsRow{{"upload", "--port", "a", "--port", "b", "--json", "x.urt"}, ""},
         OptionsRow{{"download", "--port", "a", "--port", "b", "--output", "x.dbf", "s.dsf"},
                    "--output must contain {port}"},
-        OptionsRow{{"download", "--port", "a", "--port", "b", "--output", "d/{port}.dbf", "s.dsf"},
-                   ""},
-        OptionsRow{{"download", "--port", "a", "--output", "x.dbf", "s.dsf"}, ""},
         OptionsRow{{"upload", "--port", "a", "--port", "b", "--log", "x.log", "x.urt"},
                    "--log must contain {port}"},
         OptionsRow{{"comtest", "--port", "a", "--port", "b", "--log-dir", "logs", "hi"}, ""},
@@ -71,36 +67,19 @@ INSTANTIATE_TEST_SUITE_P(Rows, PortFileNames,
                                          NameRow{"serial:A50285BI", "serial_A50285BI"},
                                          NameRow{"/tmp/x y", "_tmp_x_y"}, NameRow{"..", "_"}));
 
-struct ResultRow {
-  int code;
-  const char* text;
-};
-
-class ResultTexts : public testing::TestWithParam<ResultRow> {};
-
-TEST_P(ResultTexts, AreTheBlocksHeadingAndProblem) {
-  EXPECT_EQ(ResultText(GetParam().code), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ResultTexts,
-    testing::Values(ResultRow{1, "Upload Success"},
-                    ResultRow{4,
-                              "Error ( 4 ): You are trying to download same version of software"},
-                    ResultRow{-2,
-                              "Error ( -2 ): Packet size greater than 3000.  Tavrin does't "
-                              "support it"},
-                    ResultRow{0, ""}));
-
+// The result is the report block's heading and problem.
 TEST(RunOutcome, SummaryColumnsLineUpAndTheStatusIsTheHighest) {
+  EXPECT_EQ(ResultText(-2),
+            "Error ( -2 ): Packet size greater than 3000.  Tavrin does't support it");
+  EXPECT_EQ(ResultText(0), "");
   std::vector<PortOutcome> outcomes(2);
   outcomes[0].port = "ttyUSB10";
-  outcomes[0].result = "Upload Success";
+  outcomes[0].result = ResultText(1);
   outcomes[0].seconds = 2;
   outcomes[0].bytes = 23040;
   outcomes[1].port = "pts/3";
   outcomes[1].status = 4;
-  outcomes[1].result = "Terminated by user";
+  outcomes[1].result = ResultText(23);
   EXPECT_EQ(SummaryTable(outcomes),
             "PORT      STATUS  RESULT              SECONDS  BYTES/S\n"
             "ttyUSB10       0  Upload Success         2.00    11520\n"

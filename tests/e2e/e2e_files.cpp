@@ -99,11 +99,9 @@ bool HasType(const Json& value, std::string type) {
     if (value.is_null()) return true;
     type.pop_back();
   }
-  if (type == "string") return value.is_string();
   if (type == "unsigned") return value.is_number_unsigned();
   if (type == "int") return value.is_number_integer();
-  if (type == "number") return value.is_number();
-  return type == "array" && value.is_array();
+  return value.type_name() == type;  // string, number, array
 }
 
 }  // namespace
