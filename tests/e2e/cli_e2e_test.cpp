@@ -1,6 +1,5 @@
-// tavrin-cli against tavrin-target-sim, each a process of its own, over pseudo-terminals:
-// one target, several at once, many through noisy lines; the port listing, and the causes
-// of a port that cannot be opened.
+// tavrin-cli against tavrin-target-sim processes on pseudo-terminals: one target, several,
+// many through noisy lines; the port listing, and ports that cannot be opened.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -67,8 +66,7 @@ TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
   }
   EXPECT_EQ(ReadFile(log), shownAsSaved);
   EXPECT_NE(run.err.find("Log file created successfully. "), std::string::npos) << run.err;
-  // Besides the success block only blanks, and the who-am-I answer (FE 01 00 and the
-  // identity) when a read boundary sets it apart.
+  // Else only blanks, and the who-am-I answer when a read boundary sets it apart.
   std::string rest = run.out;
   const auto block = rest.find(Block(1));
   ASSERT_NE(block, std::string::npos) << run.out;
@@ -111,8 +109,7 @@ TEST_F(CliEndToEnd, BadFilesExit2AndUsageErrors1) {
   }
 }
 
-// Exact through frames the target sends damaged; saved with the warning and status 5 when
-// a region fails its CRC check; nothing saved when --timeout cancels the wait for a region.
+// Through damaged frames; a region failing its CRC (status 5); --timeout while waiting.
 TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 1000, 1}, {0x8000, 0x8000 + 5000, 0}, {0x20000, 0x20000 + 3000, 4}};
@@ -174,8 +171,7 @@ TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
   EXPECT_NE(run.out.find(Port(1) + ": <========== Error ( 4 ) ==========>\n"), std::string::npos);
 }
 
-// One download fetches its region with the wrong CRC again and ends exact, the other target
-// refuses. Each port's start comes first, the summary closes the stream.
+// One download fetches its region with the wrong CRC again, the other target refuses.
 TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
   const std::vector<Region> regions{{0, 20000, 1}, {0x8000, 0x8000 + 3000, 2}};
   const auto ports = StartTargets(
@@ -254,8 +250,7 @@ class CliNoisyLine : public CliEndToEnd {
   }
 };
 
-// Under a sanitizer every process runs several times slower: fewer targets, and the rate of
-// exact downloads is judged only at full speed.
+// Under a sanitizer, fewer targets and no judging of the rate of exact downloads.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kNoisyDownloads = 8;
 constexpr bool kJudgeExactRate = false;
@@ -264,9 +259,7 @@ constexpr int kNoisyDownloads = 30;
 constexpr bool kJudgeExactRate = true;
 #endif
 
-// One byte in a thousand of what the target sends is damaged (small packets, so that a
-// frame gets through often enough). --timeout cuts a stalled download and --retries makes
-// it again; a region that fails its CRC is fetched again.
+// One byte in a thousand of what the target sends is damaged (small packets get through).
 TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 600, 1}, {0x8000, 0x8000 + 600, 2}, {0x20000, 0x20000 + 600, 3}};
@@ -302,8 +295,7 @@ TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
   }
 }
 
-// The target refuses a damaged frame with 0x13. The last frame is the largest, so it is
-// often the one refused, after tavrin-cli has written it and reported "Upload Success".
+// The last frame, the largest, is often the one refused (0x13) after "Upload Success".
 TEST_F(CliNoisyLine, UploadsWithConfirmNeverEndZeroAfterTheLastFrameWasRefused) {
   const auto ports =
       StartNoisy(12, {"--noise-in", "0.0001", "--refuse-bad-frames", "--frame-timeout", "500"});
@@ -354,7 +346,7 @@ class CliOpenFailure : public testing::TestWithParam<std::string> {
   void TearDown() override {
     if (held_ >= 0) ::close(held_);
   }
-  // Holds `device` open in exclusive mode until the end of the test, and locked if asked.
+  // Holds `device` in exclusive mode, and locked if asked, until the test ends.
   bool Hold(const std::string& device, bool lock) {
     held_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (held_ < 0 || ::ioctl(held_, TIOCEXCL) != 0) return false;
@@ -363,8 +355,7 @@ class CliOpenFailure : public testing::TestWithParam<std::string> {
   int held_ = -1;
 };
 
-// A group-only device and one held in exclusive mode are opened by an unprivileged user.
-// The diagnosis's own tests word every cause; here each names what the system really has.
+// An unprivileged user opens the group-only device and the one held in exclusive mode.
 TEST_P(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   const std::string obstacle = GetParam();
   const bool unprivileged = obstacle == "NoPermission" || obstacle == "Exclusive";

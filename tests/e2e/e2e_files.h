@@ -33,17 +33,15 @@ struct Region {
 std::filesystem::path WriteScript(const std::filesystem::path& dir,
                                   const std::vector<Region>& regions);
 
-// A DBF file as a download lays it out: a block a region in script order, a region without
-// data adding nothing; the first block and every block whose PartitionId is not 0 with a
-// header ending with the offset just past its data. `places` gets where each region's
-// data (1-based) begin.
+// A DBF file as a download lays it out (the first block and those whose PartitionId is not
+// 0 with a header; none for no data); `places` gets where each region's data begin.
 std::string Dbf(const std::vector<std::uint8_t>& ids, const std::vector<std::string>& data,
                 std::map<int, std::uint64_t>* places = nullptr);
 
 // The DBF file a download of `regions` from a target with memory seed `seed` must give.
 std::string ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed);
 
-// The lines of a --json run's stdout, each one an event checked against the schema.
+// The events of a --json run's stdout, each checked against the schema.
 std::vector<Json> JsonEvents(const std::string& out);
 
 // The end event of each port, by port.

@@ -19,6 +19,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
+const std::string kCli = std::string(TAVRIN_BINARY_DIR) + "/src/cli/tavrin-cli";
+
 // Starts `program` with `args` and `actions` (which it destroys); -1 when it cannot.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
             posix_spawn_file_actions_t& actions) {
@@ -62,13 +64,6 @@ CliRun Run(const std::string& program, const std::vector<std::string>& args, mil
 
 }  // namespace
 
-std::string CliPath() {
-  return std::string(TAVRIN_BINARY_DIR) + "/src/cli/tavrin-cli";
-}
-std::string SimPath() {
-  return std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-target-sim";
-}
-
 SimProcess::SimProcess(std::vector<std::string> args) {
   args.insert(args.begin(), "--pty");
   int out[2];
@@ -78,7 +73,7 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ / "err").c_str(),
                                    O_WRONLY | O_CREAT, 0600);
-  pid_ = Spawn(SimPath(), args, actions);
+  pid_ = Spawn(std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-target-sim", args, actions);
   ::close(out[1]);
   stdoutFd_ = out[0];
   // The first line is the device path; the target writes it at once.
@@ -110,7 +105,7 @@ std::string SimProcess::Stop() {
 
 CliRun RunCli(const std::vector<std::string>& args, milliseconds limit,
               milliseconds interruptAfter) {
-  return Run(CliPath(), args, limit, interruptAfter);
+  return Run(kCli, args, limit, interruptAfter);
 }
 
 CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
@@ -119,7 +114,7 @@ CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
                                "--clear-groups",
                                "/usr/bin/env",
                                "TMPDIR=/tmp",
-                               CliPath()};
+                               kCli};
   all.insert(all.end(), args.begin(), args.end());
   return Run("/usr/bin/setpriv", all, std::chrono::seconds(30), milliseconds(0));
 }

@@ -11,9 +11,6 @@
 
 namespace tavrin::test {
 
-std::string CliPath();
-std::string SimPath();
-
 // The simulated target on a pseudo-terminal of its own, for the test's lifetime.
 class SimProcess {
  public:
@@ -46,9 +43,8 @@ CliRun RunCli(const std::vector<std::string>& args,
               std::chrono::milliseconds limit = std::chrono::seconds(30),
               std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
 
-// RunCli as another user (through setpriv: no supplementary groups, TMPDIR=/tmp); only root
-// can switch. The status is 126 or 127 when the user may not run the program (a build tree
-// they may not enter).
+// RunCli as another user, through setpriv (root only). Status 126 or 127: the user may not
+// run the program (a build tree they may not enter).
 CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args);
 
 }  // namespace tavrin::test
