@@ -137,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
         RetryRow{"TimedOutOnce", 2, {{kTimedOut, {}, {}}, {}}, {kAll, kAll}, {}, {}, 1, kDone},
         RetryRow{
             "TimedOutAlways", 2, {{kTimedOut, {}, {}}}, {kAll, kAll, kAll}, {}, {}, 2, kTimedOut},
-        RetryRow{"Refused", 2, {{kOther, {}, {}}}, {kAll}, {}, {}, 0, kOther},
-        RetryRow{"ScriptUnreadable", 2, {{kNotStarted, {}, {}}}, {kAll}, {}, {}, 0, kNotStarted}),
+        RetryRow{"Refused", 2, {{kOther, {}, {}}}, {kAll}, {}, {}, 0, kOther}),
+
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
