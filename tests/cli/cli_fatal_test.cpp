@@ -38,10 +38,6 @@ serial::DeviceFactory Opener(std::shared_ptr<FakeLine> line) {
 class CliFatalEnd : public testing::Test {
  protected:
   void SetUp() override { test::WriteUrt(dir_ / "image.urt", {1}); }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!KeptCapture().empty()) fs::remove_all(KeptCapture().parent_path(), ignored);
-  }
 
   fs::path Out() const { return dir_ / "stdout"; }
   fs::path Err() const { return dir_ / "stderr"; }
@@ -52,6 +48,7 @@ class CliFatalEnd : public testing::Test {
     std::vector<std::string> args{"upload"};
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(dir_ / "image.urt");
+    ::setenv("TMPDIR", dir_.Path().c_str(), 1);  // a capture kept goes into dir_
     std::freopen(Out().c_str(), "w", stdout);
     std::freopen(Err().c_str(), "w", stderr);
     const int status = RunCli(std::get<CliOptions>(ParseCliOptions(args)), link);

@@ -10,62 +10,46 @@
 namespace tavrin::cli {
 namespace {
 
-struct OptionsRow {
-  std::vector<std::string> args;
-  std::string error;  // a part of the usage error; empty: the options are taken
-};
-
-class CliOptionsRows : public testing::TestWithParam<OptionsRow> {};
-
-TEST_P(CliOptionsRows, TakenOrRefused) {
-  const auto parsed = ParseCliOptions(GetParam().args);
-  if (GetParam().error.empty()) {
-    EXPECT_TRUE(std::holds_alternative<CliOptions>(parsed)) << std::get<std::string>(parsed);
-  } else {
-    ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-    EXPECT_NE(std::get<std::string>(parsed).find(GetParam().error), std::string::npos)
-        << std::get<std::string>(parsed);
+TEST(CliOptions, TakenOrRefusedAsAUsageError) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // a part of the usage error; empty: the options are taken
+  } rows[] = {
+      {{"download", "--port", "a", "--port", "b", "--output", "x", "s"},
+       "--output must contain {port}"},
+      {{"upload", "--port", "a", "--port", "b", "--log", "x.log", "x.urt"},
+       "--log must contain {port}"},
+      {{"comtest", "--port", "a", "--port", "b", "--log-dir", "logs", "hi"}, ""},
+      {{"upload", "--port", "a", "--retries", "2", "x.urt"}, "download only"},
+      {{"download", "--port", "a", "--confirm", "2", "--output", "x", "s"}, "upload only"},
+      {{"download", "--port", "a", "--retries", "x", "--output", "x", "s"}, "--retries needs"},
+      {{"download", "--port", "a", "--retries", "101", "--output", "x", "s"}, "--retries needs"},
+      {{"upload", "--port", "a", "--confirm", "0", "x.urt"}, "--confirm needs"},
+      {{"upload", "--port", "a", "--confirm", "2.5", "x.urt"}, ""},
+      {{"upload", "--port", "", "x.urt"}, "--port needs"},
+      {{"script", "show", "--json", "s.dsf"}, "--json is not for script show"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.args));
+    const auto parsed = ParseCliOptions(row.args);
+    const std::string error =
+        std::holds_alternative<std::string>(parsed) ? std::get<std::string>(parsed) : "";
+    EXPECT_EQ(error.empty(), row.error.empty()) << error;
+    EXPECT_NE(error.find(row.error), std::string::npos) << error;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CliOptionsRows,
-    testing::Values(
-        OptionsRow{{"download", "--port", "a", "--port", "b", "--output", "x.dbf", "s.dsf"},
-                   "--output must contain {port}"},
-        OptionsRow{{"upload", "--port", "a", "--port", "b", "--log", "x.log", "x.urt"},
-                   "--log must contain {port}"},
-        OptionsRow{{"comtest", "--port", "a", "--port", "b", "--log-dir", "logs", "hi"}, ""},
-        OptionsRow{{"upload", "--port", "a", "--retries", "2", "x.urt"}, "download only"},
-        OptionsRow{{"download", "--port", "a", "--confirm", "2", "--output", "x", "s"},
-                   "upload only"},
-        OptionsRow{{"download", "--port", "a", "--retries", "x", "--output", "x", "s"},
-                   "--retries needs"},
-        OptionsRow{{"download", "--port", "a", "--retries", "101", "--output", "x", "s"},
-                   "--retries needs"},
-        OptionsRow{{"upload", "--port", "a", "--confirm", "0", "x.urt"}, "--confirm needs"},
-        OptionsRow{{"upload", "--port", "a", "--confirm", "2.5", "x.urt"}, ""},
-        OptionsRow{{"upload", "--port", "", "x.urt"}, "--port needs"},
-        OptionsRow{{"script", "show", "--json", "s.dsf"}, "--json is not for script show"}));
-
-struct NameRow {
-  const char* given;
-  const char* file;
-};
-
-class PortFileNames : public testing::TestWithParam<NameRow> {};
-
-TEST_P(PortFileNames, AreSafeAndStandForPort) {
-  EXPECT_EQ(PortFileName(GetParam().given), GetParam().file);
-  EXPECT_EQ(WithPort("out/{port}-{port}.dbf", PortFileName(GetParam().given)),
-            std::string("out/") + GetParam().file + "-" + GetParam().file + ".dbf");
+// Port names become safe file names, and stand for {port}.
+TEST(PortFileNames, AreSafeAndStandForPort) {
+  for (const auto& [given, file] :
+       {std::pair{"ttyUSB0", "ttyUSB0"}, std::pair{"/dev/pts/3", "pts_3"},
+        std::pair{"pts/3", "pts_3"}, std::pair{"serial:A50285BI", "serial_A50285BI"},
+        std::pair{"/tmp/x y", "_tmp_x_y"}, std::pair{"..", "_"}}) {
+    EXPECT_EQ(PortFileName(given), file);
+    EXPECT_EQ(WithPort("out/{port}-{port}.dbf", PortFileName(given)),
+              std::string("out/") + file + "-" + file + ".dbf");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, PortFileNames,
-                         testing::Values(NameRow{"ttyUSB0", "ttyUSB0"},
-                                         NameRow{"/dev/pts/3", "pts_3"}, NameRow{"pts/3", "pts_3"},
-                                         NameRow{"serial:A50285BI", "serial_A50285BI"},
-                                         NameRow{"/tmp/x y", "_tmp_x_y"}, NameRow{"..", "_"}));
 
 // The result is the report block's heading and problem.
 TEST(RunOutcome, SummaryColumnsLineUpAndTheStatusIsTheHighest) {

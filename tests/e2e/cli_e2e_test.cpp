@@ -237,18 +237,16 @@ TEST_F(CliEndToEnd, CtrlCCancelsEveryPortWith23) {
   }
 }
 
-// Many targets with seeds 1, 2, ... through lines that damage bytes, one tavrin-cli for all.
-class CliNoisyLine : public CliEndToEnd {
- protected:
-  std::vector<std::string> StartNoisy(int count, const std::vector<std::string>& args) {
-    std::vector<std::vector<std::string>> all;
-    for (int seed = 1; seed <= count; ++seed) {
-      all.push_back({"--seed", std::to_string(seed)});
-      all.back().insert(all.back().end(), args.begin(), args.end());
-    }
-    return StartTargets(all);
+// Argument lists of `count` targets with seeds 1, 2, ... and `args`, on noisy lines.
+std::vector<std::vector<std::string>> Seeded(int count, const std::vector<std::string>& args) {
+  std::vector<std::vector<std::string>> all;
+  for (int seed = 1; seed <= count; ++seed) {
+    all.push_back({"--seed", std::to_string(seed)});
+    all.back().insert(all.back().end(), args.begin(), args.end());
   }
-};
+  return all;
+}
+using CliNoisyLine = CliEndToEnd;
 
 // Under a sanitizer, fewer targets and no judging of the rate of exact downloads.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -261,7 +259,8 @@ constexpr int kNoisyDownloads = 30;
 TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
   const std::vector<Region> regions{
       {0x1000, 0x1000 + 600, 1}, {0x8000, 0x8000 + 600, 2}, {0x20000, 0x20000 + 600, 3}};
-  const auto ports = StartNoisy(kNoisyDownloads, {"--noise", "0.001", "--packet-size", "100"});
+  const auto ports =
+      StartTargets(Seeded(kNoisyDownloads, {"--noise", "0.001", "--packet-size", "100"}));
   // Four tries of at most 20 s each bound the run.
   const auto run = RunCli(Command({"download", "--json", "--retries", "3", "--timeout", "20",
                                    "--output", dir_ / "{port}.dbf"},
@@ -295,8 +294,8 @@ TEST_F(CliNoisyLine, DownloadsWithRetriesEndExactOrSayWhichRegionIsWrong) {
 
 // The last frame, the largest, is often the one refused (0x13) after "Upload Success".
 TEST_F(CliNoisyLine, UploadsWithConfirmNeverEndZeroAfterTheLastFrameWasRefused) {
-  const auto ports =
-      StartNoisy(12, {"--noise-in", "0.0001", "--refuse-bad-frames", "--frame-timeout", "500"});
+  const auto ports = StartTargets(
+      Seeded(12, {"--noise-in", "0.0001", "--refuse-bad-frames", "--frame-timeout", "500"}));
   const auto run = RunCli(Command({"upload", "--json", "--confirm", "2", "--timeout", "20"}, ports,
                                   WriteUrt(dir_ / "image.urt", {300, 300, 2500})),
                           60s);
