@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "cli/cli_multi.h"
@@ -26,10 +27,6 @@ using namespace std::chrono_literals;
 
 class CliEndToEnd : public testing::Test {
  protected:
-  std::string Image(std::size_t frames, std::size_t payload = 2000) {
-    return WriteUrt(dir_ / "image.urt", std::vector<std::size_t>(frames, payload)).string();
-  }
-
   // Starts a target for each argument list; the --port options of all of them.
   std::vector<std::string> StartTargets(const std::vector<std::vector<std::string>>& args) {
     std::vector<std::string> ports;
@@ -56,7 +53,8 @@ std::vector<std::string> Command(std::vector<std::string> head,
 
 TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
   const auto log = dir_ / "session.log";
-  const auto run = RunCli(Command({"upload", "--log", log}, StartTargets({{}}), Image(9, 2991)));
+  const auto run = RunCli(Command({"upload", "--log", log}, StartTargets({{}}),
+                                  WriteUrt(dir_ / "image.urt", std::vector<std::size_t>(9, 2991))));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(sims_[0]->Stop().find("problem"), std::string::npos);  // every frame taken
   // --log saves the capture as stdout showed it, with 0x00, 0x11 and 0x17 saved as blanks.
@@ -143,30 +141,26 @@ TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
 TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
   const auto ports = StartTargets({{}, {"--scenario", "refuse-eot"}, {}});
   const auto logs = dir_ / "logs";
-  const auto run = RunCli(Command({"upload", "--log-dir", logs}, ports, Image(3)));
+  const auto run = RunCli(Command({"upload", "--log-dir", logs}, ports,
+                                  WriteUrt(dir_ / "image.urt", {2000, 2000, 2000})));
   EXPECT_EQ(run.status, 4) << run.err;
-  std::vector<std::string> lines;
-  std::istringstream in(run.out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
   for (std::size_t i = 0; i < sims_.size(); ++i) {
     const bool refuses = i == 1;
     // The summary names each port with its status and result.
-    const auto row = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-      return line.starts_with(Port(i) + " ") &&
-             line.find(refuses ? "  4  Error ( 4 ): You are trying to download same version"
-                               : "  0  Upload Success") != std::string::npos;
-    });
-    EXPECT_NE(row, lines.end()) << Port(i) << " in " << run.out;
+    const std::string row =
+        refuses ? " +4  Error \\( 4 \\): You are trying" : " +0  Upload Success";
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + Port(i) + row))) << run.out;
     // Its capture holds its own target's text alone.
     const std::string capture = ReadFile(logs / (cli::PortFileName(Port(i)) + ".log"));
     EXPECT_EQ(capture.find(Block(4)) != std::string::npos, refuses) << Port(i);
     EXPECT_EQ(capture.find(Block(1)) != std::string::npos, !refuses) << Port(i);
   }
   // stdout: every capture line tagged with its port, then the summary.
-  for (std::size_t i = 0; i < lines.size() && !lines[i].starts_with("PORT "); ++i) {
-    EXPECT_TRUE(lines[i].starts_with(Port(0) + ": ") || lines[i].starts_with(Port(1) + ": ") ||
-                lines[i].starts_with(Port(2) + ": "))
-        << lines[i];
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line) && !line.starts_with("PORT ");) {
+    EXPECT_TRUE(line.starts_with(Port(0) + ": ") || line.starts_with(Port(1) + ": ") ||
+                line.starts_with(Port(2) + ": "))
+        << line;
   }
   EXPECT_NE(run.out.find(Port(1) + ": <========== Error ( 4 ) ==========>\n"), std::string::npos);
 }
@@ -227,7 +221,8 @@ TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
 
 TEST_F(CliEndToEnd, CtrlCCancelsEveryPortWith23) {
   const auto ports = StartTargets({{"--scenario", "silent"}, {"--scenario", "silent"}});
-  const auto run = RunCli(Command({"upload", "--json"}, ports, Image(1, 100)), 20s, 500ms);
+  const auto run =
+      RunCli(Command({"upload", "--json"}, ports, WriteUrt(dir_ / "image.urt", {100})), 20s, 500ms);
   EXPECT_EQ(run.status, 4) << run.err;
   const auto ends = EndsByPort(JsonEvents(run.out));
   ASSERT_EQ(ends.size(), 2u);
