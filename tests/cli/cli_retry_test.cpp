@@ -120,9 +120,10 @@ TEST_P(Retries, FetchAgainWhatFailedAndLayTheFileOutAgain) {
   EXPECT_EQ(outcome.end, row.end);
   if (row.end == End::kDone) {
     std::vector<std::string> expected = truth_;
-    for (const int r : row.stillFailing)
-      expected[static_cast<std::size_t>(r - 1)] =
-          Data(expected[static_cast<std::size_t>(r - 1)].size(), 9);
+    for (const int r : row.stillFailing) {
+      std::string& data = expected[static_cast<std::size_t>(r - 1)];
+      data = Data(data.size(), 9);
+    }
     EXPECT_EQ(test::ReadFile(dir_ / "out.dbf"), test::Dbf(ids_, expected));
   }
 }
