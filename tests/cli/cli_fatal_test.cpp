@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <thread>
 
 #include "cli/cli_options.h"
@@ -37,8 +38,6 @@ serial::DeviceFactory Opener(std::shared_ptr<FakeLine> line) {
 
 class CliFatalEnd : public testing::Test {
  protected:
-  void SetUp() override { test::WriteUrt(dir_ / "image.urt", {1}); }
-
   fs::path Out() const { return dir_ / "stdout"; }
   fs::path Err() const { return dir_ / "stderr"; }
 
@@ -47,7 +46,7 @@ class CliFatalEnd : public testing::Test {
   [[noreturn]] void RunUpload(const CliLink& link, std::vector<std::string> options) {
     std::vector<std::string> args{"upload"};
     args.insert(args.end(), options.begin(), options.end());
-    args.push_back(dir_ / "image.urt");
+    args.push_back(test::WriteUrt(dir_ / "image.urt", {1}));
     ::setenv("TMPDIR", dir_.Path().c_str(), 1);  // a capture kept goes into dir_
     std::freopen(Out().c_str(), "w", stdout);
     std::freopen(Err().c_str(), "w", stderr);
@@ -73,11 +72,9 @@ class CliFatalEnd : public testing::Test {
   // The capture file named on stderr; empty when none was.
   fs::path KeptCapture() const {
     const std::string err = ReadFile(Err());
-    const std::string_view keptIn = "the capture is kept in ";
-    const auto at = err.find(keptIn);
-    if (at == std::string::npos) return {};
-    const auto begin = at + keptIn.size();
-    return err.substr(begin, err.find('\n', begin) - begin);
+    std::smatch kept;
+    const bool named = std::regex_search(err, kept, std::regex("the capture is kept in (.*)\n"));
+    return named ? fs::path(kept[1].str()) : fs::path();
   }
 
   test::TempDir dir_;

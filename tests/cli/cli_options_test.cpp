@@ -69,7 +69,6 @@ TEST(RunOutcome, SummaryColumnsLineUpAndTheStatusIsTheHighest) {
             "ttyUSB10       0  Upload Success         2.00    11520\n"
             "pts/3          4  Terminated by user     0.00        0\n");
   EXPECT_EQ(CombinedStatus(outcomes), 4);
-  EXPECT_EQ(CombinedStatus({}), 0);
   outcomes[0].baud = 115200;
   EXPECT_DOUBLE_EQ(outcomes[0].LineEfficiency(), 1.0);  // 11520 bytes/s fill 115200 baud
 }

@@ -63,9 +63,9 @@ class Retries : public testing::TestWithParam<RetryRow> {
     return regions;
   }
 
-  // What the engine gives for `script` as `given` says.
-  Fetch Give(const fs::path& script, const std::optional<fs::path>& saveTo, const Given& given) {
-    const std::vector<int> regions = Asked(script);
+  // What the engine gives for a script of `regions` as `given` says.
+  Fetch Give(const std::vector<int>& regions, const std::optional<fs::path>& saveTo,
+             const Given& given) {
     std::vector<std::uint8_t> ids;
     std::vector<std::string> data;
     Fetch fetch;
@@ -109,7 +109,7 @@ TEST_P(Retries, FetchAgainWhatFailedAndLayTheFileOutAgain) {
   std::vector<std::vector<int>> asked;
   const auto fetcher = [&](const fs::path& script, std::optional<fs::path> saveTo) {
     asked.push_back(Asked(script));
-    return Give(script, saveTo, row.fetches[std::min(asked.size(), row.fetches.size()) - 1]);
+    return Give(asked.back(), saveTo, row.fetches[std::min(asked.size(), row.fetches.size()) - 1]);
   };
   const RetryPlan plan{script_, dir_ / "out.dbf", dir_.Path(), row.retries};
   const auto outcome = DownloadWithRetries(plan, fetcher, [](const std::string&) {});
