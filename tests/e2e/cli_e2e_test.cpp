@@ -63,7 +63,6 @@ TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
     if (c == '\x00' || c == '\x11' || c == '\x17') c = ' ';
   }
   EXPECT_EQ(ReadFile(log), shownAsSaved);
-  EXPECT_NE(run.err.find("Log file created successfully. "), std::string::npos) << run.err;
   // Else only blanks, and the who-am-I answer when a read boundary sets it apart.
   std::string rest = run.out;
   const auto block = rest.find(Block(1));
@@ -222,11 +221,10 @@ TEST_F(CliEndToEnd, CtrlCCancelsEveryPortWith23) {
   const auto run =
       RunCli(Command({"upload", "--json"}, ports, WriteUrt(dir_ / "image.urt", {100})), 20s, 500ms);
   EXPECT_EQ(run.status, 4) << run.err;
-  const auto ends = EndsByPort(JsonEvents(run.out));
-  ASSERT_EQ(ends.size(), 2u);
-  for (const auto& [port, end] : ends) {
-    EXPECT_EQ(end["status"], 4) << port;
-    EXPECT_EQ(end["code"], 23) << port;
+  auto ends = EndsByPort(JsonEvents(run.out));
+  for (std::size_t i = 0; i < sims_.size(); ++i) {
+    EXPECT_EQ(ends[Port(i)]["status"], 4) << Port(i);
+    EXPECT_EQ(ends[Port(i)]["code"], 23) << Port(i);
   }
 }
 

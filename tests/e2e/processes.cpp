@@ -8,8 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-
 #include "support/temp_files.h"
 
 extern char** environ;
@@ -78,12 +76,12 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   stdoutFd_ = out[0];
   // The first line is the device path; the target writes it at once.
   std::string line;
-  std::array<char, 256> chunk;
+  char chunk[256];
   for (pollfd ready{stdoutFd_, POLLIN, 0}; line.find('\n') == std::string::npos;) {
     if (::poll(&ready, 1, 10000) <= 0) break;
-    const ssize_t got = ::read(stdoutFd_, chunk.data(), chunk.size());
+    const ssize_t got = ::read(stdoutFd_, chunk, sizeof chunk);
     if (got <= 0) break;
-    line.append(chunk.data(), static_cast<std::size_t>(got));
+    line.append(chunk, static_cast<std::size_t>(got));
   }
   if (const auto end = line.find('\n'); end != std::string::npos) device_ = line.substr(0, end);
 }

@@ -16,8 +16,6 @@ class SimProcess {
  public:
   explicit SimProcess(std::vector<std::string> args);
   ~SimProcess();
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   // The slave path the target serves ("" when it did not start).
   const std::string& Device() const { return device_; }
