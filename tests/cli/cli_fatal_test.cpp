@@ -1,6 +1,4 @@
-// After a fatal report of the serial link the run exits at once with status 6, shows no
-// further report block and leaves the capture on disk; with several ports only the failed
-// one ends so. Each case runs tavrin-cli's session in a child process (a death test).
+// The command line's fatal end, each case a death test of tavrin-cli's session.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -80,8 +78,7 @@ class CliFatalEnd : public testing::Test {
   test::TempDir dir_;
 };
 
-// ReportErrorCloseAndExit: the device fails a read in the middle of the upload. The run
-// ends there: the transfer is not cancelled, so no "Terminated by user" block follows.
+// ReportErrorCloseAndExit mid-upload: exit 6 there, no "Terminated by user", capture kept.
 TEST_F(CliFatalEnd, AReadThatFailsEndsTheRunAtOnceWithoutAFurtherBlock) {
   EXPECT_EXIT(RunUpload({Opener(FailingOnceStarted()), {}}, {"--port", "fake"}),
               testing::ExitedWithCode(6), "");
@@ -94,9 +91,8 @@ TEST_F(CliFatalEnd, AReadThatFailsEndsTheRunAtOnceWithoutAFurtherBlock) {
   EXPECT_EQ(ReadFile(KeptCapture()), ReadFile(Out()));
 }
 
-// ReportErrorAndExit: the link threads do not stop when the port is closed after the
-// --timeout cancel (their reads hold on for serial::test::kTestWait). The run ends with
-// "Error closing port." and does not wait for them.
+// ReportErrorAndExit: link threads stuck in a read after the --timeout cancel are not
+// waited for (their reads hold on for serial::test::kTestWait).
 TEST_F(CliFatalEnd, LinkThreadsThatDoNotStopEndTheRunWithoutWaitingForThem) {
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EXIT(
@@ -114,9 +110,7 @@ TEST_F(CliFatalEnd, LinkThreadsThatDoNotStopEndTheRunWithoutWaitingForThem) {
   EXPECT_TRUE(fs::exists(KeptCapture())) << err;
 }
 
-// "bad" fails a read in the middle of the upload, "good" carries its upload to the end.
-// The failed port ends with 6 and nothing more of it is shown; its capture is kept as it
-// stood; the run's status is the highest.
+// "bad" fails mid-upload and ends with 6, shown no further, its capture kept; "good" goes on.
 TEST_F(CliFatalEnd, WithSeveralPortsOnlyTheFailedOneEnds) {
   const auto logs = dir_ / "logs";
   EXPECT_EXIT(UploadOnGoodAndBad(logs), testing::ExitedWithCode(6), "");

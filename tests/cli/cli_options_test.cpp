@@ -1,5 +1,4 @@
-// The options of several ports, --json, --log-dir, --retries and --confirm: what is taken,
-// and what is refused as a usage error.
+// The command line's options, port file names, and the summary of several ports.
 #include <gtest/gtest.h>
 
 #include "cli/cli_multi.h"

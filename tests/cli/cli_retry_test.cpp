@@ -1,5 +1,4 @@
-// download --retries over a fake engine: which regions are fetched again, with which
-// script, and the DBF file laid out again byte for byte as a download lays it out.
+// download --retries over a fake engine: what is fetched again, and the DBF laid out again.
 #include "cli/cli_retry.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +20,7 @@ std::string Data(std::size_t size, int seed) {
   return data;
 }
 
-// One fetch as the fake engine gives it: how it ends, and the regions (of the whole
-// script) that come damaged or cut to 2 bytes (a damaged info packet) and fail their CRC.
+// One fetch: how it ends, the regions that come damaged or cut to 2 bytes, failing their CRC.
 struct Given {
   End end = End::kDone;
   std::set<int> damaged;
@@ -101,9 +99,8 @@ class Retries : public testing::TestWithParam<RetryRow> {
   const std::vector<std::string> truth_{Data(300, 1), Data(200, 2), Data(0, 3), Data(150, 4)};
 };
 
-// A region fetched again takes its place, and the blocks after a longer copy move with it;
-// a region that keeps failing is tried N times and named; a whole download cut by --timeout
-// is made again whole, and other ends are not tried again.
+// Good copies replace bad ones, moving the blocks after them; a region failing N times is
+// named; only a download cut by --timeout is made again whole.
 TEST_P(Retries, FetchAgainWhatFailedAndLayTheFileOutAgain) {
   const RetryRow& row = GetParam();
   std::vector<std::vector<int>> asked;

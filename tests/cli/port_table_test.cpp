@@ -1,6 +1,4 @@
-// tavrin-cli ports: the rows read from a sysfs built in a temporary directory, and the
-// table and the JSON made of them; --port by name, path, /dev/serial/by-id name or USB
-// serial number, against a port list.
+// tavrin-cli ports from a sysfs built in a temporary directory, and --port against a list.
 #include "cli/port_table.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// tavrin-cli against tavrin-target-sim processes on pseudo-terminals: one target, several,
-// many through noisy lines; the port listing, and ports that cannot be opened.
+// tavrin-cli against tavrin-target-sim processes, each target on a pseudo-terminal.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -325,8 +324,7 @@ TEST(CliPorts, TheTableAndTheJsonListTheSamePorts) {
   EXPECT_EQ(shown, expected);
 }
 
-// A missing port, one this test holds locked, and a group-only one that nobody may open
-// (when the test runs as root): each cause names what the system really has.
+// Missing, held locked here, group-only for nobody (as root): each cause names the real one.
 TEST(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   SimProcess sim({});
   const std::string device = sim.Device();

@@ -95,10 +95,9 @@ const std::map<std::string, std::string> kSchema = {
 };
 
 bool HasType(const Json& value, std::string type) {
-  if (type.ends_with('?')) {
-    if (value.is_null()) return true;
-    type.pop_back();
-  }
+  const bool nullable = type.ends_with('?');
+  if (nullable) type.pop_back();
+  if (nullable && value.is_null()) return true;
   if (type == "unsigned") return value.is_number_unsigned();
   if (type == "int") return value.is_number_integer();
   return value.type_name() == type;  // string, number, array

@@ -1,5 +1,4 @@
-// Input files for the command line's tests, what a download of them must give, and the
-// --json events tavrin-cli writes.
+// Files for the command line's tests, what a download must give, and its --json events.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +32,7 @@ struct Region {
 std::filesystem::path WriteScript(const std::filesystem::path& dir,
                                   const std::vector<Region>& regions);
 
-// A DBF file as a download lays it out (the first block and those whose PartitionId is not
-// 0 with a header; none for no data); `places` gets where each region's data begin.
+// A DBF file as a download lays it out; `places` gets where each region's data begin.
 std::string Dbf(const std::vector<std::uint8_t>& ids, const std::vector<std::string>& data,
                 std::map<int, std::uint64_t>* places = nullptr);
 

@@ -35,14 +35,12 @@ struct CliRun {
   std::string err;
 };
 
-// Runs tavrin-cli with `args`; SIGINT is sent after `interruptAfter` when that is not zero;
-// the run is killed after `limit`.
+// Runs tavrin-cli with `args`: SIGINT after `interruptAfter` (unless 0), killed at `limit`.
 CliRun RunCli(const std::vector<std::string>& args,
               std::chrono::milliseconds limit = std::chrono::seconds(30),
               std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
 
-// RunCli as another user, through setpriv (root only). Status 126 or 127: the user may not
-// run the program (a build tree they may not enter).
+// RunCli as another user, through setpriv (root only); 126 or 127: the user may not run it.
 CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args);
 
 }  // namespace tavrin::test
