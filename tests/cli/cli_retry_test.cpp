@@ -11,6 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using End = Fetch::End;
+using enum Fetch::End;
 
 // Region r's data: the truth (seed r), or a damaged copy (seed 9) of `size` bytes.
 std::string Data(std::size_t size, int seed) {
@@ -22,7 +23,7 @@ std::string Data(std::size_t size, int seed) {
 
 // One fetch: how it ends, the regions that come damaged or cut to 2 bytes, failing their CRC.
 struct Given {
-  End end = End::kDone;
+  End end = kDone;
   std::set<int> damaged;
   std::set<int> cut;
 };
@@ -86,7 +87,7 @@ class Retries : public testing::TestWithParam<RetryRow> {
     fetch.end = given.end;
     fetch.assembly = dir_ / "assembly.fdb";
     test::WriteFile(fetch.assembly, dbf);
-    if (saveTo && given.end == End::kDone) {
+    if (saveTo && given.end == kDone) {
       test::WriteFile(*saveTo, dbf);
       fetch.saved = true;
     }
@@ -115,7 +116,7 @@ TEST_P(Retries, FetchAgainWhatFailedAndLayTheFileOutAgain) {
   EXPECT_EQ(outcome.stillFailing, row.stillFailing);
   EXPECT_EQ(outcome.wholeAgain, row.wholeAgain);
   EXPECT_EQ(outcome.end, row.end);
-  if (row.end == End::kDone) {
+  if (row.end == kDone) {
     std::vector<std::string> expected = truth_;
     for (const int r : row.stillFailing) {
       std::string& data = expected[static_cast<std::size_t>(r - 1)];
@@ -125,7 +126,6 @@ TEST_P(Retries, FetchAgainWhatFailedAndLayTheFileOutAgain) {
   }
 }
 
-using enum Fetch::End;
 const std::vector<int> kAll{1, 2, 3, 4};
 INSTANTIATE_TEST_SUITE_P(
     Rows, Retries,

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -42,7 +43,6 @@ class CliEndToEnd : public testing::Test {
   std::vector<std::unique_ptr<SimProcess>> sims_;
 };
 
-// `head`, the `ports` options, then `last`.
 std::vector<std::string> Command(std::vector<std::string> head,
                                  const std::vector<std::string>& ports, const std::string& last) {
   head.insert(head.end(), ports.begin(), ports.end());
@@ -58,9 +58,9 @@ TEST_F(CliEndToEnd, UploadSucceedsAndStdoutIsTheCaptureStream) {
   EXPECT_EQ(sims_[0]->Stop().find("problem"), std::string::npos);  // every frame taken
   // --log saves the capture as stdout showed it, with 0x00, 0x11 and 0x17 saved as blanks.
   std::string shownAsSaved = run.out;
-  for (char& c : shownAsSaved) {
-    if (c == '\x00' || c == '\x11' || c == '\x17') c = ' ';
-  }
+  std::replace_if(
+      shownAsSaved.begin(), shownAsSaved.end(),
+      [](char c) { return c == '\x00' || c == '\x11' || c == '\x17'; }, ' ');
   EXPECT_EQ(ReadFile(log), shownAsSaved);
   // Else only blanks, and the who-am-I answer when a read boundary sets it apart.
   std::string rest = run.out;
@@ -347,15 +347,16 @@ TEST(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   ::close(held);
 
   const passwd* nobody = ::getpwnam("nobody");
-  struct stat st {};
   if (::geteuid() != 0 || !nobody) GTEST_SKIP() << "only root can run as another user";
-  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
-  ASSERT_EQ(::stat(device.c_str(), &st), 0);
-  const std::string group = ::getgrgid(st.st_gid)->gr_name;
-  const std::string user = nobody->pw_name;
+  struct stat st {};
+  ASSERT_TRUE(::chmod(device.c_str(), 0660) == 0 && ::stat(device.c_str(), &st) == 0);
+  const group* owner = ::getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
   const CliRun run =
       RunCliAs(nobody->pw_uid, nobody->pw_gid, {"upload", "--port", device, "x.urt"});
   if (run.status == 126 || run.status == 127) GTEST_SKIP() << "nobody may not run " << run.err;
+  const std::string group = owner->gr_name;
+  const std::string user = nobody->pw_name;
   expectCause(run, "Permission denied: " + device + " belongs to group " + group + ", and user " +
                        user + " is not in it. Add them with: sudo usermod -aG " + group + " " +
                        user);

@@ -73,16 +73,16 @@ SimProcess::SimProcess(std::vector<std::string> args) {
                                    O_WRONLY | O_CREAT, 0600);
   pid_ = Spawn(std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-target-sim", args, actions);
   ::close(out[1]);
-  stdoutFd_ = out[0];
-  // The first line is the device path; the target writes it at once.
+  // The device path, on the first line: the target writes it at once, and nothing more.
   std::string line;
   char chunk[256];
-  for (pollfd ready{stdoutFd_, POLLIN, 0}; line.find('\n') == std::string::npos;) {
+  for (pollfd ready{out[0], POLLIN, 0}; line.find('\n') == std::string::npos;) {
     if (::poll(&ready, 1, 10000) <= 0) break;
-    const ssize_t got = ::read(stdoutFd_, chunk, sizeof chunk);
+    const ssize_t got = ::read(out[0], chunk, sizeof chunk);
     if (got <= 0) break;
     line.append(chunk, static_cast<std::size_t>(got));
   }
+  ::close(out[0]);
   if (const auto end = line.find('\n'); end != std::string::npos) device_ = line.substr(0, end);
 }
 
@@ -96,8 +96,6 @@ std::string SimProcess::Stop() {
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
-  if (stdoutFd_ >= 0) ::close(stdoutFd_);
-  stdoutFd_ = -1;
   return ReadFile(dir_ / "err");
 }
 

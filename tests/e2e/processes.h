@@ -24,7 +24,6 @@ class SimProcess {
 
  private:
   pid_t pid_ = -1;
-  int stdoutFd_ = -1;
   TempDir dir_;  // holds its stderr
   std::string device_;
 };
