@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "support/temp_files.h"
 
 extern char** environ;
@@ -51,7 +53,7 @@ CliRun Run(const std::string& program, const std::vector<std::string>& args, mil
   const int pidfd = pid > 0 ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
   if (pidfd < 0) return {};
   if (interruptAfter.count() > 0 && !Ends(pidfd, interruptAfter)) ::kill(pid, SIGINT);
-  const bool ended = Ends(pidfd, limit - interruptAfter);
+  const bool ended = Ends(pidfd, std::max(limit - interruptAfter, milliseconds(0)));
   if (!ended) ::kill(pid, SIGKILL);
   int status = 0;
   ::waitpid(pid, &status, 0);
