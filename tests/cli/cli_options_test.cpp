@@ -1,5 +1,4 @@
-// The options of several ports, --json, --log-dir, --retries and --confirm: what is taken,
-// and what is refused as a usage error.
+// The command line's options, port file names, and the summary of several ports.
 #include <gtest/gtest.h>
 
 #include "cli/cli_multi.h"
@@ -10,117 +9,65 @@
 namespace tavrin::cli {
 namespace {
 
-struct OptionsRow {
-  std::vector<std::string> args;
-  std::string error;  // a part of the usage error; empty: the options are taken
-};
-
-class CliOptionsRows : public testing::TestWithParam<OptionsRow> {};
-
-TEST_P(CliOptionsRows, TakenOrRefused) {
-  const auto parsed = ParseCliOptions(GetParam().args);
-  if (GetParam().error.empty()) {
-    EXPECT_TRUE(std::holds_alternative<CliOptions>(parsed)) << std::get<std::string>(parsed);
-  } else {
-    ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-    EXPECT_NE(std::get<std::string>(parsed).find(GetParam().error), std::string::npos)
-        << std::get<std::string>(parsed);
+TEST(CliOptions, TakenOrRefusedAsAUsageError) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // a part of the usage error; empty: the options are taken
+  } rows[] = {
+      {{"download", "--port", "a", "--port", "b", "--output", "x", "s"},
+       "--output must contain {port}"},
+      {{"upload", "--port", "a", "--port", "b", "--log", "x.log", "x.urt"},
+       "--log must contain {port}"},
+      {{"comtest", "--port", "a", "--port", "b", "--log-dir", "logs", "hi"}, ""},
+      {{"upload", "--port", "a", "--retries", "2", "x.urt"}, "download only"},
+      {{"download", "--port", "a", "--confirm", "2", "--output", "x", "s"}, "upload only"},
+      {{"download", "--port", "a", "--retries", "x", "--output", "x", "s"}, "--retries needs"},
+      {{"download", "--port", "a", "--retries", "101", "--output", "x", "s"}, "--retries needs"},
+      {{"upload", "--port", "a", "--confirm", "0", "x.urt"}, "--confirm needs"},
+      {{"upload", "--port", "a", "--confirm", "2.5", "x.urt"}, ""},
+      {{"upload", "--port", "", "x.urt"}, "--port needs"},
+      {{"script", "show", "--json", "s.dsf"}, "--json is not for script show"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.args));
+    const auto parsed = ParseCliOptions(row.args);
+    const std::string error =
+        std::holds_alternative<std::string>(parsed) ? std::get<std::string>(parsed) : "";
+    EXPECT_EQ(error.empty(), row.error.empty()) << error;
+    EXPECT_NE(error.find(row.error), std::string::npos) << error;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CliOptionsRows,
-    testing::Values(
-        OptionsRow{{"upload", "--port", "a", "--port", "b", "--json", "x.urt"}, ""},
-        OptionsRow{{"download", "--port", "a", "--port", "b", "--output", "x.dbf", "s.dsf"},
-                   "--output must contain {port}"},
-        OptionsRow{{"download", "--port", "a", "--port", "b", "--output", "d/{port}.dbf", "s.dsf"},
-                   ""},
-        OptionsRow{{"download", "--port", "a", "--output", "x.dbf", "s.dsf"}, ""},
-        OptionsRow{{"upload", "--port", "a", "--port", "b", "--log", "x.log", "x.urt"},
-                   "--log must contain {port}"},
-        OptionsRow{{"comtest", "--port", "a", "--port", "b", "--log-dir", "logs", "hi"}, ""},
-        OptionsRow{{"upload", "--port", "a", "--retries", "2", "x.urt"}, "download only"},
-        OptionsRow{{"download", "--port", "a", "--confirm", "2", "--output", "x", "s"},
-                   "upload only"},
-        OptionsRow{{"download", "--port", "a", "--retries", "x", "--output", "x", "s"},
-                   "--retries needs"},
-        OptionsRow{{"download", "--port", "a", "--retries", "101", "--output", "x", "s"},
-                   "--retries needs"},
-        OptionsRow{{"upload", "--port", "a", "--confirm", "0", "x.urt"}, "--confirm needs"},
-        OptionsRow{{"upload", "--port", "a", "--confirm", "2.5", "x.urt"}, ""},
-        OptionsRow{{"upload", "--port", "", "x.urt"}, "--port needs"},
-        OptionsRow{{"script", "show", "--json", "s.dsf"}, "--json is not for script show"}));
-
-TEST(CliOptions, EveryPortInOrderAndTheValuesOfTheNewOptions) {
-  const auto upload = std::get<CliOptions>(ParseCliOptions(
-      {"upload", "--port", "ttyUSB0", "--port", "serial:A5", "--confirm", "2.5", "x.urt"}));
-  EXPECT_EQ(upload.portNames, (std::vector<std::string>{"ttyUSB0", "serial:A5"}));
-  EXPECT_EQ(upload.port.portName, "ttyUSB0");
-  EXPECT_EQ(upload.confirmSeconds, 2.5);
-  const auto download = std::get<CliOptions>(ParseCliOptions(
-      {"download", "--port", "a", "--retries", "3", "--log-dir", "logs", "--output", "o", "s"}));
-  EXPECT_EQ(download.retries, 3u);
-  EXPECT_EQ(download.logDir, "logs");
-  EXPECT_FALSE(download.confirmSeconds);
+// Port names become safe file names, and stand for {port}.
+TEST(PortFileNames, AreSafeAndStandForPort) {
+  for (const auto& [given, file] :
+       {std::pair{"ttyUSB0", "ttyUSB0"}, std::pair{"/dev/pts/3", "pts_3"},
+        std::pair{"pts/3", "pts_3"}, std::pair{"serial:A50285BI", "serial_A50285BI"},
+        std::pair{"/tmp/x y", "_tmp_x_y"}, std::pair{"..", "_"}}) {
+    EXPECT_EQ(PortFileName(given), file);
+    EXPECT_EQ(WithPort("out/{port}-{port}.dbf", PortFileName(given)),
+              std::string("out/") + file + "-" + file + ".dbf");
+  }
 }
 
-struct NameRow {
-  const char* given;
-  const char* file;
-};
-
-class PortFileNames : public testing::TestWithParam<NameRow> {};
-
-TEST_P(PortFileNames, AreSafeAndStandForPort) {
-  EXPECT_EQ(PortFileName(GetParam().given), GetParam().file);
-  EXPECT_EQ(WithPort("out/{port}-{port}.dbf", PortFileName(GetParam().given)),
-            std::string("out/") + GetParam().file + "-" + GetParam().file + ".dbf");
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, PortFileNames,
-                         testing::Values(NameRow{"ttyUSB0", "ttyUSB0"},
-                                         NameRow{"/dev/pts/3", "pts_3"}, NameRow{"pts/3", "pts_3"},
-                                         NameRow{"serial:A50285BI", "serial_A50285BI"},
-                                         NameRow{"/tmp/x y", "_tmp_x_y"}, NameRow{"..", "_"}));
-
-struct ResultRow {
-  int code;
-  const char* text;
-};
-
-class ResultTexts : public testing::TestWithParam<ResultRow> {};
-
-TEST_P(ResultTexts, AreTheBlocksHeadingAndProblem) {
-  EXPECT_EQ(ResultText(GetParam().code), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ResultTexts,
-    testing::Values(ResultRow{1, "Upload Success"}, ResultRow{3, "Download Success"},
-                    ResultRow{4,
-                              "Error ( 4 ): You are trying to download same version of software"},
-                    ResultRow{-1, "Error ( -1 ): Invalid HeaderStart"},
-                    ResultRow{-2,
-                              "Error ( -2 ): Packet size greater than 3000.  Tavrin does't "
-                              "support it"},
-                    ResultRow{23, "Terminated by user"}, ResultRow{0, ""}));
-
+// The result is the report block's heading and problem.
 TEST(RunOutcome, SummaryColumnsLineUpAndTheStatusIsTheHighest) {
+  EXPECT_EQ(ResultText(-2),
+            "Error ( -2 ): Packet size greater than 3000.  Tavrin does't support it");
+  EXPECT_EQ(ResultText(0), "");
   std::vector<PortOutcome> outcomes(2);
   outcomes[0].port = "ttyUSB10";
-  outcomes[0].result = "Upload Success";
+  outcomes[0].result = ResultText(1);
   outcomes[0].seconds = 2;
   outcomes[0].bytes = 23040;
   outcomes[1].port = "pts/3";
   outcomes[1].status = 4;
-  outcomes[1].result = "Terminated by user";
+  outcomes[1].result = ResultText(23);
   EXPECT_EQ(SummaryTable(outcomes),
             "PORT      STATUS  RESULT              SECONDS  BYTES/S\n"
             "ttyUSB10       0  Upload Success         2.00    11520\n"
             "pts/3          4  Terminated by user     0.00        0\n");
   EXPECT_EQ(CombinedStatus(outcomes), 4);
-  EXPECT_EQ(CombinedStatus({}), 0);
   outcomes[0].baud = 115200;
   EXPECT_DOUBLE_EQ(outcomes[0].LineEfficiency(), 1.0);  // 11520 bytes/s fill 115200 baud
 }

@@ -1,110 +1,59 @@
-// download --retries over a fake engine: which regions are fetched again, with which
-// script, and the DBF file laid out again byte for byte as a download lays it out.
+// download --retries over a fake engine: what is fetched again, and the DBF laid out again.
+#include "cli/cli_retry.h"
+
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-#include "cli/cli_retry.h"
+#include "e2e/e2e_files.h"
 #include "scripts/dsf_file.h"
-#include "scripts/script_store.h"
 
 namespace tavrin::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using End = Fetch::End;
+using enum Fetch::End;
 
-Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const fs::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes Data(std::size_t size, std::uint8_t seed) {
-  Bytes data(size);
-  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(seed + i * 7);
+// Region r's data: the truth (seed r), or a damaged copy (seed 9) of `size` bytes.
+std::string Data(std::size_t size, int seed) {
+  std::string data(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    data[i] = static_cast<char>(seed + static_cast<int>(i) * 7);
   return data;
 }
 
-// The file a download of regions of these sizes and partition ids gives, written the way
-// the transfer writes it: the first block written and every block with a PartitionId not 0
-// get a header; a region of size 0 adds nothing.
-Bytes Dbf(const std::vector<std::uint8_t>& ids, const std::vector<Bytes>& data) {
-  Bytes dbf;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (data[i].empty()) continue;
-    if (dbf.empty() || ids[i] != 0) {
-      const auto end = static_cast<std::uint32_t>(dbf.size() + 16 + data[i].size());
-      Bytes header{ids[i], 1, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xFF};
-      for (int b = 0; b < 4; ++b) header.push_back(static_cast<std::uint8_t>(end >> (8 * b)));
-      dbf.insert(dbf.end(), header.begin(), header.end());
-    }
-    dbf.insert(dbf.end(), data[i].begin(), data[i].end());
-  }
-  return dbf;
-}
+// One fetch: how it ends, the regions that come damaged or cut to 2 bytes, failing their CRC.
+struct Given {
+  End end = kDone;
+  std::set<int> damaged;
+  std::set<int> cut;
+};
 
-class RetryTest : public testing::Test {
+struct RetryRow {
+  const char* name;
+  unsigned retries;
+  std::vector<Given> fetches;  // in turn; any later fetch as the last
+  std::vector<std::vector<int>> asked;
+  std::vector<int> fetchedAgain;
+  std::vector<int> stillFailing;
+  unsigned wholeAgain;
+  End end;
+};
+
+class Retries : public testing::TestWithParam<RetryRow> {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::path(testing::TempDir()) / "cli_retry_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    scripts::ScriptStore store(dir_);
+    // Region 2 has PartitionId 0: its data follow region 1's without a header; 3 is empty.
+    std::vector<test::Region> regions;
     for (std::size_t i = 0; i < ids_.size(); ++i) {
-      scripts::ScriptRecord record;
-      record.command = {static_cast<std::uint32_t>(0x1000 * (i + 1)),
-                        static_cast<std::uint32_t>(0x1000 * (i + 1) + truth_[i].size()),
-                        1,
-                        0,
-                        0,
-                        0};
-      record.header.partitionId = ids_[i];
-      record.header.partitionType = 1;
-      ASSERT_TRUE(store.AppendRecord(record));
+      const auto start = static_cast<std::uint32_t>(0x1000 * (i + 1));
+      regions.push_back({start, static_cast<std::uint32_t>(start + truth_[i].size()), ids_[i]});
     }
-    ASSERT_TRUE(store.SaveDsf(dir_ / "s.dsf"));
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // What the engine gives for a script of `regions` (1-based, of the whole script) when
-  // region r comes as got[r] (missing: as the truth) and the regions in `bad` fail their CRC.
-  Fetch Give(const std::vector<int>& regions, const std::map<int, Bytes>& got,
-             const std::set<int>& bad, const std::optional<fs::path>& saveTo) {
-    std::vector<std::uint8_t> ids;
-    std::vector<Bytes> data;
-    for (const int r : regions) {
-      ids.push_back(ids_[static_cast<std::size_t>(r - 1)]);
-      data.push_back(got.contains(r) ? got.at(r) : truth_[static_cast<std::size_t>(r - 1)]);
-    }
-    Fetch fetch;
-    fetch.end = Fetch::End::kDone;
-    fetch.assembly = dir_ / "assembly.fdb";
-    const Bytes dbf = Dbf(ids, data);
-    WriteAll(fetch.assembly, dbf);
-    std::uint64_t at = 0;
-    for (std::size_t k = 0; k < regions.size(); ++k) {
-      if (data[k].empty()) continue;
-      if (at == 0 || ids[k] != 0) at += 16;
-      fetch.stored[static_cast<int>(k + 1)] = {at, static_cast<std::uint32_t>(data[k].size())};
-      at += data[k].size();
-      if (bad.contains(regions[k])) fetch.mismatched.insert(static_cast<int>(k + 1));
-    }
-    if (saveTo) {
-      WriteAll(*saveTo, dbf);
-      fetch.saved = true;
-    }
-    return fetch;
+    script_ = test::WriteScript(dir_.Path(), regions);
+    ASSERT_FALSE(script_.empty());
   }
 
-  // The records of the script the engine was asked to fetch, by their start address.
-  std::vector<int> Asked(const fs::path& script) {
+  // The regions of the whole script that `script` asks for, by their start addresses.
+  static std::vector<int> Asked(const fs::path& script) {
     auto reader = scripts::DsfReader::Open(script);
     std::vector<int> regions;
     for (std::uint32_t i = 0; reader && i < reader->RecordCount(); ++i) {
@@ -113,86 +62,81 @@ class RetryTest : public testing::Test {
     return regions;
   }
 
-  RetryPlan Plan(unsigned retries) { return {dir_ / "s.dsf", dir_ / "out.dbf", dir_, retries}; }
-
-  fs::path dir_;
-  // Region 2 has PartitionId 0: its data follow region 1's without a header.
-  const std::vector<std::uint8_t> ids_{1, 0, 3, 4};
-  const std::vector<Bytes> truth_{Data(300, 1), Data(200, 2), Data(0, 3), Data(150, 4)};
-  std::vector<std::vector<int>> asked_;
-  std::vector<std::string> notes_;
-};
-
-// The first download saves region 2 cut short (a damaged info packet announced 2 bytes)
-// and region 4 damaged; fetched again, both take their places, and the blocks after the
-// longer region 2 move with it.
-TEST_F(RetryTest, GoodCopiesTakeTheirPlacesEvenWhenTheirSizeDiffers) {
-  const auto fetcher = [this](const fs::path& script, std::optional<fs::path> saveTo) {
-    asked_.push_back(Asked(script));
-    if (asked_.size() == 1) {
-      return Give({1, 2, 3, 4}, {{2, Data(2, 9)}, {4, Data(150, 9)}}, {2, 4}, saveTo);
+  // What the engine gives for a script of `regions` as `given` says.
+  Fetch Give(const std::vector<int>& regions, const std::optional<fs::path>& saveTo,
+             const Given& given) {
+    std::vector<std::uint8_t> ids;
+    std::vector<std::string> data;
+    Fetch fetch;
+    for (std::size_t k = 0; k < regions.size(); ++k) {
+      const auto r = static_cast<std::size_t>(regions[k]);
+      ids.push_back(ids_[r - 1]);
+      data.push_back(truth_[r - 1]);
+      if (given.cut.contains(regions[k])) data.back() = Data(2, 9);
+      if (given.damaged.contains(regions[k])) data.back() = Data(truth_[r - 1].size(), 9);
+      if (given.cut.contains(regions[k]) || given.damaged.contains(regions[k])) {
+        fetch.mismatched.insert(static_cast<int>(k + 1));
+      }
     }
-    return Give(asked_.back(), {}, {}, saveTo);
-  };
-  const auto outcome =
-      DownloadWithRetries(Plan(3), fetcher, [this](auto t) { notes_.push_back(t); });
-  EXPECT_EQ(asked_, (std::vector<std::vector<int>>{{1, 2, 3, 4}, {2, 4}}));
-  EXPECT_EQ(outcome.fetchedAgain, (std::vector<int>{2, 4}));
-  EXPECT_TRUE(outcome.stillFailing.empty());
-  EXPECT_EQ(ReadAll(dir_ / "out.dbf"), Dbf(ids_, truth_));
-}
-
-// A region that keeps failing is tried N times, alone once the other came good.
-TEST_F(RetryTest, ARegionThatKeepsFailingIsTriedNTimesAndNamed) {
-  const auto fetcher = [this](const fs::path& script, std::optional<fs::path> saveTo) {
-    asked_.push_back(Asked(script));
-    return Give(asked_.back(), {{1, Data(300, 9)}}, {1}, saveTo);
-  };
-  const auto outcome =
-      DownloadWithRetries(Plan(2), fetcher, [this](auto t) { notes_.push_back(t); });
-  EXPECT_EQ(asked_, (std::vector<std::vector<int>>{{1, 2, 3, 4}, {1}, {1}}));
-  EXPECT_EQ(outcome.stillFailing, std::vector<int>{1});
-  EXPECT_EQ(ReadAll(dir_ / "out.dbf"), Dbf(ids_, {Data(300, 9), truth_[1], truth_[2], truth_[3]}));
-}
-
-struct EndRow {
-  const char* name;
-  std::vector<Fetch::End> ends;  // of the fetches in turn; then kDone
-  std::size_t fetches;
-  unsigned wholeAgain;
-  Fetch::End last;
-};
-
-class RetryEnds : public RetryTest, public testing::WithParamInterface<EndRow> {};
-
-// A whole download cut by --timeout is made again whole; other ends are not tried again.
-TEST_P(RetryEnds, OnlyATimedOutDownloadIsMadeAgain) {
-  const auto fetcher = [this](const fs::path& script, std::optional<fs::path> saveTo) {
-    asked_.push_back(Asked(script));
-    Fetch fetch = Give(asked_.back(), {}, {}, saveTo);
-    if (asked_.size() <= GetParam().ends.size()) {
-      fetch.end = GetParam().ends[asked_.size() - 1];
-      fetch.saved = false;
+    std::map<int, std::uint64_t> places;
+    const std::string dbf = test::Dbf(ids, data, &places);
+    for (const auto& [k, at] : places) {
+      fetch.stored[k] = {at,
+                         static_cast<std::uint32_t>(data[static_cast<std::size_t>(k - 1)].size())};
+    }
+    fetch.end = given.end;
+    fetch.assembly = dir_ / "assembly.fdb";
+    test::WriteFile(fetch.assembly, dbf);
+    if (saveTo && given.end == kDone) {
+      test::WriteFile(*saveTo, dbf);
+      fetch.saved = true;
     }
     return fetch;
+  }
+
+  test::TempDir dir_;
+  fs::path script_;
+  const std::vector<std::uint8_t> ids_{1, 0, 3, 4};
+  const std::vector<std::string> truth_{Data(300, 1), Data(200, 2), Data(0, 3), Data(150, 4)};
+};
+
+// Good copies replace bad ones, moving the blocks after them; a region failing N times is
+// named; only a download cut by --timeout is made again whole.
+TEST_P(Retries, FetchAgainWhatFailedAndLayTheFileOutAgain) {
+  const RetryRow& row = GetParam();
+  std::vector<std::vector<int>> asked;
+  const auto fetcher = [&](const fs::path& script, std::optional<fs::path> saveTo) {
+    asked.push_back(Asked(script));
+    return Give(asked.back(), saveTo, row.fetches[std::min(asked.size(), row.fetches.size()) - 1]);
   };
-  const auto outcome = DownloadWithRetries(Plan(2), fetcher, [](auto) {});
-  EXPECT_EQ(asked_.size(), GetParam().fetches);
-  EXPECT_EQ(outcome.wholeAgain, GetParam().wholeAgain);
-  EXPECT_EQ(outcome.end, GetParam().last);
+  const RetryPlan plan{script_, dir_ / "out.dbf", dir_.Path(), row.retries};
+  const auto outcome = DownloadWithRetries(plan, fetcher, [](const std::string&) {});
+  EXPECT_EQ(asked, row.asked);
+  EXPECT_EQ(outcome.fetchedAgain, row.fetchedAgain);
+  EXPECT_EQ(outcome.stillFailing, row.stillFailing);
+  EXPECT_EQ(outcome.wholeAgain, row.wholeAgain);
+  EXPECT_EQ(outcome.end, row.end);
+  if (row.end == kDone) {
+    std::vector<std::string> expected = truth_;
+    for (const int r : row.stillFailing) {
+      std::string& data = expected[static_cast<std::size_t>(r - 1)];
+      data = Data(data.size(), 9);
+    }
+    EXPECT_EQ(test::ReadFile(dir_ / "out.dbf"), test::Dbf(ids_, expected));
+  }
 }
 
-using End = Fetch::End;
+const std::vector<int> kAll{1, 2, 3, 4};
 INSTANTIATE_TEST_SUITE_P(
-    Rows, RetryEnds,
-    testing::Values(EndRow{"TimedOutOnce", {End::kTimedOut}, 2, 1, End::kDone},
-                    EndRow{"TimedOutEveryTime",
-                           {End::kTimedOut, End::kTimedOut, End::kTimedOut},
-                           3,
-                           2,
-                           End::kTimedOut},
-                    EndRow{"Refused", {End::kOther}, 1, 0, End::kOther},
-                    EndRow{"ScriptUnreadable", {End::kNotStarted}, 1, 0, End::kNotStarted}),
+    Rows, Retries,
+    testing::Values(
+        RetryRow{"Replaced", 3, {{kDone, {4}, {2}}, {}}, {kAll, {2, 4}}, {2, 4}, {}, 0, kDone},
+        RetryRow{"KeepsFailing", 2, {{kDone, {1}, {}}}, {kAll, {1}, {1}}, {1}, {1}, 0, kDone},
+        RetryRow{"TimedOutOnce", 2, {{kTimedOut, {}, {}}, {}}, {kAll, kAll}, {}, {}, 1, kDone},
+        RetryRow{
+            "TimedOutAlways", 2, {{kTimedOut, {}, {}}}, {kAll, kAll, kAll}, {}, {}, 2, kTimedOut},
+        RetryRow{"Refused", 2, {{kOther, {}, {}}}, {kAll}, {}, {}, 0, kOther}),
+
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

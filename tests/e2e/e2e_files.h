@@ -1,17 +1,21 @@
-// Input files for the end-to-end tests, and what a download of them must give.
+// Files for the command line's tests, what a download must give, and its --json events.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
+
 namespace tavrin::test {
 
-using Bytes = std::vector<std::uint8_t>;
+using Json = nlohmann::json;
 
-Bytes ReadAll(const std::filesystem::path& path);
-std::string ReadText(const std::filesystem::path& path);
+// The report block of `code` as tavrin-cli shows it.
+std::string Block(int code);
 
 // A URT image for the simulated target's default identity, one frame of each payload size.
 std::filesystem::path WriteUrt(const std::filesystem::path& path,
@@ -28,20 +32,17 @@ struct Region {
 std::filesystem::path WriteScript(const std::filesystem::path& dir,
                                   const std::vector<Region>& regions);
 
+// A DBF file as a download lays it out; `places` gets where each region's data begin.
+std::string Dbf(const std::vector<std::uint8_t>& ids, const std::vector<std::string>& data,
+                std::map<int, std::uint64_t>* places = nullptr);
+
 // The DBF file a download of `regions` from a target with memory seed `seed` must give.
-Bytes ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed);
+std::string ExpectedDbf(const std::vector<Region>& regions, std::uint64_t seed);
 
-// A directory of its own for a test, removed at its end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
+// The events of a --json run's stdout, each checked against the schema.
+std::vector<Json> JsonEvents(const std::string& out);
 
- private:
-  std::filesystem::path path_;
-};
+// The end event of each port, by port.
+std::map<std::string, Json> EndsByPort(const std::vector<Json>& events);
 
 }  // namespace tavrin::test

@@ -1,126 +1,91 @@
 #include "processes.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+
+#include "support/temp_files.h"
 
 extern char** environ;
 
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-struct Spawned {
-  pid_t pid = -1;
-  int out = -1;
-  int err = -1;
-};
+const std::string kCli = std::string(TAVRIN_BINARY_DIR) + "/src/cli/tavrin-cli";
 
-std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+// Starts `program` with `args` and `actions` (which it destroys); -1 when it cannot.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            posix_spawn_file_actions_t& actions) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  return argv;
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed ? -1 : pid;
 }
 
-Spawned Spawn(const std::string& program, const std::vector<std::string>& args) {
-  int out[2];
-  int err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  if (::pipe2(err, O_CLOEXEC) != 0) return {};
+// Whether the process behind `pidfd` ends within `wait`.
+bool Ends(int pidfd, milliseconds wait) {
+  pollfd ended{pidfd, POLLIN, 0};
+  return ::poll(&ended, 1, static_cast<int>(wait.count())) > 0;
+}
+
+// Runs `program` to its end: SIGINT after `interruptAfter` (unless 0), SIGKILL after `limit`.
+CliRun Run(const std::string& program, const std::vector<std::string>& args, milliseconds limit,
+           milliseconds interruptAfter) {
+  const TempDir dir;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  std::vector<char*> argv = Argv(program, args);
-  Spawned spawned;
-  if (posix_spawn(&spawned.pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-    spawned.pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  ::close(err[1]);
-  spawned.out = out[0];
-  spawned.err = err[0];
-  return spawned;
-}
-
-// fork and exec, the child switched to `user` first: posix_spawn cannot change the user.
-// Everything the child needs is built before the fork.
-Spawned SpawnAs(const RunAs& user, const std::string& program,
-                const std::vector<std::string>& args) {
-  int out[2];
-  int err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  if (::pipe2(err, O_CLOEXEC) != 0) return {};
-  std::vector<char*> argv = Argv(program, args);
-  std::string tmpdir = "TMPDIR=/tmp";
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
-  }
-  env.push_back(tmpdir.data());
-  env.push_back(nullptr);
-  Spawned spawned;
-  spawned.pid = ::fork();
-  if (spawned.pid == 0) {
-    if (::dup2(out[1], STDOUT_FILENO) >= 0 && ::dup2(err[1], STDERR_FILENO) >= 0 &&
-        ::setgroups(0, nullptr) == 0 && ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0) {
-      ::execve(program.c_str(), argv.data(), env.data());
-    }
-    constexpr char kFailed[] = "cannot run as that user\n";
-    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
-    ::_exit(kCannotRunAs);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  spawned.out = out[0];
-  spawned.err = err[0];
-  return spawned;
-}
-
-// Reads whatever is available on `fd` into `into`; false at end of file.
-bool Drain(int fd, std::string& into) {
-  std::array<char, 4096> buffer;
-  const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-  if (n <= 0) return n < 0 && errno == EINTR;
-  into.append(buffer.data(), static_cast<std::size_t>(n));
-  return true;
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "out").c_str(),
+                                   O_WRONLY | O_CREAT, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "err").c_str(),
+                                   O_WRONLY | O_CREAT, 0600);
+  const pid_t pid = Spawn(program, args, actions);
+  const int pidfd = pid > 0 ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
+  if (pidfd < 0) return {};
+  if (interruptAfter.count() > 0 && !Ends(pidfd, interruptAfter)) ::kill(pid, SIGINT);
+  const bool ended = Ends(pidfd, std::max(limit - interruptAfter, milliseconds(0)));
+  if (!ended) ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(pidfd);
+  const int exit = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return {exit, ReadFile(dir / "out"), ReadFile(dir / "err")};
 }
 
 }  // namespace
 
-std::string CliPath() {
-  return std::string(TAVRIN_BINARY_DIR) + "/src/cli/tavrin-cli";
-}
-std::string SimPath() {
-  return std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-target-sim";
-}
-
 SimProcess::SimProcess(std::vector<std::string> args) {
   args.insert(args.begin(), "--pty");
-  const Spawned spawned = Spawn(SimPath(), args);
-  pid_ = spawned.pid;
-  stdoutFd_ = spawned.out;
-  stderrFd_ = spawned.err;
-  // The first line is the device path.
-  std::string out;
-  const auto until = Clock::now() + std::chrono::seconds(10);
-  while (out.find('\n') == std::string::npos && Clock::now() < until) {
-    pollfd p{stdoutFd_, POLLIN, 0};
-    if (::poll(&p, 1, 100) > 0 && !Drain(stdoutFd_, out)) break;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ / "err").c_str(),
+                                   O_WRONLY | O_CREAT, 0600);
+  pid_ = Spawn(std::string(TAVRIN_BINARY_DIR) + "/sim/tavrin-target-sim", args, actions);
+  ::close(out[1]);
+  // The device path, on the first line: the target writes it at once, and nothing more.
+  std::string line;
+  char chunk[256];
+  for (pollfd ready{out[0], POLLIN, 0}; line.find('\n') == std::string::npos;) {
+    if (::poll(&ready, 1, 10000) <= 0) break;
+    const ssize_t got = ::read(out[0], chunk, sizeof chunk);
+    if (got <= 0) break;
+    line.append(chunk, static_cast<std::size_t>(got));
   }
-  if (const auto end = out.find('\n'); end != std::string::npos) device_ = out.substr(0, end);
+  ::close(out[0]);
+  if (const auto end = line.find('\n'); end != std::string::npos) device_ = line.substr(0, end);
 }
 
 SimProcess::~SimProcess() {
@@ -128,65 +93,28 @@ SimProcess::~SimProcess() {
 }
 
 std::string SimProcess::Stop() {
-  std::string err;
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
-    while (Drain(stderrFd_, err)) {
-    }
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
-  if (stdoutFd_ >= 0) ::close(stdoutFd_);
-  if (stderrFd_ >= 0) ::close(stderrFd_);
-  stdoutFd_ = stderrFd_ = -1;
-  return err;
+  return ReadFile(dir_ / "err");
 }
 
-namespace {
-
-// Collects what `spawned` writes until it ends; SIGINT after `interruptAfter` (unless 0),
-// SIGKILL after `limit`.
-CliRun Collect(const Spawned& spawned, std::chrono::milliseconds limit,
-               std::chrono::milliseconds interruptAfter) {
-  CliRun run;
-  if (spawned.pid < 0) return run;
-  const auto started = Clock::now();
-  bool interrupted = interruptAfter.count() == 0;
-  bool outOpen = true;
-  bool errOpen = true;
-  while (outOpen || errOpen) {
-    const auto now = Clock::now();
-    if (now - started > limit) {
-      ::kill(spawned.pid, SIGKILL);
-      break;
-    }
-    if (!interrupted && now - started >= interruptAfter) {
-      ::kill(spawned.pid, SIGINT);
-      interrupted = true;
-    }
-    pollfd fds[2] = {{spawned.out, POLLIN, 0}, {spawned.err, POLLIN, 0}};
-    if (::poll(fds, 2, 50) <= 0) continue;
-    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(spawned.out, run.out);
-    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(spawned.err, run.err);
-  }
-  int status = 0;
-  ::waitpid(spawned.pid, &status, 0);
-  ::close(spawned.out);
-  ::close(spawned.err);
-  if (WIFEXITED(status) && Clock::now() - started <= limit) run.status = WEXITSTATUS(status);
-  return run;
+CliRun RunCli(const std::vector<std::string>& args, milliseconds limit,
+              milliseconds interruptAfter) {
+  return Run(kCli, args, limit, interruptAfter);
 }
 
-}  // namespace
-
-CliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit,
-              std::chrono::milliseconds interruptAfter) {
-  return Collect(Spawn(CliPath(), args), limit, interruptAfter);
-}
-
-CliRun RunCliAs(const RunAs& user, const std::vector<std::string>& args,
-                std::chrono::milliseconds limit) {
-  return Collect(SpawnAs(user, CliPath(), args), limit, std::chrono::milliseconds(0));
+CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--reuid=" + std::to_string(uid),
+                               "--regid=" + std::to_string(gid),
+                               "--clear-groups",
+                               "/usr/bin/env",
+                               "TMPDIR=/tmp",
+                               kCli};
+  all.insert(all.end(), args.begin(), args.end());
+  return Run("/usr/bin/setpriv", all, std::chrono::seconds(30), milliseconds(0));
 }
 
 }  // namespace tavrin::test

@@ -7,18 +7,15 @@
 #include <string>
 #include <vector>
 
-namespace tavrin::test {
+#include "support/temp_files.h"
 
-std::string CliPath();
-std::string SimPath();
+namespace tavrin::test {
 
 // The simulated target on a pseudo-terminal of its own, for the test's lifetime.
 class SimProcess {
  public:
   explicit SimProcess(std::vector<std::string> args);
   ~SimProcess();
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   // The slave path the target serves ("" when it did not start).
   const std::string& Device() const { return device_; }
@@ -27,8 +24,7 @@ class SimProcess {
 
  private:
   pid_t pid_ = -1;
-  int stdoutFd_ = -1;
-  int stderrFd_ = -1;
+  TempDir dir_;  // holds its stderr
   std::string device_;
 };
 
@@ -38,25 +34,12 @@ struct CliRun {
   std::string err;
 };
 
-// Runs tavrin-cli with `args`; SIGINT is sent after `interruptAfter` when that is not zero;
-// the run is killed after `limit`.
+// Runs tavrin-cli with `args`: SIGINT after `interruptAfter` (unless 0), killed at `limit`.
 CliRun RunCli(const std::vector<std::string>& args,
               std::chrono::milliseconds limit = std::chrono::seconds(30),
               std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
 
-// A user the run switches to (before exec, no supplementary groups, TMPDIR=/tmp); only
-// root can switch.
-struct RunAs {
-  uid_t uid;
-  gid_t gid;
-};
-
-// The status of a RunCliAs whose child could not become the user or start the program
-// (a build tree the user may not enter); stderr then says "cannot run as that user".
-constexpr int kCannotRunAs = 127;
-
-// RunCli as another user.
-CliRun RunCliAs(const RunAs& user, const std::vector<std::string>& args,
-                std::chrono::milliseconds limit = std::chrono::seconds(30));
+// RunCli as another user, through setpriv (root only); 126 or 127: the user may not run it.
+CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args);
 
 }  // namespace tavrin::test
