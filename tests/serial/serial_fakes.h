@@ -97,6 +97,7 @@ struct LineState {
   std::deque<std::string> incoming;     // blocks to receive, in order
   int readError = 0;                    // reads fail with it
   bool holdWrites = false;              // writes wait for the stop signal and give up
+  bool ignoreStop = false;              // reads wait out kTestWait, deaf to the stop signal
   std::optional<IoResult> writeResult;  // of every write (the bytes are recorded when kOk)
   std::optional<LineCounters> counters;
   std::optional<ModemLines> lines;
@@ -143,6 +144,9 @@ class FakeLine {
   void HoldWrites() {
     Change([](LineState& state) { state.holdWrites = true; });
   }
+  void IgnoreStop() {
+    Change([](LineState& state) { state.ignoreStop = true; });
+  }
   // Waits until `done` holds of the state.
   bool WaitUntil(const std::function<bool(const LineState&)>& done) {
     std::unique_lock lock(mutex_);
@@ -181,9 +185,13 @@ class FakeSerialDevice final : public SerialDevice {
   IoResult Read(std::span<std::uint8_t> into, std::chrono::milliseconds timeout,
                 StopFd stop) override {
     if (auto result = TakeIncoming(into)) return *result;
-    line_->Update([](LineState& state) { ++state.reads; });
+    const bool deaf = line_->Update([](LineState& state) {
+      ++state.reads;
+      return state.ignoreStop;
+    });
     std::array<pollfd, 2> fds{pollfd{line_->wake_, POLLIN, 0}, pollfd{stop, POLLIN, 0}};
-    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+    if (deaf) timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kTestWait);
+    const int ready = ::poll(fds.data(), deaf ? 1 : fds.size(), static_cast<int>(timeout.count()));
     if (fds[1].revents != 0) return {IoStatus::kStopped, 0, 0};
     if (ready == 0) return {IoStatus::kTimeout, 0, 0};
     std::uint64_t count = 0;
