@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Bytes frame{0x02, static_cast<std::uint8_t>(payload.size() >> 8),
                 static_cast<std::uint8_t>(payload.size())};
     frame.insert(frame.end(), payload.begin(), payload.end());
-    const auto found = std::ranges::search(from, stream.end(), frame.begin(), frame.end());
-    Check(!found.empty());
-    from = found.end();
+    const auto found = std::search(from, stream.end(), frame.begin(), frame.end());
+    Check(found != stream.end());
+    from = found + static_cast<std::ptrdiff_t>(frame.size());
   }
   return 0;
 }
