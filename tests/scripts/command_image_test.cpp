@@ -92,17 +92,5 @@ TEST_F(CommandImageTest, PlantedImageLinkIsNotWrittenThrough) {
   EXPECT_EQ(ReadFileBytes(dir_ / "victim"), (Bytes{'k', 'e', 'e', 'p'}));
 }
 
-TEST_F(CommandImageTest, HeaderReaderTakesOnlyAWholeMzHeader) {
-  EXPECT_EQ(ReadCommandImageHeader(ImagePath()).Error().fault, FileFault::kSystemCall);
-  for (const Bytes& other : {Bytes{}, Bytes{'B', 'U', 0, 0, 0, 1}, Bytes{'M', 'Z', 0, 0, 1}}) {
-    WriteFileBytes(ImagePath(), other);
-    EXPECT_EQ(ReadCommandImageHeader(ImagePath()).Error().fault, FileFault::kNotCommandImage);
-  }
-  WriteFileBytes(ImagePath(), Bytes{'M', 'Z', 0x01, 0x02, 0x03, 0x04});
-  Result<CommandImageHeader> header = ReadCommandImageHeader(ImagePath());
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->recordCount, 0x01020304u);  // big-endian
-}
-
 }  // namespace
 }  // namespace tavrin::scripts
