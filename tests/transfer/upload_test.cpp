@@ -100,9 +100,15 @@ TEST(Upload, FilesThatCannotStartGiveTheirMessageAndNoReport) {
   WriteUrt(rig.dir / "not.urt", {});
   std::filesystem::resize_file(rig.dir / "not.urt", 1);
   EXPECT_TRUE(rig.Upload(rig.dir / "not.urt").empty());
+  WriteUrt(rig.dir / "wrong-magic.urt", {});
+  Bytes wrongMagic = ReadBytes(rig.dir / "wrong-magic.urt");
+  wrongMagic.at(1) ^= 0x01;
+  WriteFile(rig.dir / "wrong-magic.urt", std::string(wrongMagic.begin(), wrongMagic.end()));
+  EXPECT_TRUE(rig.Upload(rig.dir / "wrong-magic.urt").empty());
+  const std::string invalid = "Tavrin 1.1|Unable to upload\nGiven URT file is invalid.";
   EXPECT_EQ(rig.view.seen.Get().messages,
-            (std::vector<std::string>{"Tavrin 1.1|Error No: -3 \n File Access Error!!!",
-                                      "Tavrin 1.1|Unable to upload\nGiven URT file is invalid."}));
+            (std::vector<std::string>{"Tavrin 1.1|Error No: -3 \n File Access Error!!!", invalid,
+                                      invalid}));
   ExpectReports(rig, {});
 }
 
