@@ -81,9 +81,7 @@ TEST_F(PosixSerialDeviceTest, LineSettingsMakeTheTerminalSettingsAndReachThePseu
       {9600, 7, kParityOdd, kStopBitsOne, CS7 | PARENB | PARODD},
       {110, 6, kParityMark, kStopBitsOne, CS6 | PARENB | PARODD | CMSPAR},
       {57600, 5, kParitySpace, kStopBitsOne, CS5 | PARENB | CMSPAR},
-      {14400, 8, kParityNone, kStopBitsTwo, CS8 | CSTOPB},  // speeds termios does not name
-      {56000, 8, kParityNone, kStopBitsOne, CS8},
-      {921600, 8, kParityNone, kStopBitsOne, CS8}};
+      {14400, 8, kParityNone, kStopBitsTwo, CS8 | CSTOPB}};  // a speed termios does not name
   // clang-format on
   termios cooked{};
   cooked.c_lflag = ICANON | ECHO | ISIG;
