@@ -1,10 +1,8 @@
 #include "serial/port_settings.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
-#include <system_error>
 
 #include "serial/error_reporter.h"
 #include "serial/serial_device.h"
@@ -38,21 +36,6 @@ constexpr std::array kComPorts{Choice{"COM1", 1}, Choice{"COM2", 2}, Choice{"COM
                                Choice{"COM4", 4}};
 
 constexpr std::string_view kComPrefix = "COM";
-
-// A port found under /sys/class/tty is worth listing when a device backs it and that
-// device is not a placeholder of the platform's built-in UART driver (which registers
-// ttyS0..ttyS31 whether or not the hardware exists).
-bool IsListedTty(const std::filesystem::directory_entry& entry) {
-  std::error_code error;
-  const auto device = entry.path() / "device";
-  if (!std::filesystem::exists(device, error)) return false;
-  const auto subsystem = std::filesystem::read_symlink(device / "subsystem", error);
-  return error || subsystem.filename() != "platform";
-}
-
-bool NamedByComPorts(const std::string& name) {
-  return name == "ttyS0" || name == "ttyS1" || name == "ttyS2" || name == "ttyS3";
-}
 
 std::string ParityLetter(std::uint8_t parity) {
   if (parity == kParityEven) return " E";
@@ -111,20 +94,6 @@ std::uint32_t LookupChoice(std::string_view text, std::span<const Choice> table)
 
 std::string ClampPortName(std::string_view text) {
   return std::string(text.substr(0, kMaxPortNameLength));
-}
-
-std::vector<std::string> PortNameChoices(const std::filesystem::path& sysClassTty) {
-  std::vector<std::string> found;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(sysClassTty, error)) {
-    std::string name = entry.path().filename().string();
-    if (!NamedByComPorts(name) && IsListedTty(entry)) found.push_back(std::move(name));
-  }
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> names;
-  for (const Choice& choice : kComPorts) names.emplace_back(choice.text);
-  names.insert(names.end(), found.begin(), found.end());
-  return names;
 }
 
 std::string DevicePath(std::string_view portName) {

@@ -5,11 +5,9 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tavrin::serial {
 
@@ -104,12 +102,6 @@ std::uint32_t LookupChoice(std::string_view text, std::span<const Choice> table)
 
 // The port name as the dialog's OK takes it: the first 9 characters.
 std::string ClampPortName(std::string_view text);
-
-// The names for the COM Port list: COM1..COM4, then the serial ports found under
-// `sysClassTty` (ttyUSB0, ttyACM0, ...; ports of the platform's built-in driver and
-// ttyS0..ttyS3, which COM1..COM4 already name, are left out), sorted.
-std::vector<std::string> PortNameChoices(
-    const std::filesystem::path& sysClassTty = "/sys/class/tty");
 
 // The device path for a port name: "COMn" -> /dev/ttyS(n-1), a name starting with '/'
 // is a path, any other name -> /dev/NAME.

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_files.h"
 
 namespace tavrin::serial {
 namespace {
@@ -54,22 +53,6 @@ TEST(PortSettings, NamesAreMappedToDevicesAndLinesSummarised) {
     EXPECT_EQ(ConnectionSummary(settings), line.summary);
     EXPECT_EQ(CharacterBits(settings), line.characterBits) << line.summary;
   }
-}
-
-TEST(PortSettings, PortListAddsRealPortsAfterTheComNames) {
-  const tavrin::test::TempDir root;
-  const auto addTty = [&](const std::string& name, const std::string& subsystem) {
-    std::filesystem::create_directories(root / name / "device");
-    std::filesystem::create_directory_symlink("../../bus/" + subsystem,
-                                              root / name / "device" / "subsystem");
-  };
-  addTty("ttyUSB0", "usb-serial");
-  addTty("ttyACM1", "usb");
-  addTty("ttyS0", "pnp");                              // COM1 already names it
-  addTty("ttyS9", "platform");                         // a placeholder of the built-in driver
-  std::filesystem::create_directories(root / "tty1");  // no device behind it
-  EXPECT_EQ(PortNameChoices(root.Path()),
-            (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "ttyACM1", "ttyUSB0"}));
 }
 
 }  // namespace
