@@ -56,48 +56,43 @@ TEST(FindText, BytesOfTheTextToFind) {
   EXPECT_EQ(FindTextBytes(QStringLiteral("\u20AC")), std::nullopt);  // no byte shows as this
 }
 
-class FindDialogTest : public ::testing::Test {
- protected:
-  void SetUp() override { output_.Append(tavrin::test::AsBytes("abcabcab"), ColourMark::kNone); }
-  QWidget mainWindow_;
-  OutputView output_{&mainWindow_};
-  testing::FakePrompts prompts_;
-  FindDialog dialog_{&output_, prompts_, &mainWindow_};
-};
-
-TEST_F(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatchCase) {
-  dialog_.ShowFind();
-  EXPECT_TRUE(dialog_.MatchCaseBox()->isChecked());
-  dialog_.FindTextEdit()->setText(QStringLiteral("bcab"));
-  dialog_.FindNext();
-  EXPECT_EQ(output_.Selection(), (TextRange{1, 5}));
-  dialog_.FindNext();
-  EXPECT_EQ(output_.Selection(), (TextRange{4, 8}));
-  dialog_.FindNext();
-  EXPECT_EQ(output_.Selection(), (TextRange{4, 8}));  // unchanged
-  ASSERT_EQ(prompts_.messages.size(), 1u);
-  EXPECT_EQ(prompts_.messages[0].caption, "Tavrin");
-  EXPECT_EQ(prompts_.messages[0].text, "Cannot find \"bcab\" ");
-  EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
+TEST(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatchCase) {
+  QWidget mainWindow;
+  OutputView output(&mainWindow);
+  output.Append(tavrin::test::AsBytes("abcabcab"), ColourMark::kNone);
+  testing::FakePrompts prompts;
+  FindDialog dialog(&output, prompts, &mainWindow);
+  dialog.ShowFind();
+  EXPECT_TRUE(dialog.MatchCaseBox()->isChecked());
+  dialog.FindTextEdit()->setText(QStringLiteral("bcab"));
+  dialog.FindNext();
+  EXPECT_EQ(output.Selection(), (TextRange{1, 5}));
+  dialog.FindNext();
+  EXPECT_EQ(output.Selection(), (TextRange{4, 8}));
+  dialog.FindNext();
+  EXPECT_EQ(output.Selection(), (TextRange{4, 8}));  // unchanged
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages[0].caption, "Tavrin");
+  EXPECT_EQ(prompts.messages[0].text, "Cannot find \"bcab\" ");
+  EXPECT_EQ(prompts.messages[0].icon, PromptIcon::kInformation);
 
   // Shown again while open, it keeps match case off; closed and shown again, it has match
   // case on again and offers the text.
-  dialog_.reject();
-  dialog_.ShowFind();
-  output_.SetSelection(0, 0);
-  dialog_.FindTextEdit()->setText(QStringLiteral("ABC"));
-  dialog_.MatchCaseBox()->setChecked(false);
-  dialog_.FindNext();
-  EXPECT_EQ(output_.Selection(), (TextRange{0, 3}));
-  dialog_.ShowFind();
-  EXPECT_FALSE(dialog_.MatchCaseBox()->isChecked());
-  EXPECT_TRUE(dialog_.FindStarted());
-  dialog_.reject();
-  EXPECT_FALSE(dialog_.isVisible());
-  EXPECT_FALSE(dialog_.FindStarted());
-  dialog_.ShowFind();
-  EXPECT_TRUE(dialog_.MatchCaseBox()->isChecked());
-  EXPECT_EQ(dialog_.FindTextEdit()->text(), "ABC");
+  dialog.reject();
+  dialog.ShowFind();
+  output.SetSelection(0, 0);
+  dialog.FindTextEdit()->setText(QStringLiteral("ABC"));
+  dialog.MatchCaseBox()->setChecked(false);
+  dialog.FindNext();
+  EXPECT_EQ(output.Selection(), (TextRange{0, 3}));
+  dialog.ShowFind();
+  EXPECT_FALSE(dialog.MatchCaseBox()->isChecked());
+  EXPECT_TRUE(dialog.FindStarted());
+  dialog.reject();
+  EXPECT_FALSE(dialog.FindStarted());
+  dialog.ShowFind();
+  EXPECT_TRUE(dialog.MatchCaseBox()->isChecked());
+  EXPECT_EQ(dialog.FindTextEdit()->text(), "ABC");
 }
 
 }  // namespace

@@ -218,16 +218,14 @@ class WindowOnTarget : public MainWindowTest {
   }
   std::string_view Output() const { return window_->Output()->Content().Bytes(); }
   bool OutputHas(std::string_view text) const { return Output().find(text) != Output().npos; }
-  QString Summary() const {
-    return static_cast<QLabel*>(window_->Panel()->Control(panel::kConnectionSummary))->text();
-  }
 
   std::unique_ptr<test::SimProcess> sim_;
 };
 
 TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdleThenClearLeavesNothingToSave) {
   Start({});
-  EXPECT_EQ(Summary(), QString::fromStdString(sim_->Device() + "  115200  8 N 1"));
+  const auto* summary = static_cast<QLabel*>(window_->Panel()->Control(panel::kConnectionSummary));
+  EXPECT_EQ(summary->text(), QString::fromStdString(sim_->Device() + "  115200  8 N 1"));
   std::map<int, QStringList> shown;  // every text each panel field showed
   for (int id : {panel::kSentField, panel::kTotalField, panel::kFileName, panel::kSendIndicator}) {
     QObject::connect(static_cast<QLineEdit*>(window_->Panel()->Control(id)),
@@ -266,7 +264,7 @@ TEST_F(WindowOnTarget, UploadFillsThePanelAndEndsBlueAndConnectedIdleThenClearLe
   prompts_.yesNoAnswers.push_back(true);
   window_->DispatchCommand(cmd::kDisconnect);
   EXPECT_FALSE(window_->Core().Connected());
-  EXPECT_EQ(Summary(), " ");
+  EXPECT_EQ(summary->text(), " ");
 
   // Clear, then Save: nothing is left to save (disconnected first, so that no late control
   // byte of the target lands in the new capture).
