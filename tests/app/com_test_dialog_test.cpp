@@ -32,9 +32,6 @@ class ComTestDialogTest : public ::testing::Test {
       if (!receiver->toPlainText().isEmpty()) shown_ << receiver->toPlainText();
     });
   }
-  bool WaitForShown(qsizetype count) {
-    return testing::PumpUntil([&] { return shown_.size() >= count; });
-  }
 
   QTemporaryDir dir_;
   std::shared_ptr<serial::test::FakeLine> line_ = std::make_shared<serial::test::FakeLine>();
@@ -86,15 +83,14 @@ TEST_F(ComTestDialogTest, AnEchoSplitOverThreeReadsIsShownOnceWholeUntilTheDialo
   line_->Receive(std::string("noise\x02\x00", 7));
   line_->Receive("\x05hel");
   line_->Receive("lo\x03");
-  ASSERT_TRUE(WaitForShown(1));
+  ASSERT_TRUE(testing::PumpUntil([&] { return shown_.size() == 1; }));
   dialog_->ClearReceiverButton()->click();
   EXPECT_EQ(dialog_->Receiver()->toPlainText(), "");
   line_->Receive(TestFrame("a\r\nb"));
-  ASSERT_TRUE(WaitForShown(2));
+  ASSERT_TRUE(testing::PumpUntil([&] { return shown_.size() == 2; }));
   EXPECT_EQ(shown_, (QStringList{"hello", "a\nb"}));
 
   dialog_->CloseButton()->click();
-  EXPECT_FALSE(dialog_->isVisible());
   line_->Receive(TestFrame("echo"));
   EXPECT_TRUE(output_.WaitFor("echo"));
   EXPECT_EQ(shown_.size(), 2);
