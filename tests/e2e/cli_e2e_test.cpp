@@ -147,7 +147,10 @@ TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
     // The summary names each port with its status and result.
     const std::string row =
         refuses ? " +4  Error \\( 4 \\): You are trying" : " +0  Upload Success";
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + Port(i) + row))) << run.out;
+    std::string pattern = "\n";
+    pattern += Port(i);
+    pattern += row;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(pattern))) << run.out;
     // Its capture holds its own target's text alone.
     const std::string capture = ReadFile(logs / (cli::PortFileName(Port(i)) + ".log"));
     EXPECT_EQ(capture.find(Block(4)) != std::string::npos, refuses) << Port(i);
