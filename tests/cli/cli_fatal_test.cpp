@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <thread>
 
 #include "cli/cli_options.h"
@@ -70,9 +69,13 @@ class CliFatalEnd : public testing::Test {
   // The capture file named on stderr; empty when none was.
   fs::path KeptCapture() const {
     const std::string err = ReadFile(Err());
-    std::smatch kept;
-    const bool named = std::regex_search(err, kept, std::regex("the capture is kept in (.*)\n"));
-    return named ? fs::path(kept[1].str()) : fs::path();
+    constexpr std::string_view kLead = "the capture is kept in ";
+    const auto start = err.find(kLead);
+    if (start == std::string::npos) return {};
+    const auto from = start + kLead.size();
+    const auto end = err.find('\n', from);
+    if (end == std::string::npos) return {};
+    return fs::path(err.substr(from, end - from));
   }
 
   test::TempDir dir_;
