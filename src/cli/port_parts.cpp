@@ -47,42 +47,11 @@ void LineWatch::Received(std::span<const std::uint8_t> bytes) {
     return b == transfer::kEot || b == transfer::kDc3 || b == transfer::kEtb;
   });
   if (refusal == bytes.end()) return;
-  {
-    std::lock_guard lock(mutex_);
-    if (!refusal_) refusal_ = *refusal;
-  }
-  seen_.notify_all();
-}
-
-std::optional<std::uint8_t> LineWatch::Wait(PartsClock::duration limit,
-                                            const std::function<bool()>& stop,
-                                            PartsClock::duration poll) {
-  const auto until = PartsClock::now() + limit;
-  std::unique_lock lock(mutex_);
-  while (!refusal_ && PartsClock::now() < until && !stop()) {
-    seen_.wait_for(lock, std::min<PartsClock::duration>(poll, until - PartsClock::now()));
-  }
-  return refusal_;
+  refusal_.Set(*refusal);
 }
 
 void FirstPayload::ShowReceived(std::vector<std::uint8_t> payload) {
-  {
-    std::lock_guard lock(mutex_);
-    if (payload_) return;
-    payload_ = std::string(payload.begin(), payload.end());
-  }
-  arrived_.notify_all();
-}
-
-std::optional<std::string> FirstPayload::Wait(PartsClock::duration limit,
-                                              const std::function<bool()>& stop,
-                                              PartsClock::duration poll) {
-  const auto until = PartsClock::now() + limit;
-  std::unique_lock lock(mutex_);
-  while (!payload_ && PartsClock::now() < until && !stop()) {
-    arrived_.wait_for(lock, std::min<PartsClock::duration>(poll, until - PartsClock::now()));
-  }
-  return payload_;
+  payload_.Set(std::string(payload.begin(), payload.end()));
 }
 
 bool CopyPrefix(const std::filesystem::path& from, std::uint64_t length,

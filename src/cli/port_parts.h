@@ -2,6 +2,7 @@
 // line trace (--trace) with --confirm's watch for a refusal, and the COM test's receiver.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "cli/cli_console.h"
 #include "core/port_core.h"
@@ -50,6 +52,35 @@ class Tracer {
   PartsClock::time_point start_ = PartsClock::now();
 };
 
+// The first value set (on any thread), for a thread that waits for it at most `limit`, or
+// until `stop` holds (looked at every `poll`). Later values are ignored.
+template <typename T>
+class FirstValue {
+ public:
+  void Set(T value) {
+    {
+      std::lock_guard lock(mutex_);
+      if (value_) return;
+      value_ = std::move(value);
+    }
+    set_.notify_all();
+  }
+  std::optional<T> Wait(PartsClock::duration limit, const std::function<bool()>& stop,
+                        PartsClock::duration poll) {
+    const auto until = PartsClock::now() + limit;
+    std::unique_lock lock(mutex_);
+    while (!value_ && PartsClock::now() < until && !stop()) {
+      set_.wait_for(lock, std::min<PartsClock::duration>(poll, until - PartsClock::now()));
+    }
+    return value_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable set_;
+  std::optional<T> value_;
+};
+
 // The bytes on the line: the trace, and --confirm's watch for the target's refusal of the
 // upload's last frame. Armed from the moment that frame is due, it keeps the first
 // refusal or terminate code the target sends (0x04, 0x13, 0x17): during the packet phase
@@ -65,14 +96,14 @@ class LineWatch final : public core::LineTrace {
   // The refusal seen, waiting at most `limit` for one, or until `stop` holds (looked at
   // every `poll`).
   std::optional<std::uint8_t> Wait(PartsClock::duration limit, const std::function<bool()>& stop,
-                                   PartsClock::duration poll);
+                                   PartsClock::duration poll) {
+    return refusal_.Wait(limit, stop, poll);
+  }
 
  private:
   Tracer& tracer_;
   std::atomic<bool> armed_{false};
-  std::mutex mutex_;
-  std::condition_variable seen_;
-  std::optional<std::uint8_t> refusal_;
+  FirstValue<std::uint8_t> refusal_;
 };
 
 // Keeps the payload of the first test frame that comes back (reader thread), for the
@@ -83,12 +114,12 @@ class FirstPayload final : public serial::ComTestView {
   // The payload, waiting at most `limit` for it, or until `stop` holds (looked at every
   // `poll`).
   std::optional<std::string> Wait(PartsClock::duration limit, const std::function<bool()>& stop,
-                                  PartsClock::duration poll);
+                                  PartsClock::duration poll) {
+    return payload_.Wait(limit, stop, poll);
+  }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::optional<std::string> payload_;
+  FirstValue<std::string> payload_;
 };
 
 // The first `length` bytes of `from` into `to`, created or replaced.
