@@ -18,6 +18,7 @@
 #include "app/transfer_panel.h"
 #include "scripts/temporary_paths.h"
 #include "serial/port_list.h"
+#include "serial/posix_serial_device.h"
 #include "serial/serial_link.h"
 #include "transfer/transfer.h"
 
@@ -59,21 +60,6 @@ PromptIcon ToPromptIcon(terminal::MessageIcon icon) {
   return PromptIcon::kNone;
 }
 
-// The extra names of the Port Settings list: the serial ports of this machine, less those
-// that COM1..COM4 already name.
-QStringList ExtraPortNames() {
-  std::vector<std::string> comPaths;
-  for (const serial::Choice& port : serial::ComPortChoices()) {
-    comPaths.push_back(serial::DevicePath(port.text));
-  }
-  QStringList names;
-  for (const serial::PortInfo& port : serial::ListPorts().ports) {
-    if (std::find(comPaths.begin(), comPaths.end(), port.devicePath) != comPaths.end()) continue;
-    names << QString::fromStdString(port.name);
-  }
-  return names;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView_(*this) {
@@ -96,6 +82,14 @@ MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView
   core::CoreConfig config;
   config.tempDir = tempDir_;
   config.deviceFactory = deps_.deviceFactory;
+  if (!config.deviceFactory) {
+    config.deviceFactory =
+        [this](std::string_view portName) -> std::unique_ptr<serial::SerialDevice> {
+      auto opened = serial::PosixSerialDevice::Open(portName);
+      openError_ = opened.device ? 0 : opened.error;
+      return std::move(opened.device);
+    };
+  }
   config.linkTimings = deps_.linkTimings;
   core_ = std::make_unique<core::PortCore>(
       core::CoreHost{*outputSink_, queuedView_, deps_.errors, comTestRelay_}, config);
@@ -318,11 +312,12 @@ void MainWindow::RefreshTransferState() {
 }
 
 void MainWindow::Connect() {
+  openError_ = 0;
   const serial::OpenOutcome outcome = core_->Connect(settings_);
   if (outcome == serial::OpenOutcome::kNotAvailable) {
     deps_.prompts.Message(this, QString::fromLatin1(serial::kPortOpenCaption.data()),
                           QString::fromLatin1(serial::kPortNotAvailable.data()), PromptIcon::kStop);
-    ShowPortSettings();
+    ShowPortSettings(OpenFailureCause());
   } else {
     UpdateConnectionState();
   }
@@ -427,11 +422,27 @@ void MainWindow::TogglePause() {
   ApplyStates();
 }
 
-void MainWindow::ShowPortSettings() {
-  const PortDialogOutcome outcome = deps_.portSettingsDialog
-                                        ? deps_.portSettingsDialog(this, settings_)
-                                        : RunPortSettingsDialog(this, settings_, ExtraPortNames(),
-                                                                deps_.settingsStore, deps_.prompts);
+serial::PortList MainWindow::ListPorts() const {
+  return deps_.listPorts ? deps_.listPorts() : serial::ListPorts();
+}
+
+QString MainWindow::OpenFailureCause() const {
+  const serial::PortDiagnosis diagnosis =
+      deps_.diagnose ? deps_.diagnose(settings_.portName, openError_)
+                     : serial::DiagnoseOpenFailure(settings_.portName, openError_,
+                                                   serial::SystemDiagnosisEnvironment());
+  // A missing port's line names the ports that are there.
+  const serial::PortList ports =
+      diagnosis.cause == serial::OpenFailure::kNoSuchDevice ? ListPorts() : serial::PortList{};
+  return QString::fromStdString(serial::DescribeOpenFailure(diagnosis, ports.ports));
+}
+
+void MainWindow::ShowPortSettings(const QString& cause) {
+  const PortDialogOutcome outcome =
+      deps_.portSettingsDialog
+          ? deps_.portSettingsDialog(this, settings_)
+          : RunPortSettingsDialog(this, settings_, PortEntries(ListPorts().ports),
+                                  deps_.settingsStore, deps_.prompts, cause);
   if (outcome.result == PortDialogResult::kCancelled) return;
   // The choices are taken also when they could not be stored; the program then ends.
   settings_ = outcome.settings;
