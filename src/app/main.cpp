@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
                         workDir,
                         {},  // the system's ports, each failed open diagnosed
                         serial::LinkTimings{},
+                        {},
+                        {},
                         {}};
     window = std::make_unique<MainWindow>(std::move(deps));
   } catch (const std::exception&) {

@@ -136,14 +136,22 @@ void MainWindow::BuildMenu() {
       menuActions_[id] = action;
     }
   }
+  // The accelerator table lives beside the menu, not on its items: an item shows only the
+  // key text of its own text (Cancel shows none, although Alt+C issues it). A key whose
+  // menu item is grayed issues nothing, and no control sees it either.
   std::map<int, QList<QKeySequence>> keys;
   for (const Accelerator& accelerator : Accelerators()) {
     keys[accelerator.command].append(QKeySequence(QString::fromLatin1(accelerator.key)));
   }
   for (auto& [id, sequences] : keys) {
-    QAction* action = menuActions_.at(id);
-    action->setShortcuts(sequences);
-    action->setShortcutContext(Qt::WindowShortcut);
+    auto* accelerator = new QAction(this);
+    accelerator->setShortcuts(sequences);
+    accelerator->setShortcutContext(Qt::WindowShortcut);
+    addAction(accelerator);
+    const int command = id;
+    connect(accelerator, &QAction::triggered, this, [this, command] {
+      if (menuActions_.at(command)->isEnabled()) DispatchCommand(command);
+    });
   }
 }
 
@@ -348,7 +356,7 @@ void MainWindow::Disconnect() {
 void MainWindow::Save() {
   FileDialogSpec dialog;
   dialog.title = QStringLiteral("Save Log File As");
-  dialog.filters = QStringList{QStringLiteral("Log Files (*.Log)")};
+  dialog.filters = QStringList{FileFilter("Log Files", "*.Log")};
   dialog.defaultSuffix = QStringLiteral("LOG");
   dialog.mustExist = false;
   dialog.confirmOverwrite = true;
@@ -368,7 +376,7 @@ void MainWindow::Clear() {
 void MainWindow::Upload() {
   FileDialogSpec dialog;
   dialog.title = QStringLiteral("Send File");
-  dialog.filters = QStringList{QStringLiteral("URT Files (*.URT)")};
+  dialog.filters = QStringList{FileFilter("URT Files", "*.URT")};
   dialog.mustExist = true;
   dialog.confirmOverwrite = false;
   const std::optional<QString> chosen = deps_.prompts.OpenFile(this, dialog);
