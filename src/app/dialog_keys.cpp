@@ -1,6 +1,5 @@
 #include "app/dialog_keys.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -19,8 +18,9 @@ class FocusedButtonOnEnter final : public QObject {
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (!enter || (key->modifiers() & ~Qt::KeypadModifier)) return false;
-    auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
-    if (button == nullptr || button->window() != watched || !button->isEnabled()) return false;
+    // The dialog's own focus widget: the control the key was typed into.
+    auto* button = qobject_cast<QPushButton*>(static_cast<QWidget*>(watched)->focusWidget());
+    if (button == nullptr || !button->isEnabled()) return false;
     button->click();
     return true;
   }
