@@ -552,6 +552,13 @@ void MainWindow::TransferControlsIdle() {
   ApplyStates();
 }
 
+void MainWindow::OfferComPortTesting() {
+  // Disconnect grays COM Port Testing; a transfer that ends after it leaves it gray.
+  if (!core_->Connected()) return;
+  ApplyComPortTestingOffered(states_);
+  ApplyStates();
+}
+
 void MainWindow::ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) {
   // A transfer's boxes have no owner window.
   deps_.prompts.Message(nullptr, QString::fromStdString(caption), QString::fromStdString(text),

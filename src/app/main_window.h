@@ -154,6 +154,7 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   void ShowProgressBar(bool shown) override;
   void HideProgressLabel() override;
   void TransferControlsIdle() override;
+  void OfferComPortTesting() override;
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override;
 

@@ -145,6 +145,17 @@ TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
   }
 }
 
+// A downloaded file that cannot be copied to --output is no success.
+TEST_F(CliEndToEnd, ADownloadThatCannotBeSavedSaysFileAccessErrorAndExits4) {
+  const std::string script = WriteScript(dir_.Path(), {{0x1000, 0x1000 + 500, 1}});
+  const auto out = dir_ / "missing-folder" / "x.dbf";
+  SimProcess sim({});
+  const auto run = RunCli({"download", "--port", sim.Device(), "--output", out, script});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("File Access Error!!!"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
   const auto ports = StartTargets({{}, {"--scenario", "refuse-eot"}, {}});
   const auto logs = dir_ / "logs";
