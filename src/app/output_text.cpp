@@ -11,8 +11,6 @@ constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kFirstC1 = 0x80;
 constexpr std::uint8_t kLastC1 = 0x9F;
 constexpr char16_t kBlank = u' ';
-// A line cut for length is cut after a blank found among this many bytes before the cut.
-constexpr std::size_t kCutLookBack = 64;
 // The file is read in pieces of this size to index new text and to find a block's lines.
 constexpr std::size_t kReadChunk = 64 * 1024;
 // Blocks of lines kept after they were read (each kLinesPerBlock ranges).

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -78,6 +79,8 @@ class LineScanner {
 
  private:
   static constexpr std::size_t kNoBlank = SIZE_MAX;
+  // A line cut for length is cut after a blank found among this many bytes before the cut.
+  static constexpr std::size_t kCutLookBack = 64;
   std::size_t CutPoint(std::size_t offset) const;
 
   std::size_t lineStart_;
@@ -150,29 +153,60 @@ class OutputText {
   mutable std::uint64_t uses_ = 0;
 };
 
+// Goes from break to break rather than byte by byte (the breaks are found with memchr),
+// since the whole capture passes through here; a blank is only looked for in the last
+// bytes before a line might be cut, the only ones a cut looks at.
 template <typename OnBreak, typename OnMove>
 void LineScanner::Feed(std::span<const std::uint8_t> bytes, std::size_t offset, OnBreak&& onBreak,
                        OnMove&& onMove) {
   constexpr std::uint8_t kLf = 0x0A;
   constexpr std::uint8_t kCr = 0x0D;
-  for (const std::uint8_t byte : bytes) {
-    const bool completesCrLf = lastWasCr_ && byte == kLf;
-    lastWasCr_ = byte == kCr;
-    if (completesCrLf) {
-      lineStart_ = offset + 1;
+  const std::uint8_t* const data = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (lastWasCr_ && data[i] == kLf) {  // completes a CR LF: the line starts after it
+      lastWasCr_ = false;
+      lineStart_ = offset + i + 1;
       onMove(lineStart_);
-    } else if (byte == kLf || byte == kCr) {
-      lineStart_ = offset + 1;
-      lastBlank_ = kNoBlank;
-      onBreak(offset, lineStart_);
-    } else {
-      if (offset - lineStart_ >= kMaxLineBytes) {
-        lineStart_ = CutPoint(offset);  // shown on a new line; no break in the bytes
-        onBreak(lineStart_, lineStart_);
-      }
-      if (byte == ' ') lastBlank_ = offset;
+      ++i;
+      continue;
     }
-    ++offset;
+    lastWasCr_ = false;
+    // Bytes before the one that is cut to a new line if it is not a break; the search for
+    // a break takes that one in too.
+    const std::size_t untilCut = lineStart_ + kMaxLineBytes - (offset + i);
+    const bool reachesCut = n - i > untilCut;
+    const std::size_t end = reachesCut ? i + untilCut + 1 : n;
+    const auto* lf = static_cast<const std::uint8_t*>(std::memchr(data + i, kLf, end - i));
+    const std::uint8_t* stop = lf != nullptr ? lf : data + end;
+    const auto* cr = static_cast<const std::uint8_t*>(
+        std::memchr(data + i, kCr, static_cast<std::size_t>(stop - (data + i))));
+    const std::uint8_t* brk = cr != nullptr ? cr : lf;
+    if (brk != nullptr) {
+      const auto at = static_cast<std::size_t>(brk - data);
+      lastWasCr_ = *brk == kCr;
+      lineStart_ = offset + at + 1;
+      lastBlank_ = kNoBlank;
+      onBreak(offset + at, lineStart_);
+      i = at + 1;
+      continue;
+    }
+    // No break before `full`: note the last blank a cut could still use.
+    const std::size_t full = reachesCut ? end - 1 : end;
+    for (std::size_t k = full; k-- > i && k + kCutLookBack >= full;) {
+      if (data[k] == ' ') {
+        lastBlank_ = offset + k;
+        break;
+      }
+    }
+    i = full;
+    if (!reachesCut) break;
+    // The line is full and the byte at `i` is not a break.
+    lineStart_ = CutPoint(offset + i);  // shown on a new line; no break in the bytes
+    onBreak(lineStart_, lineStart_);
+    if (data[i] == ' ') lastBlank_ = offset + i;
+    ++i;
   }
 }
 
