@@ -31,6 +31,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -276,7 +277,7 @@ bool ShowsTheFile(const app::OutputView& view, const std::filesystem::path& path
   return offset == text.Size() && offset > 0;
 }
 
-int RunPaced(QApplication& app, const Options& options) {
+int RunPaced(const Options& options) {
   char pattern[] = "/tmp/tavrin-view-bench.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
     std::fprintf(stderr, "tavrin_output_view_bench: cannot create a work directory\n");
@@ -319,9 +320,10 @@ int RunPaced(QApplication& app, const Options& options) {
   cpuAtTick = cpuBefore;
   sinceTick.start();
   ticker.start(kTimerMs);
+  QEventLoop loop;
   QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()),
-                     &app, &QApplication::quit);
-  QApplication::exec();
+                     &loop, &QEventLoop::quit);
+  loop.exec();
   ticker.stop();
   stop.Raise();
   reader.join();
@@ -470,11 +472,12 @@ double TimedMs(app::OutputView& view, Step&& step) {
 }
 
 void Linger(int seconds) {
-  QTimer::singleShot(std::chrono::seconds{seconds}, qApp, &QApplication::quit);
-  QApplication::exec();
+  QEventLoop loop;
+  QTimer::singleShot(std::chrono::seconds{seconds}, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
-int RunFlood(QApplication& app, const Options& options) {
+int RunFlood(const Options& options) {
   char pattern[] = "/tmp/tavrin-view-flood.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
     std::fprintf(stderr, "tavrin_output_view_bench: cannot create a work directory\n");
@@ -495,6 +498,8 @@ int RunFlood(QApplication& app, const Options& options) {
   const long residentBefore = ResidentBytes();
   long residentPeak = residentBefore;
 
+  // The runs turn their own event loops: quitting the application's would close the view.
+  QEventLoop loop;
   FloodGate gate;
   std::atomic<std::uint64_t> markerAt{0};
   std::atomic<bool> done{false};
@@ -514,14 +519,14 @@ int RunFlood(QApplication& app, const Options& options) {
     cpuAtTick = cpu;
     residentPeak = std::max(residentPeak, ResidentBytes());
     gate.SetShown(view.Content().Size());
-    if (done && view.Content().Size() >= log->StreamOffset()) app.quit();
+    if (done && view.Content().Size() >= log->StreamOffset()) loop.quit();
   });
   std::thread feeder(Flood, std::ref(*log), std::ref(gate), total, std::ref(markerAt), std::ref(done));
   QElapsedTimer wall;
   wall.start();
   sinceTick.start();
   ticker.start(kTimerMs);
-  QApplication::exec();
+  loop.exec();
   ticker.stop();
   view.viewport()->removeEventFilter(&paints);
   gate.Stop();
@@ -592,8 +597,11 @@ int RunFlood(QApplication& app, const Options& options) {
     std::printf("showing the top\n");
     std::fflush(stdout);
     Linger(options.lingerSeconds);
+    // The dialog opened again, so that its first search starts at the start of the text.
     view.SetSelection(view.Content().Size(), view.Content().Size());
     PressKey(view, Qt::Key_End, Qt::ControlModifier);
+    find.reject();
+    find.ShowFind();
     find.FindNext();
     std::printf("showing the match\n");
     std::fflush(stdout);
@@ -624,7 +632,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   using tavrin::bench::Runs;
   int status = 0;
-  if (options->runs != Runs::kFlood) status |= tavrin::bench::RunPaced(app, *options);
-  if (options->runs != Runs::kPaced) status |= tavrin::bench::RunFlood(app, *options);
+  if (options->runs != Runs::kFlood) status |= tavrin::bench::RunPaced(*options);
+  if (options->runs != Runs::kPaced) status |= tavrin::bench::RunFlood(*options);
   return status;
 }
