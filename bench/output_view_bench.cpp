@@ -35,9 +35,9 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -81,7 +81,7 @@ constexpr double kFloodMaxGrowthMb = 64;
 constexpr double kMaxJumpMs = 50;
 constexpr double kMaxFindMs = 2000;
 constexpr std::size_t kFloodAhead = 1024 * 1024;  // bytes the feeder may be ahead
-constexpr std::size_t kMarkerAt = 1024 * 1024;        // where the text to find is written
+constexpr std::size_t kMarkerAt = 1024 * 1024;    // where the text to find is written
 constexpr const char* kMarker = "the marker line near the start 8d1e";
 
 enum class Runs : std::uint8_t { kPaced, kFlood, kBoth };
@@ -265,11 +265,13 @@ bool ShowsTheFile(const app::OutputView& view, const std::filesystem::path& path
   std::vector<std::uint8_t> shown(expected.size());
   std::size_t offset = 0;
   for (;;) {
-    file.read(reinterpret_cast<char*>(expected.data()), static_cast<std::streamsize>(expected.size()));
+    file.read(reinterpret_cast<char*>(expected.data()),
+              static_cast<std::streamsize>(expected.size()));
     const auto n = static_cast<std::size_t>(file.gcount());
     if (n == 0) break;
     if (text.ReadAt(std::span(shown).first(n), offset) != n ||
-        !std::equal(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(n), shown.begin())) {
+        !std::equal(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(n),
+                    shown.begin())) {
       return false;
     }
     offset += n;
@@ -521,7 +523,8 @@ int RunFlood(const Options& options) {
     gate.SetShown(view.Content().Size());
     if (done && view.Content().Size() >= log->StreamOffset()) loop.quit();
   });
-  std::thread feeder(Flood, std::ref(*log), std::ref(gate), total, std::ref(markerAt), std::ref(done));
+  std::thread feeder(Flood, std::ref(*log), std::ref(gate), total, std::ref(markerAt),
+                     std::ref(done));
   QElapsedTimer wall;
   wall.start();
   sinceTick.start();
@@ -539,9 +542,8 @@ int RunFlood(const Options& options) {
   const bool atTop = view.verticalScrollBar()->value() == 0;
   const double endMs = TimedMs(view, [&] { PressKey(view, Qt::Key_End, Qt::ControlModifier); });
   const bool atEnd = view.FollowsEnd();
-  const double middleMs = TimedMs(view, [&] {
-    view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
-  });
+  const double middleMs = TimedMs(
+      view, [&] { view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2); });
 
   // Find from the end: nothing selected, the view at the end of the capture.
   view.SetSelection(view.Content().Size(), view.Content().Size());
@@ -557,12 +559,13 @@ int RunFlood(const Options& options) {
   bool started = false;
   QElapsedTimer scan;
   scan.start();
-  const auto absent = app::FindNextMatch(app::SourceOf(view.Content()), "no such text 5c3a",
-                                         {{}, true}, started);
+  const auto absent =
+      app::FindNextMatch(app::SourceOf(view.Content()), "no such text 5c3a", {{}, true}, started);
   const double scanMs = static_cast<double>(scan.nsecsElapsed()) / 1e6;
   started = false;
   scan.restart();
-  (void)app::FindNextMatch(app::SourceOf(view.Content()), "no such text 5c3a", {{}, false}, started);
+  (void)app::FindNextMatch(app::SourceOf(view.Content()), "no such text 5c3a", {{}, false},
+                           started);
   const double scanFoldMs = static_cast<double>(scan.nsecsElapsed()) / 1e6;
 
   residentPeak = std::max(residentPeak, ResidentBytes());
@@ -585,8 +588,8 @@ int RunFlood(const Options& options) {
   std::printf("  (scroll bar to the middle %.2f ms)\n", middleMs);
   std::printf("  Find near the start, from the end %6.1f ms <= %.0f ms  %s\n", findMs, kMaxFindMs,
               Verdict(findMs <= kMaxFindMs && found));
-  std::printf("  (Find through all of it, nothing found: %.0f ms, match case off %.0f ms)\n", scanMs,
-              scanFoldMs);
+  std::printf("  (Find through all of it, nothing found: %.0f ms, match case off %.0f ms)\n",
+              scanMs, scanFoldMs);
   std::printf("  view shows the capture file  %8s                %s\n", complete ? "yes" : "no",
               Verdict(complete));
   std::printf("  (load average %.2f)\n", LoadAverage());
@@ -612,7 +615,8 @@ int RunFlood(const Options& options) {
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
   return growthMb <= kFloodMaxGrowthMb && largestGapMs <= kMaxGapMs && topMs >= 0 &&
-                 topMs <= kMaxJumpMs && atTop && endMs >= 0 && endMs <= kMaxJumpMs && atEnd && findMs <= kMaxFindMs && found && complete
+                 topMs <= kMaxJumpMs && atTop && endMs >= 0 && endMs <= kMaxJumpMs && atEnd &&
+                 findMs <= kMaxFindMs && found && complete
              ? 0
              : 1;
 }

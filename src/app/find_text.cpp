@@ -84,7 +84,8 @@ std::optional<std::string> FindTextBytes(const QString& findText) {
 
 FindSource SourceOf(std::string_view text) {
   return {text.size(), [text](std::span<std::uint8_t> into, std::size_t offset) {
-            const std::size_t n = offset < text.size() ? std::min(into.size(), text.size() - offset) : 0;
+            const std::size_t n =
+                offset < text.size() ? std::min(into.size(), text.size() - offset) : 0;
             std::memcpy(into.data(), text.data() + offset, n);
             return n;
           }};
@@ -109,7 +110,8 @@ FindOutcome FindNextMatch(const FindSource& text, std::string_view findBytes,
   if (!keys) return {};
   const bool raw = RawSearchWill(*keys, table);
   const std::size_t overlap = keys->size() - 1;
-  std::vector<std::uint8_t> chunk(std::min(kSearchChunk, std::max(text.size - start, keys->size())));
+  std::vector<std::uint8_t> chunk(
+      std::min(kSearchChunk, std::max(text.size - start, keys->size())));
   if (chunk.size() <= overlap) return {};
   for (std::size_t offset = start; offset + keys->size() <= text.size;) {
     if (progress && !progress(offset - start, text.size - start)) return {std::nullopt, true};
@@ -120,7 +122,8 @@ FindOutcome FindNextMatch(const FindSource& text, std::string_view findBytes,
     }
     const void* found = ::memmem(chunk.data(), n, keys->data(), keys->size());
     if (found != nullptr) {
-      const auto at = offset + static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - chunk.data());
+      const auto at =
+          offset + static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - chunk.data());
       return {TextRange{at, at + keys->size()}, false};
     }
     if (offset + n >= text.size) break;

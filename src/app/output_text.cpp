@@ -132,8 +132,8 @@ OutputText::Block OutputText::ReadBlock(std::size_t block) const {
   const auto onMove = [&lines](std::size_t next) { lines.back().start = next; };
   std::vector<std::uint8_t> chunk(kReadChunk);
   for (std::size_t offset = first; offset < limit && lines.size() <= kLinesPerBlock;) {
-    const std::span<std::uint8_t> piece =
-        std::span(chunk).first(ReadAt(std::span(chunk).first(std::min(chunk.size(), limit - offset)), offset));
+    const std::span<std::uint8_t> piece = std::span(chunk).first(
+        ReadAt(std::span(chunk).first(std::min(chunk.size(), limit - offset)), offset));
     if (piece.empty()) break;
     scanner.Feed(piece, offset, onBreak, onMove);
     offset += piece.size();
@@ -158,9 +158,9 @@ const OutputText::Block& OutputText::BlockOf(std::size_t block) const {
     }
   }
   if (cache_.size() >= kCachedBlocks) {
-    const auto oldest = std::min_element(cache_.begin(), cache_.end(), [](const auto& a, const auto& b) {
-      return a.lastUse < b.lastUse;
-    });
+    const auto oldest =
+        std::min_element(cache_.begin(), cache_.end(),
+                         [](const auto& a, const auto& b) { return a.lastUse < b.lastUse; });
     cache_.erase(oldest);
   }
   cache_.push_back({block, uses_, ReadBlock(block)});
@@ -174,11 +174,13 @@ TextRange OutputText::Line(std::size_t index) const {
 
 std::size_t OutputText::LineOf(std::size_t offset) const {
   const auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset);
-  const auto block = static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, after - checkpoints_.begin() - 1));
+  const auto block =
+      static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, after - checkpoints_.begin() - 1));
   const Block& lines = BlockOf(block);
   const auto line = std::upper_bound(lines.begin(), lines.end(), offset,
                                      [](std::size_t o, const TextRange& l) { return o < l.start; });
-  const auto inBlock = static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, line - lines.begin() - 1));
+  const auto inBlock =
+      static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, line - lines.begin() - 1));
   return block * kLinesPerBlock + inBlock;
 }
 

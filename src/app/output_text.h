@@ -113,7 +113,9 @@ class OutputText {
   std::string ReadAll() const { return Read({0, size_}); }
 
   // Lines as shown; there is always at least one (the empty text is one empty line).
-  std::size_t LineCount() const { return (checkpoints_.size() - 1) * kLinesPerBlock + tail_.size(); }
+  std::size_t LineCount() const {
+    return (checkpoints_.size() - 1) * kLinesPerBlock + tail_.size();
+  }
   // The bytes of line `index` without its line break.
   TextRange Line(std::size_t index) const;
   // The line that holds `offset` (a line break belongs to the line it ends).
@@ -147,7 +149,7 @@ class OutputText {
   LineScanner scanner_;
   // The first line of every block; the last block is tail_.
   std::vector<std::size_t> checkpoints_;
-  Block tail_;  // the last line's end is open: it grows with the text
+  Block tail_;                      // the last line's end is open: it grows with the text
   std::vector<ColourRun> colours_;  // each run lasts until the next one starts
   mutable std::vector<CachedBlock> cache_;
   mutable std::uint64_t uses_ = 0;

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QProgressDialog>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextLayout>
@@ -14,9 +14,9 @@
 namespace tavrin::app {
 namespace {
 
-constexpr int kMargin = 2;                // pixels between the frame and the text
-constexpr int kWheelStep = 120;           // angle delta of one wheel notch
-constexpr std::size_t kKeptLayouts = 64;  // laid-out lines kept beyond the screen
+constexpr int kMargin = 2;                       // pixels between the frame and the text
+constexpr int kWheelStep = 120;                  // angle delta of one wheel notch
+constexpr std::size_t kKeptLayouts = 64;         // laid-out lines kept beyond the screen
 constexpr std::size_t kCopyChunk = 1024 * 1024;  // bytes a copy reads at a time
 constexpr int kProgressSteps = 1000;
 constexpr int kProgressDelayMs = 500;  // a quick piece of work shows no progress box
@@ -185,8 +185,8 @@ bool OutputView::RunLong(const QString& label,
   const std::uint64_t generation = text_.Generation();
   bool stopped = false;
   work([&](std::size_t done, std::size_t total) {
-    box.setValue(static_cast<int>(static_cast<double>(done) / static_cast<double>(total) *
-                                  kProgressSteps));
+    box.setValue(
+        static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * kProgressSteps));
     QApplication::processEvents();
     stopped = stopped || box.wasCanceled() || text_.Generation() != generation;
     return !stopped;

@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -77,8 +77,7 @@ class OutputView final : public QAbstractScrollArea {
   // break (CR, LF or CR LF) as one LF. `progress` (bytes done, bytes in all) is called
   // between pieces; false stops the copy and gives nullopt.
   std::optional<QString> CopyText(
-      TextRange range,
-      const std::function<bool(std::size_t, std::size_t)>& progress = {}) const;
+      TextRange range, const std::function<bool(std::size_t, std::size_t)>& progress = {}) const;
 
   // The selection as a byte range (start <= end); empty when nothing is selected.
   TextRange Selection() const;

@@ -103,7 +103,9 @@ TEST(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatc
 TEST(FindNextMatchInPieces, FindsAMatchAcrossTwoPiecesAndStopsWhenAsked) {
   constexpr std::size_t kPiece = 4 * 1024 * 1024;
   std::string text(kPiece + 100, 'x');
-  text.replace(kPiece - 2, 5, "n\x17" "DLE");  // shown as "n DLE", across the pieces' seam
+  text.replace(kPiece - 2, 5,
+               "n\x17"
+               "DLE");  // shown as "n DLE", across the pieces' seam
   bool started = false;
   const FindOutcome found = FindNextMatch(SourceOf(text), "n dle", {{}, false}, started);
   EXPECT_EQ(found.match, (TextRange{kPiece - 2, kPiece + 3}));

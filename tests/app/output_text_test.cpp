@@ -97,7 +97,8 @@ std::vector<TextRange> ReferenceLines(const std::string& bytes) {
     } else if (byte == '\n' || byte == '\r') {
       starts.push_back(offset + 1);
     } else if (offset - starts.back() >= kMaxLineBytes) {
-      const std::size_t lookFrom = std::max(starts.back() + 1, offset - std::min<std::size_t>(offset, 64));
+      const std::size_t lookFrom =
+          std::max(starts.back() + 1, offset - std::min<std::size_t>(offset, 64));
       std::size_t cut = offset;
       for (std::size_t i = offset; i-- > lookFrom;) {
         if (bytes[i] == ' ') {

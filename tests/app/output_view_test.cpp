@@ -18,8 +18,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using testing::CapturedView;
 using tavrin::test::AsBytes;
+using testing::CapturedView;
 
 TEST(OutputViewSink, ManyBlocksFromAWorkerArriveCompleteAndInOrderInOneTurn) {
   CapturedView capture;

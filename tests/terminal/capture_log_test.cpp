@@ -295,8 +295,8 @@ TEST_F(CaptureLogTest, AReadingSinkGetsEachFileBeforeItsBlocks) {
   log.WriteToCapture(AsBytes("two"));
   log.Clear();
   log.WriteToCapture(AsBytes("three"));
-  EXPECT_EQ(sink.shown, (std::vector<std::string>{"<file>", "one", "two", "<clear>", "<file>",
-                                                  "three"}));
+  EXPECT_EQ(sink.shown,
+            (std::vector<std::string>{"<file>", "one", "two", "<clear>", "<file>", "three"}));
   ASSERT_EQ(sink.older.size(), 1u);
   std::string old(6, '\0');
   EXPECT_EQ(sink.older[0]->ReadAt(test::AsWritableBytes(old), 0), 6u);
