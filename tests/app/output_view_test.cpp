@@ -123,6 +123,32 @@ TEST(OutputView, CopyKeepsACrLfAcrossTwoPiecesOneBreak) {
   EXPECT_EQ(stop, std::nullopt);
 }
 
+// A copy longer than kLongWorkBytes runs in pieces, with the event loop turning between
+// them (and a progress box after a moment); it still gives all of the text.
+TEST(OutputView, SelectAllAndCopyOfALongCaptureGiveAllOfIt) {
+  CapturedView capture;
+  const std::string line = std::string(97, 'x') + "\x17\r\n";  // shown as 97 x, a blank, LF
+  const std::size_t lines = kLongWorkBytes / line.size() + 1000;
+  std::string block;
+  for (std::size_t i = 0; i < lines; ++i) {
+    block += line;
+    if (block.size() > 1000000 || i + 1 == lines) {
+      capture.log.WriteToCapture(AsBytes(block), ColourMark::kNone);
+      block.clear();
+    }
+  }
+  QCoreApplication::processEvents();
+  ASSERT_GT(capture.view.Content().Size(), kLongWorkBytes);
+  capture.view.SelectAll();
+  capture.view.Copy();
+  const QString copied = QApplication::clipboard()->text();
+  ASSERT_EQ(static_cast<std::size_t>(copied.size()), lines * 99);
+  const QString shownLine = QString(97, QLatin1Char('x')) + QStringLiteral(" \n");
+  EXPECT_EQ(copied.left(99), shownLine);
+  EXPECT_EQ(copied.right(99), shownLine);
+  EXPECT_EQ(copied.count(QLatin1Char('\n')), static_cast<qsizetype>(lines));
+}
+
 std::string NumberedLines(int from, int to) {
   std::string text;
   for (int i = from; i < to; ++i) text += "line " + std::to_string(i) + "\r\n";
