@@ -85,17 +85,18 @@ void OutputView::ApplyBlocks(std::vector<OutputBlock>&& blocks) {
   for (OutputBlock& block : blocks) {
     switch (block.kind) {
       case OutputBlock::Kind::kClear:
-        text_.Clear();
+      case OutputBlock::Kind::kFile:
+        // A file comes with an empty capture (at start and after a clear): the text is
+        // read from it from now on.
+        if (block.kind == OutputBlock::Kind::kFile) {
+          text_.SetFile(std::move(block.file));
+        } else {
+          text_.Clear();
+        }
         layouts_.clear();
         anchor_ = cursor_ = 0;
         top_ = {};
         followEnd_ = true;
-        firstChanged = 0;
-        break;
-      case OutputBlock::Kind::kFile:
-        // Comes with an empty capture (at start and after a clear): nothing is shown yet.
-        text_.SetFile(std::move(block.file));
-        layouts_.clear();
         firstChanged = 0;
         break;
       case OutputBlock::Kind::kText:
