@@ -30,7 +30,7 @@ fuzz: deps
 
 # Line efficiency and CPU share of uploads and downloads through tavrin-cli against the
 # simulated target paced like a UART, then the output window fed at 921600 baud for 60 s
-# (Release, build-bench); fails when a target is missed.
+# and flooded with 1 GiB (Release, build-bench); fails when a target is missed.
 .PHONY: bench
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAVRIN_BUILD_BENCH=ON >/dev/null
