@@ -210,12 +210,11 @@ CliRun RunCliWithStdoutHeld(const std::vector<std::string>& args,
   while (pid > 0 && (outOpen || errOpen) && std::chrono::steady_clock::now() < until) {
     std::array<pollfd, 2> ready{pollfd{errOpen ? err[0] : -1, POLLIN, 0},
                                 pollfd{released && outOpen ? out[0] : -1, POLLIN, 0}};
-    if (::poll(ready.data(), ready.size(), 100) <= 0) continue;
-    if (ready[0].revents) {
-      errOpen = ReadSome(err[0], run.err);
-      if (!released) released = release(run.err, pid);
+    if (::poll(ready.data(), ready.size(), 100) > 0) {
+      if (ready[0].revents) errOpen = ReadSome(err[0], run.err);
+      if (ready[1].revents) outOpen = ReadSome(out[0], run.out);
     }
-    if (ready[1].revents) outOpen = ReadSome(out[0], run.out);
+    if (!released) released = release(run.err, pid);
   }
   ::close(out[0]);
   ::close(err[0]);

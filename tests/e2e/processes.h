@@ -48,7 +48,8 @@ CliRun RunCliOnTerminal(const std::vector<std::string>& args,
 
 // Runs tavrin-cli with stdout a pipe that is full from the start, so that whatever it
 // writes there waits, and stderr read as it comes. `release` is called with the stderr so
-// far and the process id whenever more comes; once it returns true stdout is read too.
+// far and the process id when more comes, and at least ten times a second; once it
+// returns true stdout is read too.
 CliRun RunCliWithStdoutHeld(const std::vector<std::string>& args,
                             const std::function<bool(const std::string& err, pid_t pid)>& release,
                             std::chrono::milliseconds limit = std::chrono::seconds(30));
