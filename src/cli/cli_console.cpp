@@ -25,6 +25,16 @@ void Console::Write(std::string_view text) {
   std::fflush(out_);
 }
 
+void Console::Out(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  EraseLocked();
+  std::fflush(out_);
+  std::fwrite(text.data(), 1, text.size(), stdout_);
+  std::fflush(stdout_);
+  DrawLocked();
+  std::fflush(out_);
+}
+
 void Console::ShowBoard(std::vector<std::string> lines) {
   if (!board_) return;
   std::lock_guard lock(mutex_);

@@ -121,6 +121,10 @@ void JsonEvents::Summary(int status, double seconds, std::span<const PortOutcome
 }
 
 void JsonEvents::Emit(const std::string& line) {
+  if (console_) {
+    console_->Out(line);
+    return;
+  }
   std::lock_guard lock(mutex_);
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fflush(out_);

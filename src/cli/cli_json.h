@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/cli_console.h"
 #include "cli/run_outcome.h"
 
 namespace tavrin::cli {
@@ -32,7 +33,9 @@ struct PortStart {
 
 class JsonEvents {
  public:
-  explicit JsonEvents(std::FILE* out = stdout) : out_(out) {}
+  // Through `console` when it shares stdout's terminal.
+  explicit JsonEvents(Console* console = nullptr, std::FILE* out = stdout)
+      : console_(console && console->SharesStdout() ? console : nullptr), out_(out) {}
 
   void Start(const PortStart& start);
   void ProgressOf(const std::string& port, const Progress& progress);
@@ -45,6 +48,7 @@ class JsonEvents {
   void Emit(const std::string& line);
 
   std::mutex mutex_;
+  Console* console_;
   std::FILE* out_;
 };
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,9 +46,11 @@ class SignalWatch {
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
   int Fd() const { return fd_; }
-  bool Raised() {
+  // The signal that came, or 0.
+  int Raised() {
     signalfd_siginfo info{};
-    return fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    if (fd_ < 0 || ::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
+    return static_cast<int>(info.ssi_signo);
   }
 
  private:
@@ -127,12 +130,21 @@ class Watch {
     while (finished.Count() < runs_.size()) {
       std::array<pollfd, 2> fds{pollfd{signals.Fd(), POLLIN, 0}, pollfd{finished.Fd(), POLLIN, 0}};
       ::poll(fds.data(), fds.size(), static_cast<int>(kTick.count()));
-      if (signals.Raised()) control.Interrupt();
+      Take(signals, control);
       finished.Drain();
       Tick();
     }
     Tick();
     shared_.console.EndBoard();
+  }
+
+  // A signal cancels every port; the first is said at once, so that the user knows it
+  // was taken.
+  void Take(SignalWatch& signals, RunControl& control) {
+    const int signal = signals.Raised();
+    if (signal == 0) return;
+    if (!control.Interrupted()) shared_.console.Line("tavrin-cli: " + CancelledBy(signal));
+    control.Interrupt(signal);
   }
 
  private:
@@ -184,6 +196,16 @@ void PrintSummary(const RunShared& shared, std::span<const PortOutcome> outcomes
   }
 }
 
+// Whether stdout and stderr are one terminal (an interactive run): what is written to
+// either lands on the same screen.
+bool StdoutIsStderrsTerminal() {
+  struct stat out {};
+  struct stat err {};
+  return ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1 &&
+         ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
+         out.st_rdev == err.st_rdev;
+}
+
 }  // namespace
 
 std::string PortFileName(std::string_view given) {
@@ -207,11 +229,15 @@ int RunPorts(const CliOptions& options, const CliLink& link) {
   SignalWatch signals;  // before any thread starts
   RunControl control;
   const bool captureStream = targets->size() == 1 && !options.json;
-  Console console(::isatty(STDERR_FILENO) == 1);
+  // The one port's capture stream is raw bytes, not whole lines: on stderr's terminal it
+  // leaves no room for a board.
+  const bool sharedTerminal = StdoutIsStderrsTerminal();
+  const bool board = ::isatty(STDERR_FILENO) == 1 && !(captureStream && sharedTerminal);
+  Console console(board, stderr, sharedTerminal ? stdout : nullptr);
   std::optional<JsonEvents> json;
-  if (options.json) json.emplace();
+  if (options.json) json.emplace(&console);
   std::optional<TaggedStdout> lines;
-  if (!captureStream && !options.json) lines.emplace();
+  if (!captureStream && !options.json) lines.emplace(&console);
   const RunShared shared{options,
                          link,
                          ports,
@@ -234,10 +260,13 @@ int RunPorts(const CliOptions& options, const CliLink& link) {
       finished.One();
     });
   }
-  Watch(runs, shared).Until(finished, signals, control);
+  Watch watch(runs, shared);
+  watch.Until(finished, signals, control);
   for (auto& thread : threads) thread.join();
+  watch.Take(signals, control);  // one that came as the last port ended
 
-  const int status = CombinedStatus(outcomes);
+  const int status =
+      control.Interrupted() ? kSignalStatusBase + control.Signal() : CombinedStatus(outcomes);
   PrintSummary(shared, outcomes, status,
                std::chrono::duration<double>(Clock::now() - started).count());
   bool abandoned = false;

@@ -79,11 +79,13 @@ std::set<int> PutInPlace(const std::map<int, RegionSource>& good,
 
 }  // namespace
 
-DownloadOutcome DownloadWithRetries(const RetryPlan& plan, const Fetcher& fetch, const Note& note) {
+DownloadOutcome DownloadWithRetries(const RetryPlan& plan, const Fetcher& fetch, const Note& note,
+                                    const std::function<bool()>& stop) {
+  const auto stopped = [&stop] { return stop && stop(); };
   DownloadOutcome outcome;
   unsigned used = 0;
   Fetch whole = fetch(plan.script, plan.output);
-  while (whole.end == Fetch::End::kTimedOut && used < plan.retries) {
+  while (whole.end == Fetch::End::kTimedOut && used < plan.retries && !stopped()) {
     ++used;
     ++outcome.wholeAgain;
     note("the download is made again (" + std::to_string(used) + " of " +
@@ -104,7 +106,7 @@ DownloadOutcome DownloadWithRetries(const RetryPlan& plan, const Fetcher& fetch,
   std::map<int, RegionPlace> places = whole.stored;
   std::set<int> fetchedAgain;
   const auto subset = plan.workDir / kSubsetScriptName;
-  while (!failing.empty() && used < plan.retries && records) {
+  while (!failing.empty() && used < plan.retries && records && !stopped()) {
     ++used;
     note("fetching region" + std::string(failing.size() > 1 ? "s " : " ") + RegionList(failing) +
          " again (" + std::to_string(used) + " of " + std::to_string(plan.retries) + ")");

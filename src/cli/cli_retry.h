@@ -66,9 +66,10 @@ struct DownloadOutcome {
 };
 
 // The download of `plan.script` with its retries; `note` gets one line for each thing done
-// that the user should hear of.
+// that the user should hear of. Once `stop` holds (Ctrl+C), nothing more is fetched.
 DownloadOutcome DownloadWithRetries(const RetryPlan& plan, const Fetcher& fetch,
-                                    const std::function<void(const std::string&)>& note);
+                                    const std::function<void(const std::string&)>& note,
+                                    const std::function<bool()>& stop = {});
 
 // Writes to `out` a DSF holding the records `regions` (1-based) of `script`, in that order.
 bool WriteScriptSubset(const std::filesystem::path& script, std::span<const int> regions,

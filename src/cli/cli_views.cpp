@@ -21,6 +21,10 @@ void TaggedStdout::WriteLine(std::string_view tag, std::string_view line) {
   std::string text;
   text.reserve(tag.size() + line.size() + 3);
   text.append(tag).append(": ").append(line).push_back('\n');
+  if (console_) {
+    console_->Out(text);
+    return;
+  }
   std::lock_guard lock(mutex_);
   std::fwrite(text.data(), 1, text.size(), out_);
   std::fflush(out_);

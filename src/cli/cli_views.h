@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_console.h"
 #include "cli/run_outcome.h"
 #include "serial/error_reporter.h"
 #include "terminal/output_sink.h"
@@ -34,14 +35,17 @@ class StdoutSink final : public terminal::OutputSink {
   bool closed_ = false;
 };
 
-// stdout shared by several ports: whole lines, each after its port's tag ("pts/3: text").
+// stdout shared by several ports: whole lines, each after its port's tag ("pts/3: text"),
+// through `console` when it shares stdout's terminal.
 class TaggedStdout {
  public:
-  explicit TaggedStdout(std::FILE* out = stdout) : out_(out) {}
+  explicit TaggedStdout(Console* console = nullptr, std::FILE* out = stdout)
+      : console_(console && console->SharesStdout() ? console : nullptr), out_(out) {}
   void WriteLine(std::string_view tag, std::string_view line);
 
  private:
   std::mutex mutex_;
+  Console* console_;
   std::FILE* out_;
 };
 

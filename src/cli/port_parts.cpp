@@ -4,18 +4,28 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "scripts/script_file_io.h"
 #include "transfer/packet_frame.h"
 
 namespace tavrin::cli {
 
-TempDir::TempDir() {
+std::filesystem::path TempDir::Base() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavrin-cli.XXXXXX";
-  if (::mkdtemp(pattern.data())) path_ = pattern;
+  return base && *base ? base : "/tmp";
+}
+
+TempDir::TempDir() {
+  std::string pattern = (Base() / "tavrin-cli.XXXXXX").string();
+  if (::mkdtemp(pattern.data())) {
+    path_ = pattern;
+  } else {
+    error_ = std::strerror(errno);
+  }
 }
 
 TempDir::~TempDir() {

@@ -32,9 +32,14 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   // Empty when it could not be made.
   const std::filesystem::path& Path() const { return path_; }
+  // Why it could not be made (the system's text).
+  const std::string& Error() const { return error_; }
+  // Where it is made: $TMPDIR, else /tmp.
+  static std::filesystem::path Base();
 
  private:
   std::filesystem::path path_;
+  std::string error_;
 };
 
 // --trace: every byte on the line, hex, with the time since the start, one console write

@@ -1,5 +1,6 @@
 #include "cli/port_run.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,6 +61,11 @@ std::string Hex(std::uint8_t code) {
 
 }  // namespace
 
+std::string CancelledBy(int signal) {
+  const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : nullptr;
+  return "cancelled by " + (name ? std::string(name) : "signal " + std::to_string(signal));
+}
+
 std::string WithPort(const std::string& pattern, const std::string& fileName) {
   std::string text = pattern;
   for (auto at = text.find(kPortPlaceholder); at != std::string::npos;
@@ -77,6 +83,9 @@ struct PortRun::Parts {
         view(run),
         tracer(shared.options.trace, shared.console, tag.empty() ? tag : tag + ": "),
         watch(tracer) {
+    // Without its own directory the engine would keep its files in the current one (the
+    // capture file opened there with truncation): no engine is built then.
+    if (temp.Path().empty()) return;
     core::CoreConfig config;
     config.tempDir = temp.Path();
     config.deviceFactory = shared.link.deviceFactory;
@@ -99,7 +108,7 @@ struct PortRun::Parts {
   Tracer tracer;
   LineWatch watch;
   FirstPayload firstPayload;
-  std::unique_ptr<core::PortCore> core;
+  std::unique_ptr<core::PortCore> core;  // null when there is no temporary directory
 };
 
 PortRun::PortRun(const RunShared& shared, PortTarget target)
@@ -153,8 +162,9 @@ PortOutcome PortRun::Execute() {
     shared_.json->Start({target_.given, outcome_.device, CommandName(options.command),
                          options.argument, serial::ConnectionSummary(settings)});
   }
-  if (parts_->temp.Path().empty()) {
-    Note("cannot create a temporary directory");
+  if (!parts_->core) {
+    Note("cannot create a temporary directory in " + TempDir::Base().string() + ": " +
+         parts_->temp.Error());
     outcome_.status = exit_status::kLinkFailed;
     outcome_.result = "no temporary directory";
     Finish();
@@ -215,28 +225,32 @@ PortRun::WaitEnd PortRun::WaitForTransfer() {
   const auto& options = shared_.options;
   const auto started = Clock::now();
   std::optional<Clock::time_point> cancelledAt;
-  WaitEnd why = WaitEnd::kEnded;
   while (!parts_->core->WaitTransfer(
       std::chrono::duration_cast<std::chrono::milliseconds>(kPollPeriod))) {
     if (fatal_) return WaitEnd::kFatal;
     const bool timedOut =
         options.timeoutSeconds && Clock::now() - started > Seconds(*options.timeoutSeconds);
-    if (!cancelledAt && (shared_.control.Interrupted() || timedOut)) {
-      if (timedOut) Note("--timeout expired, cancelling");
+    const bool interrupted = shared_.control.Interrupted();
+    if (!cancelledAt && (interrupted || timedOut)) {
+      if (!interrupted) Note("--timeout expired, cancelling");
       parts_->core->Cancel();
       cancelledAt = Clock::now();
-      why = timedOut ? WaitEnd::kTimedOut : WaitEnd::kInterrupted;
     }
     if (cancelledAt && Clock::now() - *cancelledAt > kCancelGrace) {
       Note("the transfer did not end after its cancel");
       if (shared_.captureStream) {
         std::fflush(stdout);
-        std::_Exit(exit_status::kTransferFailed);
+        const int signal = shared_.control.Signal();
+        std::_Exit(signal ? kSignalStatusBase + signal : exit_status::kTransferFailed);
       }
       return WaitEnd::kStuck;
     }
   }
-  return fatal_ ? WaitEnd::kFatal : why;
+  // A signal that came while a --timeout cancel was ending counts as the signal: the user
+  // wants the run to stop, not a fetch made again.
+  if (fatal_) return WaitEnd::kFatal;
+  if (!cancelledAt) return WaitEnd::kEnded;
+  return shared_.control.Interrupted() ? WaitEnd::kInterrupted : WaitEnd::kTimedOut;
 }
 
 // A transfer that would not stop after its cancel ends the port's run here: its engine is left.
@@ -327,7 +341,8 @@ void PortRun::RunDownload() {
                        parts_->temp.Path(), options.retries};
   const auto note = [this](const std::string& text) { Note(text); };
   const DownloadOutcome download = DownloadWithRetries(
-      plan, [this](const auto& script, auto saveTo) { return FetchOnce(script, saveTo); }, note);
+      plan, [this](const auto& script, auto saveTo) { return FetchOnce(script, saveTo); }, note,
+      [this] { return shared_.control.Interrupted() || fatal_; });
   if (fatal_ || abandoned_) return;
   outcome_.regionsFetchedAgain = download.fetchedAgain;
   outcome_.regionsStillFailing = download.stillFailing;
@@ -371,9 +386,14 @@ void PortRun::RunComTest() {
     outcome_.result = "test text too long";
   } else if (sent == serial::TestSendResult::kSent) {
     const auto& timeout = shared_.options.timeoutSeconds;
+    // A port whose link failed waits no more: it ends at once, saying nothing more.
     payload_ = parts_->firstPayload.Wait(
         timeout ? Seconds(*timeout) : Clock::duration(kComTestDefaultWait),
-        [this] { return shared_.control.Interrupted(); }, kPollPeriod);
+        [this] { return fatal_ || shared_.control.Interrupted(); }, kPollPeriod);
+    if (fatal_) {
+      core.SetComTestActive(false);
+      return;
+    }
     if (!payload_) {
       Note("no test frame came back");
       outcome_.result = "no test frame came back";
@@ -478,6 +498,12 @@ void PortRun::SayFileAccessError() {
 }
 
 void PortRun::Finish() {
+  // A port that a signal stopped is named so; its result code stays what it reported (23).
+  const bool cancelled = !outcome_.code || *outcome_.code == transfer::result::kTerminated;
+  if (shared_.control.Interrupted() && outcome_.status == exit_status::kTransferFailed &&
+      cancelled && !fatal_) {
+    outcome_.result = CancelledBy(shared_.control.Signal());
+  }
   parts_->view.MarkEnded();
   const Progress progress = parts_->view.Snapshot();
   outcome_.seconds = progress.seconds;

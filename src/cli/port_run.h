@@ -29,15 +29,25 @@
 
 namespace tavrin::cli {
 
-// How every port of a run is stopped from outside (Ctrl+C, SIGTERM).
+// How every port of a run is stopped from outside (Ctrl+C, SIGTERM). The first signal
+// counts: the program then exits 128 + its number.
 class RunControl {
  public:
-  void Interrupt() { interrupted_ = true; }
-  bool Interrupted() const { return interrupted_; }
+  void Interrupt(int signal) {
+    int none = 0;
+    signal_.compare_exchange_strong(none, signal);
+  }
+  bool Interrupted() const { return signal_ != 0; }
+  int Signal() const { return signal_; }
 
  private:
-  std::atomic<bool> interrupted_{false};
+  std::atomic<int> signal_{0};
 };
+
+// What a port cancelled by `signal` says in its result: "cancelled by SIGINT".
+std::string CancelledBy(int signal);
+// The exit status of a program ended by `signal`: 128 + its number.
+constexpr int kSignalStatusBase = 128;
 
 // One --port, looked up.
 struct PortTarget {

@@ -41,9 +41,14 @@ class CliFatalEnd : public testing::Test {
   // In the child: stdout and stderr into files, the upload run over `link` with `options`,
   // then the process ends with the run's status (if the run did not end it first).
   [[noreturn]] void RunUpload(const CliLink& link, std::vector<std::string> options) {
-    std::vector<std::string> args{"upload"};
+    options.push_back(test::WriteUrt(dir_ / "image.urt", {1}));
+    Run(link, "upload", options);
+  }
+
+  [[noreturn]] void Run(const CliLink& link, const std::string& command,
+                        std::vector<std::string> options) {
+    std::vector<std::string> args{command};
     args.insert(args.end(), options.begin(), options.end());
-    args.push_back(test::WriteUrt(dir_ / "image.urt", {1}));
     ::setenv("TMPDIR", dir_.Path().c_str(), 1);  // a capture kept goes into dir_
     std::freopen(Out().c_str(), "w", stdout);
     std::freopen(Err().c_str(), "w", stderr);
@@ -55,6 +60,11 @@ class CliFatalEnd : public testing::Test {
 
   // Ports "good" (a simulated target on a pseudo-terminal) and "bad", with --json.
   [[noreturn]] void UploadOnGoodAndBad(const fs::path& logs) {
+    OnGoodAndBad("upload", {"--port", "good", "--port", "bad", "--json", "--log-dir", logs,
+                            test::WriteUrt(dir_ / "image.urt", {1})});
+  }
+
+  [[noreturn]] void OnGoodAndBad(const std::string& command, std::vector<std::string> options) {
     serial::test::PseudoTerminal pty;
     sim::FdStream line(pty.Master());
     sim::Target target(line, sim::TargetConfig{});
@@ -63,7 +73,7 @@ class CliFatalEnd : public testing::Test {
     const auto open = [&](std::string_view name) {
       return name == "bad" ? bad(name) : serial::PosixDeviceFactory()(pty.SlavePath());
     };
-    RunUpload({open, {}}, {"--port", "good", "--port", "bad", "--json", "--log-dir", logs});
+    Run({open, {}}, command, options);
   }
 
   // The capture file named on stderr; empty when none was.
@@ -134,6 +144,24 @@ TEST_F(CliFatalEnd, WithSeveralPortsOnlyTheFailedOneEnds) {
       << err;
   EXPECT_EQ(ReadFile(logs / "bad.log").find("Terminated by user"), std::string::npos);
   EXPECT_NE(ReadFile(logs / "good.log").find("Upload Success"), std::string::npos);
+}
+
+// comtest: "bad" fails once its test frame is written and ends at once with 6, without
+// waiting for --timeout and without a word about a test frame; "good" echoes.
+TEST_F(CliFatalEnd, AComTestPortWhoseLinkFailsEndsAtOnce) {
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EXIT(OnGoodAndBad("comtest",
+                           {"--port", "good", "--port", "bad", "--json", "--timeout", "30", "abc"}),
+              testing::ExitedWithCode(6), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+  const std::string err = ReadFile(Err());
+  EXPECT_EQ(err.find("no test frame came back"), std::string::npos) << err;
+  auto ends = test::EndsByPort(test::JsonEvents(ReadFile(Out())));
+  ASSERT_EQ(ends.size(), 2u) << err;
+  EXPECT_EQ(ends["good"]["status"], 0);
+  EXPECT_EQ(ends["good"]["payload"], "abc");
+  EXPECT_EQ(ends["bad"]["status"], 6);
+  EXPECT_EQ(ends["bad"]["result"], "serial link failed");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -234,16 +235,132 @@ TEST_F(CliEndToEnd, JsonEventsFollowTheSchema) {
   }
 }
 
-TEST_F(CliEndToEnd, CtrlCCancelsEveryPortWith23) {
+// A signal cancels every port (each reports 23, its result "cancelled"); the program
+// exits 128 + the signal.
+TEST_F(CliEndToEnd, ASignalCancelsEveryPortWith23AndExits128PlusIt) {
   const auto ports = StartTargets({{"--scenario", "silent"}, {"--scenario", "silent"}});
-  const auto run =
-      RunCli(Command({"upload", "--json"}, ports, WriteUrt(dir_ / "image.urt", {100})), 20s, 500ms);
-  EXPECT_EQ(run.status, 4) << run.err;
-  auto ends = EndsByPort(JsonEvents(run.out));
-  for (std::size_t i = 0; i < sims_.size(); ++i) {
-    EXPECT_EQ(ends[Port(i)]["status"], 4) << Port(i);
-    EXPECT_EQ(ends[Port(i)]["code"], 23) << Port(i);
+  for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+    SCOPED_TRACE(name);
+    const auto run =
+        RunCli(Command({"upload", "--json"}, ports, WriteUrt(dir_ / "image.urt", {100})), 20s,
+               500ms, signal);
+    EXPECT_EQ(run.status, 128 + signal) << run.err;
+    const auto events = JsonEvents(run.out);
+    ASSERT_FALSE(events.empty()) << run.err;
+    EXPECT_EQ(events.back()["status"], 128 + signal);
+    auto ends = EndsByPort(events);
+    for (std::size_t i = 0; i < sims_.size(); ++i) {
+      EXPECT_EQ(ends[Port(i)]["status"], 4) << Port(i);
+      EXPECT_EQ(ends[Port(i)]["code"], 23) << Port(i);
+      EXPECT_EQ(ends[Port(i)]["result"], std::string("cancelled by ") + name) << Port(i);
+      EXPECT_TRUE(HasSummaryRow("\n" + run.err, Port(i), std::string("4  cancelled by ") + name))
+          << run.err;
+    }
   }
+}
+
+// A Ctrl+C that comes while a --timeout cancel is still ending is not taken for the time-out:
+// no download is made again. The capture's stdout is held full, so that the cancelled
+// transfer cannot end (its report block waits) until the Ctrl+C has been seen.
+TEST_F(CliEndToEnd, CtrlCWhileATimeoutCancelEndsIsNotLost) {
+  const auto ports = StartTargets({{"--region-delay", "60000"}});
+  bool sent = false;
+  std::chrono::steady_clock::time_point sentAt;
+  // stdout is read once the Ctrl+C was said to be taken (or, should it never be said, a
+  // second after it was sent, well inside the 5 s a cancel is given to end).
+  const auto release = [&](const std::string& err, pid_t pid) {
+    if (!sent && err.find("--timeout expired, cancelling") != std::string::npos) {
+      sent = ::kill(pid, SIGINT) == 0;
+      sentAt = std::chrono::steady_clock::now();
+    }
+    return sent && (err.find("cancelled by SIGINT") != std::string::npos ||
+                    std::chrono::steady_clock::now() - sentAt > 1s);
+  };
+  const auto run = RunCliWithStdoutHeld(
+      Command({"download", "--retries", "2", "--timeout", "1", "--output", dir_ / "x.dbf"}, ports,
+              WriteScript(dir_.Path(), {{0x1000, 0x2000, 1}})),
+      release, 20s);
+  EXPECT_TRUE(sent) << run.err;
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_EQ(run.err.find("the download is made again"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, Block(2) + Block(23));
+}
+
+// TMPDIR names a missing folder: the run says so and writes nothing, not even in the
+// current folder (where the capture file would otherwise be opened with truncation).
+TEST_F(CliEndToEnd, NoTemporaryDirectoryWritesNothing) {
+  const auto ports = StartTargets({{}});
+  const TempDir cwd;
+  WriteFile(cwd / "test_1.log", "the user's own file");
+  const auto run = RunProgram("src/cli/tavrin-cli", Command({"comtest"}, ports, "abc"), cwd.Path(),
+                              {"TMPDIR=" + (dir_ / "missing").string()});
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("cannot create a temporary directory in " + (dir_ / "missing").string() +
+                         ": No such file or directory"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(ReadFile(cwd / "test_1.log"), "the user's own file");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd.Path()), {}), 1);
+}
+
+// The screen a terminal shows after `bytes`: text, carriage return, line feed, and the
+// board's moves (cursor up, clear to the end of the line, clear to the end of the screen).
+std::vector<std::string> Screen(const std::string& bytes) {
+  std::vector<std::string> rows(1);
+  std::size_t row = 0;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      if (++row == rows.size()) rows.emplace_back();
+    } else if (c == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
+      std::size_t end = i + 2;
+      while (end < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[end]))) ++end;
+      const std::string count = bytes.substr(i + 2, end - i - 2);
+      const char command = end < bytes.size() ? bytes[end] : '\0';
+      if (command == 'A') row -= std::min<std::size_t>(row, count.empty() ? 1 : std::stoul(count));
+      if (command == 'K' || command == 'J') rows[row].resize(std::min(rows[row].size(), column));
+      if (command == 'J') rows.resize(row + 1);
+      i = end;
+    } else {
+      if (rows[row].size() <= column) rows[row].resize(column + 1, ' ');
+      rows[row][column++] = c;
+    }
+  }
+  return rows;
+}
+
+// stdout and stderr on one terminal: the board is drawn while the ports run, and every
+// capture line and summary row stays on the screen.
+TEST_F(CliEndToEnd, TheBoardAndTheCaptureShareATerminal) {
+  const auto ports = StartTargets({{"--baud", "115200"}, {"--baud", "115200"}});
+  const auto run = RunCliOnTerminal(
+      Command({"upload"}, ports, WriteUrt(dir_ / "image.urt", {2991, 2991, 2991})));
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("frames "), std::string::npos) << "no board was drawn";
+  std::string screen;
+  for (const auto& row : Screen(run.out)) screen += row + "\n";
+  for (std::size_t i = 0; i < sims_.size(); ++i) {
+    EXPECT_NE(screen.find(Port(i) + ": <========== Upload Success ==========>\n"),
+              std::string::npos)
+        << screen;
+    EXPECT_TRUE(HasSummaryRow(screen, Port(i), "0  Upload Success")) << screen;
+  }
+  // Each line once: nothing of the board is left between them.
+  EXPECT_EQ(screen.find("frames "), std::string::npos) << screen;
+}
+
+// One port: stdout is the capture stream itself (bytes, not lines), so no board is drawn
+// over it, and its report block stays whole.
+TEST_F(CliEndToEnd, OnePortOnTheTerminalDrawsNoBoard) {
+  const auto run = RunCliOnTerminal(Command({"upload"}, StartTargets({{"--baud", "115200"}}),
+                                            WriteUrt(dir_ / "image.urt", {2991, 2991})));
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find("\x1b["), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("<========== Upload Success ==========>"), std::string::npos);
 }
 
 // Argument lists of `count` targets with seeds 1, 2, ... and `args`, on noisy lines.

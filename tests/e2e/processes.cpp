@@ -4,11 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 
 #include "support/temp_files.h"
 
@@ -21,14 +24,20 @@ using std::chrono::milliseconds;
 
 const std::string kCli = std::string(TAVRIN_BINARY_DIR) + "/src/cli/tavrin-cli";
 
-// Starts `program` with `args` and `actions` (which it destroys); -1 when it cannot.
+// Starts `program` with `args` and `actions` (which it destroys), `env` added to the
+// environment; -1 when it cannot.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
-            posix_spawn_file_actions_t& actions) {
+            posix_spawn_file_actions_t& actions, const std::vector<std::string>& env = {}) {
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** at = environ; *at; ++at) envp.push_back(*at);
+  for (const auto& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
   pid_t pid = -1;
-  const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int failed =
+      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return failed ? -1 : pid;
 }
@@ -41,7 +50,8 @@ bool Ends(int pidfd, milliseconds wait) {
 
 // Runs `program` to its end: SIGINT after `interruptAfter` (unless 0), SIGKILL after `limit`.
 CliRun Run(const std::string& program, const std::vector<std::string>& args, milliseconds limit,
-           milliseconds interruptAfter, const std::string& cwd = {}) {
+           milliseconds interruptAfter, int signal = SIGINT, const std::string& cwd = {},
+           const std::vector<std::string>& env = {}) {
   const TempDir dir;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -50,10 +60,10 @@ CliRun Run(const std::string& program, const std::vector<std::string>& args, mil
                                    O_WRONLY | O_CREAT, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "err").c_str(),
                                    O_WRONLY | O_CREAT, 0600);
-  const pid_t pid = Spawn(program, args, actions);
+  const pid_t pid = Spawn(program, args, actions, env);
   const int pidfd = pid > 0 ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
   if (pidfd < 0) return {};
-  if (interruptAfter.count() > 0 && !Ends(pidfd, interruptAfter)) ::kill(pid, SIGINT);
+  if (interruptAfter.count() > 0 && !Ends(pidfd, interruptAfter)) ::kill(pid, signal);
   const bool ended = Ends(pidfd, std::max(limit - interruptAfter, milliseconds(0)));
   if (!ended) ::kill(pid, SIGKILL);
   int status = 0;
@@ -102,14 +112,15 @@ std::string SimProcess::Stop() {
   return ReadFile(dir_ / "err");
 }
 
-CliRun RunCli(const std::vector<std::string>& args, milliseconds limit,
-              milliseconds interruptAfter) {
-  return Run(kCli, args, limit, interruptAfter);
+CliRun RunCli(const std::vector<std::string>& args, milliseconds limit, milliseconds interruptAfter,
+              int signal) {
+  return Run(kCli, args, limit, interruptAfter, signal);
 }
 
 CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& cwd, milliseconds limit) {
-  return Run(std::string(TAVRIN_BINARY_DIR) + "/" + program, args, limit, milliseconds(0), cwd);
+                  const std::string& cwd, const std::vector<std::string>& env, milliseconds limit) {
+  return Run(std::string(TAVRIN_BINARY_DIR) + "/" + program, args, limit, milliseconds(0), SIGINT,
+             cwd, env);
 }
 
 CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
@@ -121,6 +132,95 @@ CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
                                kCli};
   all.insert(all.end(), args.begin(), args.end());
   return Run("/usr/bin/setpriv", all, std::chrono::seconds(30), milliseconds(0));
+}
+
+}  // namespace tavrin::test
+
+namespace tavrin::test {
+namespace {
+
+// Appends what `fd` has now to `text`; false at its end.
+bool ReadSome(int fd, std::string& text) {
+  char chunk[4096];
+  const ssize_t got = ::read(fd, chunk, sizeof chunk);
+  if (got > 0) text.append(chunk, static_cast<std::size_t>(got));
+  return got > 0 || (got < 0 && errno == EAGAIN);
+}
+
+// The exit status of `pid` once it has ended (-1 when it did not end normally).
+int Reap(pid_t pid, bool ended) {
+  if (!ended) ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+CliRun RunCliOnTerminal(const std::vector<std::string>& args, milliseconds limit) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return {};
+  const std::string slavePath = ::ptsname(master);
+  const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  winsize size{50, 200, 0, 0};
+  ::ioctl(slave, TIOCSWINSZ, &size);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, slave, STDERR_FILENO);
+  const pid_t pid = Spawn(kCli, args, actions);
+  ::close(slave);
+  CliRun run;
+  const auto until = std::chrono::steady_clock::now() + limit;
+  bool open = pid > 0;
+  // The terminal is read until the program's side of it closes (EIO).
+  while (open && std::chrono::steady_clock::now() < until) {
+    pollfd ready{master, POLLIN, 0};
+    if (::poll(&ready, 1, 100) > 0) open = ReadSome(master, run.out);
+  }
+  ::close(master);
+  if (pid > 0) run.status = Reap(pid, !open);
+  return run;
+}
+
+CliRun RunCliWithStdoutHeld(const std::vector<std::string>& args,
+                            const std::function<bool(const std::string&, pid_t)>& release,
+                            milliseconds limit) {
+  int out[2];
+  int err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
+  // Filled to its last byte while it does not block, then handed over blocking.
+  ::fcntl(out[1], F_SETPIPE_SZ, 4096);
+  ::fcntl(out[1], F_SETFL, O_NONBLOCK);
+  std::size_t filler = 0;
+  while (::write(out[1], "F", 1) == 1) ++filler;
+  ::fcntl(out[1], F_SETFL, 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  const pid_t pid = Spawn(kCli, args, actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  CliRun run;
+  bool released = false;
+  bool outOpen = true;
+  bool errOpen = true;
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (pid > 0 && (outOpen || errOpen) && std::chrono::steady_clock::now() < until) {
+    std::array<pollfd, 2> ready{pollfd{errOpen ? err[0] : -1, POLLIN, 0},
+                                pollfd{released && outOpen ? out[0] : -1, POLLIN, 0}};
+    if (::poll(ready.data(), ready.size(), 100) > 0) {
+      if (ready[0].revents) errOpen = ReadSome(err[0], run.err);
+      if (ready[1].revents) outOpen = ReadSome(out[0], run.out);
+    }
+    if (!released) released = release(run.err, pid);
+  }
+  ::close(out[0]);
+  ::close(err[0]);
+  if (pid > 0) run.status = Reap(pid, !outOpen && !errOpen);
+  run.out.erase(0, std::min(filler, run.out.size()));
+  return run;
 }
 
 }  // namespace tavrin::test

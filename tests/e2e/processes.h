@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,15 +35,30 @@ struct CliRun {
   std::string err;
 };
 
-// Runs tavrin-cli with `args`: SIGINT after `interruptAfter` (unless 0), killed at `limit`.
+// Runs tavrin-cli with `args`: `signal` after `interruptAfter` (unless 0), killed at `limit`.
 CliRun RunCli(const std::vector<std::string>& args,
               std::chrono::milliseconds limit = std::chrono::seconds(30),
-              std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
+              std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0),
+              int signal = 2 /* SIGINT */);
+
+// Runs tavrin-cli with stdout and stderr on one pseudo-terminal of 200 columns, as an
+// interactive run; `out` is everything the terminal was sent.
+CliRun RunCliOnTerminal(const std::vector<std::string>& args,
+                        std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// Runs tavrin-cli with stdout a pipe that is full from the start, so that whatever it
+// writes there waits, and stderr read as it comes. `release` is called with the stderr so
+// far and the process id when more comes, and at least ten times a second; once it
+// returns true stdout is read too.
+CliRun RunCliWithStdoutHeld(const std::vector<std::string>& args,
+                            const std::function<bool(const std::string& err, pid_t pid)>& release,
+                            std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // Runs build/`program` (a path under the build directory, "sim/tavrin-target-sim") with
-// `args` in the folder `cwd` (empty: this one), killed at `limit`.
+// `args` in the folder `cwd` (empty: this one), with `env` ("NAME=VALUE") added to this
+// process's environment, killed at `limit`.
 CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& cwd = {},
+                  const std::string& cwd = {}, const std::vector<std::string>& env = {},
                   std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // RunCli as another user, through setpriv (root only); 126 or 127: the user may not run it.
