@@ -3,7 +3,7 @@
 //   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
 //                     [--noise-in RATE] [--region-delay MS] [--record FILE] [--chunk N]
-//                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS]
+//                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS] [--echo]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -53,7 +53,7 @@ void PrintUsage() {
                "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
                "                         [--region-delay MS] [--record FILE] [--chunk N]\n"
                "                         [--latency MS] [--refuse-bad-frames]\n"
-               "                         [--frame-timeout MS]\n"
+               "                         [--frame-timeout MS] [--echo]\n"
                "  --noise damages what the target sends, --noise-in what it receives\n"
                "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n"
                "  --region-delay: wait this long before offering a download's first region\n"
@@ -63,6 +63,7 @@ void PrintUsage() {
                "             adapter's latency timer)\n"
                "  --refuse-bad-frames: answer a damaged upload frame with 0x13\n"
                "  --frame-timeout: silence that breaks off a partial frame (5000 ms)\n"
+               "  --echo: send typed text back as it came, as a console does\n"
                "  scenarios:");
   for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
   std::fprintf(stderr, "\n  faults:");
@@ -138,6 +139,10 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     std::string_view name = argv[i];
     if (name == "--pty") {
       options.device.clear();
+      continue;
+    }
+    if (name == "--echo") {
+      options.config.echoTyped = true;
       continue;
     }
     if (name == "--refuse-bad-frames") {

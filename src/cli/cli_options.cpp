@@ -80,6 +80,13 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
     const auto seconds = ParseSeconds(value);
     if (!seconds) return "--confirm needs a positive number of seconds";
     options.confirmSeconds = *seconds;
+  } else if (name == "--linger") {
+    char* end = nullptr;
+    const double seconds = std::strtod(value.c_str(), &end);
+    if (end == value.c_str() || *end != '\0' || !(seconds >= 0) || !std::isfinite(seconds)) {
+      return "--linger needs a number of seconds";
+    }
+    options.lingerSeconds = seconds;
   } else if (name == "--retries") {
     const auto retries = ParseUnsigned(value);
     if (!retries || *retries > kMaxRetries) {
@@ -102,7 +109,7 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
 bool TakesValue(const std::string& name) {
   static const std::set<std::string> kNames = {
       "--port",   "--baud", "--data-bits", "--parity",  "--stop-bits", "--timeout",
-      "--output", "--log",  "--log-dir",   "--retries", "--confirm"};
+      "--output", "--log",  "--log-dir",   "--retries", "--confirm", "--linger"};
   return kNames.contains(name);
 }
 
@@ -112,6 +119,7 @@ std::optional<Command> CommandNamed(const std::string& name) {
   if (name == "comtest") return Command::kComTest;
   if (name == "script") return Command::kScriptShow;
   if (name == "ports") return Command::kPorts;
+  if (name == "term") return Command::kTerm;
   if (name == "help" || name == "--help" || name == "-h") return Command::kHelp;
   if (name == "--version") return Command::kVersion;
   return std::nullopt;
@@ -147,6 +155,22 @@ std::optional<std::string> CheckPortCommand(const CliOptions& options) {
 std::optional<std::string> Check(const CliOptions& options, std::size_t positionals) {
   if (options.command == Command::kHelp || options.command == Command::kVersion) {
     return std::nullopt;
+  }
+  if (options.command == Command::kTerm) {
+    if (positionals != 0) return std::string("term takes no file or text argument");
+    if (options.portNames.size() != 1) return std::string("term needs exactly one --port");
+    if (options.json || options.trace || options.timeoutSeconds || options.confirmSeconds ||
+        options.retries > 0 || !options.output.empty()) {
+      return std::string("term takes only --port, the line options, --log or --log-dir, "
+                         "--timestamps, --hex and --linger");
+    }
+    if (!options.log.empty() && !options.logDir.empty()) {
+      return std::string("--log and --log-dir: one of them");
+    }
+    return std::nullopt;
+  }
+  if (options.timestamps || options.hex || options.lingerSeconds) {
+    return std::string("--timestamps, --hex and --linger are for term only");
   }
   if (positionals != 1) return "expected exactly one file or text argument";
   if (options.command == Command::kScriptShow) {
@@ -186,6 +210,10 @@ Parsed ParseCliOptions(const std::vector<std::string>& args) {
       options.trace = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--timestamps") {
+      options.timestamps = true;
+    } else if (arg == "--hex") {
+      options.hex = true;
     } else if (arg.starts_with("--") && arg.size() > 2) {
       if (!TakesValue(arg)) return "unknown option " + arg;
       if (i + 1 >= args.size()) return arg + " needs a value";
@@ -207,6 +235,8 @@ std::string UsageText() {
          "  tavrin-cli comtest  --port DEV... [LINE] [RUN] TEXT\n"
          "  tavrin-cli script   show SCRIPT.DSF\n"
          "  tavrin-cli ports    [--json]   (the serial ports of this machine)\n"
+         "  tavrin-cli term     --port DEV [LINE] [--log FILE | --log-dir DIR] [--timestamps]\n"
+         "                      [--hex] [--linger S]   (a serial terminal; Ctrl+T h: its keys)\n"
          "DEV: COM1.., ttyUSB0, a path, a /dev/serial/by-id name, or serial:NUMBER (USB serial)\n"
          "     --port again for more targets at once; then --output and --log need {port}\n"
          "LINE: --baud N (115200) --data-bits 5..8 (8) --parity none|odd|even|mark|space (none)\n"

@@ -4,6 +4,8 @@
 //   tavrin-cli comtest  --port DEV... [LINE] [RUN] TEXT
 //   tavrin-cli script   show SCRIPT.DSF
 //   tavrin-cli ports    [--json]
+//   tavrin-cli term     --port DEV [LINE] [--log FILE | --log-dir DIR] [--timestamps] [--hex]
+//                       [--linger S]
 // DEV: a port name (COM1, ttyUSB0), a path, a /dev/serial/by-id name, or serial:NUMBER;
 // --port may be given several times: one run per port, all at once.
 // LINE: --baud N --data-bits 5..8 --parity none|odd|even|mark|space --stop-bits 1|1.5|2 --rts
@@ -21,7 +23,7 @@
 
 namespace tavrin::cli {
 
-enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kHelp, kVersion };
+enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kTerm, kHelp, kVersion };
 
 // Stands for the port's name (made safe for a file name) in --output and --log.
 inline constexpr std::string_view kPortPlaceholder = "{port}";
@@ -39,6 +41,9 @@ struct CliOptions {
   bool json = false;                     // ports: the list; transfers: events, on stdout
   unsigned retries = 0;                  // download: fetch regions that fail their CRC again
   std::optional<double> confirmSeconds;  // upload: listen this long after its success
+  bool timestamps = false;               // term: the local time before each line shown
+  bool hex = false;                      // term: a hex dump with the text beside it
+  std::optional<double> lingerSeconds;   // term: stdin not a terminal, after its end
 };
 
 // The options, or a usage error text.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_multi.h"
+#include "cli/cli_term.h"
 #include "cli/port_table.h"
 #include "core/product_identity.h"
 #include "scripts/command_image.h"
@@ -47,6 +48,17 @@ int ShowPorts(const CliOptions& options) {
   return exit_status::kSuccess;
 }
 
+TermOptions TermOptionsOf(const CliOptions& options) {
+  TermOptions term;
+  term.port = options.port;
+  term.log = options.log;
+  term.logDir = options.logDir;
+  term.timestamps = options.timestamps;
+  term.hex = options.hex;
+  term.lingerSeconds = options.lingerSeconds.value_or(kDefaultLingerSeconds);
+  return term;
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options) {
@@ -63,6 +75,8 @@ int RunCli(const CliOptions& options, const CliLink& link) {
       return ShowScript(options);
     case Command::kPorts:
       return ShowPorts(options);
+    case Command::kTerm:
+      return RunTerm(TermOptionsOf(options), link);
     case Command::kHelp:
     case Command::kVersion:
       break;

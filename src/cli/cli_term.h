@@ -1,0 +1,38 @@
+// tavrin-cli term: a serial terminal on one port, on the same core as the window.
+//
+// What the target sends is shown as the output window shows it and goes to the capture;
+// the keys typed go to the port one by one, as the terminal screen window sends them, with
+// the escape key Ctrl+T for the window's commands (upload, download, cancel, pause, save,
+// clear, baud rate, quit). With stdin not a terminal its bytes are sent as they come, and
+// the command ends --linger seconds after the end of its input.
+//
+// Whatever ends it (Ctrl+T q, Ctrl+C, SIGINT, SIGTERM, SIGHUP, the end of input, a fatal
+// link error) the user's terminal gets its settings back as they were, and --log / --log-dir
+// keep the capture. Exit status: 0 quit or end of input, 1 usage, 3 port not available,
+// 6 the serial link failed, 128 + the signal (Ctrl+C counts as SIGINT: 130).
+#pragma once
+
+#include <string>
+
+#include "cli/cli_session.h"
+#include "serial/port_settings.h"
+
+namespace tavrin::cli {
+
+inline constexpr double kDefaultLingerSeconds = 1.0;
+
+struct TermOptions {
+  serial::PortSettings port;  // the line; portName as given with --port
+  std::string log;            // save the capture here at the end (the window's Save)
+  std::string logDir;         // keep the capture as DIR/<port>.log at the end
+  bool timestamps = false;    // the local time before each line on the screen
+  bool hex = false;           // a hex dump with the text beside it
+  double lingerSeconds = kDefaultLingerSeconds;  // stdin not a terminal: after its end
+};
+
+int RunTerm(const TermOptions& options, const CliLink& link);
+
+// The commands after Ctrl+T, one line each, as Ctrl+T h lists them.
+std::string TermHelpText();
+
+}  // namespace tavrin::cli
