@@ -264,8 +264,9 @@ int TermSession::Run() {
   }
   voice_.Note("the capture is written to " + core_->CapturePath().string());
   if (keysFromTerminal_) {
-    voice_.Note("Ctrl+T h lists the commands, Ctrl+T q quits");
+    // Said once the keys are raw: from then on every key typed counts.
     if (!terminal_.MakeRaw()) voice_.Note("the terminal cannot be put in raw mode");
+    voice_.Note("Ctrl+T h lists the commands, Ctrl+T q quits");
   }
   return Loop();
 }
