@@ -109,7 +109,7 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
 bool TakesValue(const std::string& name) {
   static const std::set<std::string> kNames = {
       "--port",   "--baud", "--data-bits", "--parity",  "--stop-bits", "--timeout",
-      "--output", "--log",  "--log-dir",   "--retries", "--confirm", "--linger"};
+      "--output", "--log",  "--log-dir",   "--retries", "--confirm",   "--linger"};
   return kNames.contains(name);
 }
 
@@ -161,8 +161,9 @@ std::optional<std::string> Check(const CliOptions& options, std::size_t position
     if (options.portNames.size() != 1) return std::string("term needs exactly one --port");
     if (options.json || options.trace || options.timeoutSeconds || options.confirmSeconds ||
         options.retries > 0 || !options.output.empty()) {
-      return std::string("term takes only --port, the line options, --log or --log-dir, "
-                         "--timestamps, --hex and --linger");
+      return std::string(
+          "term takes only --port, the line options, --log or --log-dir, "
+          "--timestamps, --hex and --linger");
     }
     if (!options.log.empty() && !options.logDir.empty()) {
       return std::string("--log and --log-dir: one of them");

@@ -135,7 +135,9 @@ class TermVoice final : public PortVoice {
  public:
   TermVoice(TermScreen& screen, Wake& wake) : screen_(screen), wake_(wake) {}
   void Say(std::string_view text) override { screen_.Message(text); }
-  void Note(std::string_view text) override { screen_.Message(std::string(kNote) + std::string(text)); }
+  void Note(std::string_view text) override {
+    screen_.Message(std::string(kNote) + std::string(text));
+  }
   // A system call's report ("Error 5: ...\n\r...\r\n") as lines.
   void ReportText(std::string_view text) override {
     std::string lines;
@@ -599,7 +601,8 @@ void TermSession::KeepCaptures() {
     std::filesystem::create_directories(dir, error);
     std::filesystem::copy_file(core_->CapturePath(), kept,
                                std::filesystem::copy_options::overwrite_existing, error);
-    if (error) voice_.Note("the capture cannot be kept as " + kept.string() + ": " + error.message());
+    if (error)
+      voice_.Note("the capture cannot be kept as " + kept.string() + ": " + error.message());
   }
 }
 

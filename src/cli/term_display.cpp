@@ -18,11 +18,11 @@ constexpr std::uint8_t kFirstC1 = 0x80;
 constexpr std::uint8_t kLastC1 = 0x9F;
 constexpr std::size_t kHexHalf = kHexRowBytes / 2;
 
-constexpr std::string_view kNewLine = "\r\n";           // raw terminal: the command's own
-constexpr std::string_view kResetColour = "\x1b[0m";    // SGR 0
-constexpr std::string_view kRedraw = "\r\x1b[K";        // column 1, line erased
-constexpr std::string_view kRed = "\x1b[31m";           // RGB 255, 0, 0 in the window
-constexpr std::string_view kBlue = "\x1b[34m";          // RGB 0, 0, 255 in the window
+constexpr std::string_view kNewLine = "\r\n";         // raw terminal: the command's own
+constexpr std::string_view kResetColour = "\x1b[0m";  // SGR 0
+constexpr std::string_view kRedraw = "\r\x1b[K";      // column 1, line erased
+constexpr std::string_view kRed = "\x1b[31m";         // RGB 255, 0, 0 in the window
+constexpr std::string_view kBlue = "\x1b[34m";        // RGB 0, 0, 255 in the window
 
 std::string_view ColourCode(ColourMark colour) {
   switch (colour) {
@@ -45,14 +45,14 @@ bool Printable(std::uint8_t byte) {
 std::string LocalTimeText() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          now.time_since_epoch() % std::chrono::seconds(1))
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch() %
+                                                                            std::chrono::seconds(1))
                           .count();
   std::tm local{};
   ::localtime_r(&seconds, &local);
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(millis));
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(millis));
   return text;
 }
 

@@ -29,8 +29,8 @@ void KeyDecoder::Take(std::uint8_t byte, std::vector<KeyAction>& actions) {
       actions.push_back({KeyAction::Kind::kSend, byte});
     } else {
       const bool upper = byte >= 'A' && byte <= 'Z';
-      actions.push_back({KeyAction::Kind::kCommand,
-                         upper ? static_cast<std::uint8_t>(byte - 'A' + 'a') : byte});
+      actions.push_back(
+          {KeyAction::Kind::kCommand, upper ? static_cast<std::uint8_t>(byte - 'A' + 'a') : byte});
     }
     return;
   }

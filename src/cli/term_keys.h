@@ -44,7 +44,7 @@ class KeyDecoder {
 
   bool utf8_;
   std::optional<std::uint8_t> erase_;
-  bool escape_ = false;     // Ctrl+T was typed: the next key is a command
+  bool escape_ = false;      // Ctrl+T was typed: the next key is a command
   std::size_t missing_ = 0;  // UTF-8 continuation bytes still to come
   char32_t code_ = 0;
 };

@@ -12,9 +12,13 @@ constexpr int kDefaultRows = 24;
 constexpr int kDefaultColumns = 80;
 constexpr int kFewestRows = 3;  // fewer: no room for a bottom line
 
-constexpr std::string_view kSaveCursor = "\x1b" "7";     // DECSC
-constexpr std::string_view kRestoreCursor = "\x1b" "8";  // DECRC
-constexpr std::string_view kWholeScreen = "\x1b[r";      // scroll region: every row
+constexpr std::string_view kSaveCursor =
+    "\x1b"
+    "7";  // DECSC
+constexpr std::string_view kRestoreCursor =
+    "\x1b"
+    "8";                                             // DECRC
+constexpr std::string_view kWholeScreen = "\x1b[r";  // scroll region: every row
 constexpr std::string_view kEraseLine = "\x1b[2K";
 constexpr std::string_view kReverse = "\x1b[7m";
 constexpr std::string_view kPlain = "\x1b[0m";
@@ -165,8 +169,8 @@ void TermScreen::DrawBottomLocked() {
     out.append(shown);
   } else {
     out.append(kReverse).append(shown);
-    out.append(static_cast<std::size_t>(columns_ - 1) - std::min<std::size_t>(
-                   Characters(shown), static_cast<std::size_t>(columns_ - 1)),
+    out.append(static_cast<std::size_t>(columns_ - 1) -
+                   std::min<std::size_t>(Characters(shown), static_cast<std::size_t>(columns_ - 1)),
                ' ');
     out.append(kPlain);
   }

@@ -179,7 +179,10 @@ TEST_F(CliTerm, TypedKeysEchoBlankedAnUploadReportsAndQuitRestoresTheSettings) {
   // ACK (a protocol byte) comes back blanked in the capture; SOH is kept there and shown
   // as a blank; é (UTF-8 on the terminal) goes out as its Latin-1 byte and comes back as é.
   std::size_t mark = user.Screen().size();
-  user.Type("ab\x06" "c\x01" "\xC3\xA9\r");
+  user.Type(
+      "ab\x06"
+      "c\x01"
+      "\xC3\xA9\r");
   ASSERT_TRUE(user.WaitFor("ab c \xC3\xA9\r\n", mark)) << user.Screen();
 
   mark = user.Screen().size();
@@ -226,12 +229,12 @@ TEST_P(CliTermEnds, RestoreTheTerminalSettings) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, CliTermEnds,
-    testing::Values(
-        Ending{"Quit", [](UserTerminal& u, SimProcess&) { u.Type("\x14Q"); }, 0},
-        Ending{"CtrlC", [](UserTerminal& u, SimProcess&) { u.Type("\x03"); }, 130},
-        Ending{"Sigterm", [](UserTerminal& u, SimProcess&) { u.Signal(SIGTERM); }, 143},
-        Ending{"SessionDrops", [](UserTerminal& u, SimProcess&) { u.Signal(SIGHUP); }, 129},
-        Ending{"TargetLineCloses", [](UserTerminal&, SimProcess& s) { s.Stop(); }, 6}),
+    testing::Values(Ending{"Quit", [](UserTerminal& u, SimProcess&) { u.Type("\x14Q"); }, 0},
+                    Ending{"CtrlC", [](UserTerminal& u, SimProcess&) { u.Type("\x03"); }, 130},
+                    Ending{"Sigterm", [](UserTerminal& u, SimProcess&) { u.Signal(SIGTERM); }, 143},
+                    Ending{"SessionDrops", [](UserTerminal& u, SimProcess&) { u.Signal(SIGHUP); },
+                           129},
+                    Ending{"TargetLineCloses", [](UserTerminal&, SimProcess& s) { s.Stop(); }, 6}),
     [](const testing::TestParamInfo<Ending>& row) { return std::string(row.param.name); });
 
 TEST_F(CliTerm, TimestampsGoOnTheScreenOnlyTheCaptureStaysByteExact) {
@@ -266,7 +269,9 @@ TEST_F(CliTerm, PipedInputIsSentAndTheCommandEndsAfterItsLinger) {
     std::string out;
   } rows[] = {
       {"Plain", {}, "version\r"},
-      {"Hex", {"--hex"}, "00000000  76 65 72 73 69 6F 6E 0D                           |version.|\n"},
+      {"Hex",
+       {"--hex"},
+       "00000000  76 65 72 73 69 6F 6E 0D                           |version.|\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
