@@ -1,20 +1,13 @@
 #include "cli/cli_term.h"
 
-#include <langinfo.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <chrono>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -25,6 +18,7 @@
 #include "cli/port_run.h"
 #include "cli/raw_terminal.h"
 #include "cli/term_keys.h"
+#include "cli/term_parts.h"
 #include "cli/term_screen.h"
 #include "core/port_core.h"
 #include "scripts/script_result.h"
@@ -44,116 +38,6 @@ constexpr std::size_t kKeyRead = 256;
 // had its line time, so that the writer's queue (kMaxWriterPackets) never fills.
 constexpr std::size_t kPipePiece = 256;
 constexpr double kBitsPerByte = 10;  // start, 8 data, stop
-constexpr std::string_view kNote = "tavrin-cli: ";
-
-int SignalStatus(int signal) {
-  return 128 + signal;
-}
-
-bool Utf8Terminal() {
-  std::setlocale(LC_CTYPE, "");
-  const char* codeset = ::nl_langinfo(CODESET);
-  return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
-}
-
-// "~/x" as the shell would have it; surrounding blanks dropped.
-std::string PathTyped(std::string text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && (text == "~" || text.starts_with("~/"))) text = home + text.substr(1);
-  return text;
-}
-
-std::optional<std::uint32_t> BaudTyped(const std::string& text) {
-  std::uint32_t baud = 0;
-  const auto* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, baud);
-  if (error != std::errc{} || at != end || baud == 0) return std::nullopt;
-  return baud;
-}
-
-// SIGINT, SIGTERM and SIGHUP end the terminal; SIGWINCH redraws the bottom line. They are
-// taken through a descriptor by the main thread alone, blocked before any thread starts.
-class TermSignals {
- public:
-  TermSignals() {
-    sigemptyset(&set_);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) sigaddset(&set_, signal);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
-    ::signal(SIGPIPE, SIG_IGN);  // a closed stdout ends writes with EPIPE, not the process
-  }
-  ~TermSignals() {
-    if (fd_ >= 0) ::close(fd_);
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  TermSignals(const TermSignals&) = delete;
-  TermSignals& operator=(const TermSignals&) = delete;
-  int Fd() const { return fd_; }
-  // The next signal raised, 0 when none.
-  int Next() {
-    signalfd_siginfo info{};
-    if (fd_ < 0 || ::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
-    return static_cast<int>(info.ssi_signo);
-  }
-
- private:
-  sigset_t set_{};
-  sigset_t previous_{};
-  int fd_ = -1;
-};
-
-// Wakes the main loop from the engine's threads (a fatal report, a result reported).
-class Wake {
- public:
-  Wake() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-  ~Wake() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Wake(const Wake&) = delete;
-  Wake& operator=(const Wake&) = delete;
-  void Raise() {
-    const std::uint64_t one = 1;
-    if (fd_ >= 0) [[maybe_unused]]
-      auto written = ::write(fd_, &one, sizeof one);
-  }
-  void Drain() {
-    std::uint64_t value = 0;
-    if (fd_ >= 0) [[maybe_unused]]
-      auto got = ::read(fd_, &value, sizeof value);
-  }
-  int Fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// What the engine and the transfer say, on the screen's message lines.
-class TermVoice final : public PortVoice {
- public:
-  TermVoice(TermScreen& screen, Wake& wake) : screen_(screen), wake_(wake) {}
-  void Say(std::string_view text) override { screen_.Message(text); }
-  void Note(std::string_view text) override {
-    screen_.Message(std::string(kNote) + std::string(text));
-  }
-  // A system call's report ("Error 5: ...\n\r...\r\n") as lines.
-  void ReportText(std::string_view text) override {
-    std::string lines;
-    for (const char c : text) {
-      if (c != '\r') lines.push_back(c);
-    }
-    while (!lines.empty() && lines.back() == '\n') lines.pop_back();
-    screen_.Message(lines);
-  }
-  void Reported(int) override { wake_.Raise(); }
-  void CrcWarning(int) override {}
-
- private:
-  TermScreen& screen_;
-  Wake& wake_;
-};
 
 // What a question on the bottom line is for.
 enum class Asking { kUpload, kScript, kDbf, kSave, kBaud };
@@ -441,7 +325,7 @@ void TermSession::Ask(Asking asking, std::string question, std::string text) {
 }
 
 void TermSession::Answered(Asking asking, const std::string& text) {
-  const std::string path = PathTyped(text);
+  const std::string path = PathTyped(text, std::getenv("HOME"));
   if (path.empty()) return;
   switch (asking) {
     case Asking::kUpload:

@@ -3,6 +3,7 @@
 
 #include "cli/term_display.h"
 #include "cli/term_keys.h"
+#include "cli/term_parts.h"
 #include "cli/term_screen.h"
 
 namespace tavrin::cli {
@@ -192,6 +193,25 @@ TEST(TermScreen, TheBottomLineFitsItsRowWithoutCuttingACharacter) {
   EXPECT_EQ(FitBottom("abcdef", 5, true), "cdef");  // a question keeps where the typing is
   EXPECT_EQ(FitBottom("\xC3\xA9\xC3\xA9\xC3\xA9", 3, false), "\xC3\xA9\xC3\xA9");
   EXPECT_EQ(FitBottom("\xC3\xA9\xC3\xA9\xC3\xA9", 3, true), "\xC3\xA9\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace tavrin::cli
+
+namespace tavrin::cli {
+namespace {
+
+TEST(TermQuestions, ReadPathsAndBaudRatesAsTyped) {
+  EXPECT_EQ(PathTyped("  ~/img/a.urt ", "/home/u"), "/home/u/img/a.urt");
+  EXPECT_EQ(PathTyped("~", "/home/u"), "/home/u");
+  EXPECT_EQ(PathTyped("~x/a", "/home/u"), "~x/a");  // another user's home: left as typed
+  EXPECT_EQ(PathTyped("   ", "/home/u"), "");
+  EXPECT_EQ(PathTyped("~/a", nullptr), "~/a");
+  EXPECT_EQ(BaudTyped("921600"), 921600u);
+  EXPECT_EQ(BaudTyped("0"), std::nullopt);
+  EXPECT_EQ(BaudTyped("96OO"), std::nullopt);
+  EXPECT_EQ(BaudTyped(""), std::nullopt);
+  EXPECT_EQ(SignalStatus(SIGHUP), 129);
 }
 
 }  // namespace
