@@ -26,7 +26,8 @@ termios RawTerminal::RawFrom(const termios& settings) {
 bool RawTerminal::MakeRaw() {
   if (!saved_) return false;
   const termios raw = RawFrom(*saved_);
-  if (::tcsetattr(fd_, TCSAFLUSH, &raw) != 0) return false;
+  // TCSANOW, not TCSAFLUSH: keys typed before the port opened are kept and sent.
+  if (::tcsetattr(fd_, TCSANOW, &raw) != 0) return false;
   raw_ = true;
   return true;
 }
