@@ -66,7 +66,6 @@ class TermSession {
   void KeepCaptures();
 
   const TermOptions& options_;
-  const CliLink& link_;
   const PortTarget target_;
   const bool keysFromTerminal_;
   serial::PortSettings settings_;
@@ -113,7 +112,6 @@ DisplayMode ModeOf(const TermOptions& options) {
 
 TermSession::TermSession(const TermOptions& options, const CliLink& link, PortTarget target)
     : options_(options),
-      link_(link),
       target_(std::move(target)),
       keysFromTerminal_(::isatty(STDIN_FILENO) == 1),
       settings_(options.port),
@@ -225,17 +223,19 @@ int TermSession::Loop() {
   }
 }
 
-// Keys one by one: a command may open a question, which then takes the keys after it.
+// Keys one by one: a command may open a question, which then takes the keys after it; the
+// keys after its answer (a paste) go on as keys again, or to the next question.
 std::optional<int> TermSession::TakeKeys(std::span<const std::uint8_t> bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (prompt_) {
       const auto state = prompt_->Feed(bytes.subspan(i));
       if (state == PromptEditor::State::kEditing) return std::nullopt;
+      i += prompt_->Used() - 1;
       const PromptEditor answered = *prompt_;
       prompt_.reset();
       if (state == PromptEditor::State::kDone) Answered(asking_, answered.Text());
       RefreshBottom();
-      return std::nullopt;  // what followed the answer in the same read is let be
+      continue;
     }
     for (const auto& action : keys_.Feed(bytes.subspan(i, 1))) {
       switch (action.kind) {

@@ -77,8 +77,10 @@ void KeyDecoder::Character(std::uint8_t byte, std::vector<KeyAction>& actions) {
 }
 
 PromptEditor::State PromptEditor::Feed(std::span<const std::uint8_t> bytes) {
+  used_ = 0;
   for (std::size_t i = 0; i < bytes.size() && state_ == State::kEditing; ++i) {
     const std::uint8_t byte = bytes[i];
+    used_ = i + 1;
     if (skip_ == Skip::kEscape) {
       // ESC [ ... or ESC O x: a key's sequence; ESC and anything else: that key alone.
       skip_ = (byte == '[' || byte == 'O') ? Skip::kSequence : Skip::kNone;

@@ -59,7 +59,9 @@ class PromptEditor {
   PromptEditor(std::string question, std::string text)
       : question_(std::move(question)), text_(std::move(text)) {}
   // Takes the bytes of one read from the terminal (a lone Escape arrives alone in its read).
+  // Stops at the key that answers or gives up; Used() tells how many bytes it took.
   State Feed(std::span<const std::uint8_t> bytes);
+  std::size_t Used() const { return used_; }
   const std::string& Question() const { return question_; }
   const std::string& Text() const { return text_; }
   // The bottom line as shown: the question, then the text typed.
@@ -69,6 +71,7 @@ class PromptEditor {
   std::string question_;
   std::string text_;
   State state_ = State::kEditing;
+  std::size_t used_ = 0;
   enum class Skip { kNone, kEscape, kSequence } skip_ = Skip::kNone;
 };
 

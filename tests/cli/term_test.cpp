@@ -180,6 +180,9 @@ TEST(TermPrompt, EditsAndAnswersOrGivesUp) {
       {{"q", "\x1b"}, PromptEditor::State::kAborted, "a.urtq"},             // a lone Escape
       {{"q\x03"}, PromptEditor::State::kAborted, "a.urtq"},
   };
+  PromptEditor pasted("File: ", "");
+  EXPECT_EQ(FeedEach(pasted, {"a\rb"}), PromptEditor::State::kDone);
+  EXPECT_EQ(pasted.Used(), 2u);  // what follows the answer is not the question's
   for (const auto& row : rows) {
     PromptEditor prompt("File: ", "a.urt");
     EXPECT_EQ(FeedEach(prompt, row.reads), row.state) << row.text;
