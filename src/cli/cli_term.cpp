@@ -201,7 +201,7 @@ int TermSession::Loop() {
     }
     wake_.Drain();
     if (fatal_) EndFatally();
-    if (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+    if (reading && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
       const std::size_t size = keysFromTerminal_ ? kKeyRead : kPipePiece;
       const ssize_t got = ::read(STDIN_FILENO, buffer.data(), std::min(size, buffer.size()));
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
