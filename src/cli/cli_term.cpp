@@ -1,5 +1,6 @@
 #include "cli/cli_term.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -508,6 +509,11 @@ std::string TermHelpText() {
 }
 
 int RunTerm(const TermOptions& options, const CliLink& link) {
+  // A standard descriptor the command was started without would be taken by the first file
+  // it opens (the signal descriptor as stdin, the capture as stdout): /dev/null stands in.
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+  }
   const serial::PortList ports = serial::ListPorts();
   const std::string& given = options.port.portName;
   const PortLookup lookup = LookUpPort(given, ports);
