@@ -185,7 +185,7 @@ int TermSession::Loop() {
     const auto now = Clock::now();
     if (lingerUntil_ && now >= *lingerUntil_) return End(exit_status::kSuccess);
     if (pacedUntil_ && now >= *pacedUntil_) pacedUntil_.reset();
-    auto wait = (core_->TransferActive() || prompt_) ? kStatusTick : kIdleTick;
+    auto wait = core_->TransferActive() ? kStatusTick : kIdleTick;
     for (const auto& until : {lingerUntil_, pacedUntil_}) {
       if (until) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*until - now));
     }
