@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/cli_commands.h"
 #include "cli/cli_multi.h"
 #include "cli/cli_views.h"
 #include "cli/port_lookup.h"
@@ -45,7 +46,7 @@ enum class Asking { kUpload, kScript, kDbf, kSave, kBaud };
 
 class TermSession {
  public:
-  TermSession(const TermOptions& options, const CliLink& link, PortTarget target);
+  TermSession(const CliOptions& options, const CliLink& link, PortTarget target);
   int Run();
 
  private:
@@ -61,12 +62,13 @@ class TermSession {
   void ChangeBaud(const std::string& text);
   bool RefuseWhileBusy();
   void RefreshBottom();
+  void CancelAfterTimeout(Clock::time_point now);
   std::string StatusText() const;
   int End(int status);
   [[noreturn]] void EndFatally();
   void KeepCaptures();
 
-  const TermOptions& options_;
+  const CliOptions& options_;
   const PortTarget target_;
   const bool keysFromTerminal_;
   serial::PortSettings settings_;
@@ -75,6 +77,7 @@ class TermSession {
   RawTerminal terminal_;
   TermScreen screen_;
   TermVoice voice_;
+  TermTrace trace_;
   CliTransferView view_;
   std::atomic<bool> fatal_{false};
   PortErrorSink errors_;
@@ -95,6 +98,7 @@ class TermSession {
   std::string transferName_;
   bool transferDownload_ = false;
   Clock::time_point transferStart_{};
+  bool timeoutCancelled_ = false;
   std::uint64_t bytesBefore_ = 0;
 
   bool inputOpen_ = true;
@@ -111,15 +115,16 @@ DisplayMode ModeOf(const TermOptions& options) {
   return mode;
 }
 
-TermSession::TermSession(const TermOptions& options, const CliLink& link, PortTarget target)
+TermSession::TermSession(const CliOptions& options, const CliLink& link, PortTarget target)
     : options_(options),
       target_(std::move(target)),
       keysFromTerminal_(::isatty(STDIN_FILENO) == 1),
       settings_(options.port),
       terminal_(STDIN_FILENO),
-      screen_(STDOUT_FILENO, STDERR_FILENO, ModeOf(options), LocalTimeText,
+      screen_(STDOUT_FILENO, STDERR_FILENO, ModeOf(options.term), LocalTimeText,
               ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1),
       voice_(screen_, wake_),
+      trace_(screen_),
       view_(voice_),
       errors_(voice_, false,
               [this] {
@@ -134,6 +139,7 @@ TermSession::TermSession(const TermOptions& options, const CliLink& link, PortTa
   config.linkTimings = link.timings;
   config.latencyNotice = [this](const std::string& note) { voice_.Note(note); };
   config.openFailure = [this](int error) { openError_ = error; };
+  if (options.trace) config.trace = &trace_;
   core_ = std::make_unique<core::PortCore>(core::CoreHost{screen_, view_, errors_, comTestView_},
                                            std::move(config));
 }
@@ -185,6 +191,7 @@ int TermSession::Loop() {
     const auto now = Clock::now();
     if (lingerUntil_ && now >= *lingerUntil_) return End(exit_status::kSuccess);
     if (pacedUntil_ && now >= *pacedUntil_) pacedUntil_.reset();
+    CancelAfterTimeout(now);
     auto wait = core_->TransferActive() ? kStatusTick : kIdleTick;
     for (const auto& until : {lingerUntil_, pacedUntil_}) {
       if (until) wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*until - now));
@@ -209,8 +216,9 @@ int TermSession::Loop() {
       if (got <= 0 && keysFromTerminal_) return End(SignalStatus(SIGHUP));  // the terminal hung up
       if (got <= 0) {
         inputOpen_ = false;
-        lingerUntil_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(options_.lingerSeconds));
+        lingerUntil_ =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(options_.term.lingerSeconds));
         continue;
       }
       const std::span<const std::uint8_t> bytes(buffer.data(), static_cast<std::size_t>(got));
@@ -358,6 +366,7 @@ void TermSession::StartUpload(const std::string& path) {
   view_.BeginTransfer(false, std::nullopt);
   bytesBefore_ = view_.Snapshot().bytes;
   transferStart_ = Clock::now();
+  timeoutCancelled_ = false;
   transferName_ = std::filesystem::path(path).filename().string();
   transferDownload_ = false;
   if (!core_->StartUpload(path)) voice_.Note("the upload could not start");
@@ -368,6 +377,7 @@ void TermSession::StartDownload(const std::string& script, const std::string& db
   view_.BeginTransfer(true, std::filesystem::path(dbf));
   bytesBefore_ = view_.Snapshot().bytes;
   transferStart_ = Clock::now();
+  timeoutCancelled_ = false;
   transferName_ = std::filesystem::path(script).filename().string();
   transferDownload_ = true;
   switch (core_->StartDownload(script)) {
@@ -424,6 +434,16 @@ std::string TermSession::StatusText() const {
   }
   if (core_->State().pause) text += "  PAUSED";
   return text + "   Ctrl+T c cancel, p pause";
+}
+
+// --timeout: a transfer that has not ended after S seconds is cancelled (report 23).
+void TermSession::CancelAfterTimeout(Clock::time_point now) {
+  const auto& timeout = options_.timeoutSeconds;
+  if (!timeout || timeoutCancelled_ || !core_->TransferActive()) return;
+  if (now - transferStart_ < std::chrono::duration<double>(*timeout)) return;
+  timeoutCancelled_ = true;
+  voice_.Note("--timeout expired, cancelling");
+  core_->Cancel();
 }
 
 void TermSession::RefreshBottom() {
@@ -508,7 +528,7 @@ std::string TermHelpText() {
          "Ctrl+C alone quits (status 130).";
 }
 
-int RunTerm(const TermOptions& options, const CliLink& link) {
+int RunTerm(const CliOptions& options, const CliLink& link) {
   // A standard descriptor the command was started without would be taken by the first file
   // it opens (the signal descriptor as stdin, the capture as stdout): /dev/null stands in.
   for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {

@@ -12,25 +12,12 @@
 // 6 the serial link failed, 128 + the signal (Ctrl+C counts as SIGINT: 130).
 #pragma once
 
+// Its options: the one --port, LINE (--trace lists the line's bytes as messages), --log
+// or --log-dir, and its own (TermOptions). AddTermCommand and RunTerm are in
+// cli_commands.h.
 #include <string>
 
-#include "cli/cli_session.h"
-#include "serial/port_settings.h"
-
 namespace tavrin::cli {
-
-inline constexpr double kDefaultLingerSeconds = 1.0;
-
-struct TermOptions {
-  serial::PortSettings port;  // the line; portName as given with --port
-  std::string log;            // save the capture here at the end (the window's Save)
-  std::string logDir;         // keep the capture as DIR/<port>.log at the end
-  bool timestamps = false;    // the local time before each line on the screen
-  bool hex = false;           // a hex dump with the text beside it
-  double lingerSeconds = kDefaultLingerSeconds;  // stdin not a terminal: after its end
-};
-
-int RunTerm(const TermOptions& options, const CliLink& link);
 
 // The commands after Ctrl+T, one line each, as Ctrl+T h lists them.
 std::string TermHelpText();

@@ -83,4 +83,17 @@ void TermVoice::ReportText(std::string_view text) {
   screen_.Message(lines);
 }
 
+void TermTrace::Dump(std::string_view direction, std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  if (bytes.empty()) return;
+  std::string line = std::string(direction) + " " + std::to_string(bytes.size()) + ":";
+  line.reserve(line.size() + bytes.size() * 3);
+  for (const std::uint8_t b : bytes) {
+    line.push_back(' ');
+    line.push_back(kDigits[b >> 4]);
+    line.push_back(kDigits[b & 0x0F]);
+  }
+  screen_.Message(line);
+}
+
 }  // namespace tavrin::cli

@@ -12,6 +12,7 @@
 
 #include "cli/cli_views.h"
 #include "cli/term_screen.h"
+#include "core/port_core.h"
 
 namespace tavrin::cli {
 
@@ -79,6 +80,19 @@ class TermVoice final : public PortVoice {
  private:
   TermScreen& screen_;
   Wake& wake_;
+};
+
+// --trace: every byte on the line, hex, on message lines of their own ("PC> 3: 41 42 0D").
+// Sent and Received on the engine's threads.
+class TermTrace final : public core::LineTrace {
+ public:
+  explicit TermTrace(TermScreen& screen) : screen_(screen) {}
+  void Sent(std::span<const std::uint8_t> bytes) override { Dump("PC>", bytes); }
+  void Received(std::span<const std::uint8_t> bytes) override { Dump("<TG", bytes); }
+
+ private:
+  void Dump(std::string_view direction, std::span<const std::uint8_t> bytes);
+  TermScreen& screen_;
 };
 
 }  // namespace tavrin::cli

@@ -1,6 +1,8 @@
 // What tavrin-cli term shows for the capture stream, and what the keys typed at it become.
 #include <gtest/gtest.h>
 
+#include "cli/cli_options.h"
+#include "cli/cli_session.h"
 #include "cli/term_display.h"
 #include "cli/term_keys.h"
 #include "cli/term_parts.h"
@@ -215,6 +217,44 @@ TEST(TermQuestions, ReadPathsAndBaudRatesAsTyped) {
   EXPECT_EQ(BaudTyped("96OO"), std::nullopt);
   EXPECT_EQ(BaudTyped(""), std::nullopt);
   EXPECT_EQ(SignalStatus(SIGHUP), 129);
+}
+
+}  // namespace
+}  // namespace tavrin::cli
+
+namespace tavrin::cli {
+namespace {
+
+TEST(TermOptions, AreTakenOrAreAUsageError) {
+  const auto parsed = ParseCliOptions(
+      {"term", "--port", "ttyUSB0", "--baud", "9600", "--timestamps", "--hex", "--linger=0"});
+  const auto* options = std::get_if<CliOptions>(&parsed);
+  ASSERT_NE(options, nullptr) << std::get<CliExit>(parsed).err;
+  EXPECT_EQ(options->command, Command::kTerm);
+  EXPECT_EQ(options->port.portName, "ttyUSB0");
+  EXPECT_EQ(options->port.baudRate, 9600u);
+  EXPECT_TRUE(options->term.timestamps && options->term.hex);
+  EXPECT_EQ(options->term.lingerSeconds, 0.0);
+  const auto defaults = ParseCliOptions({"term", "--port", "a"});
+  EXPECT_EQ(std::get<CliOptions>(defaults).term.lingerSeconds, kDefaultLingerSeconds);
+
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } rows[] = {
+      {{"term", "--port", "a", "--port", "b"}, "one port"},
+      {{"term", "--port", "a", "--log", "x", "--log-dir", "d"}, "--log-dir"},
+      {{"term", "--port", "a", "--json"}, "--json"},
+      {{"term", "--port", "a", "--linger", "-1"}, "--linger"},
+      {{"term", "--port", "a", "x.urt"}, "x.urt"},
+  };
+  for (const auto& row : rows) {
+    const auto refused = ParseCliOptions(row.args);
+    const auto* end = std::get_if<CliExit>(&refused);
+    ASSERT_NE(end, nullptr) << row.error;
+    EXPECT_EQ(end->status, exit_status::kUsage);
+    EXPECT_NE(end->err.find(row.error), std::string::npos) << end->err;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+#include "cli/cli_commands.h"
+
+namespace tavrin::cli {
+namespace {
+
+constexpr CommandRow kCommands[] = {
+    {"upload", "send a URT image to each target", Command::kUpload, AddUploadCommand, RunTransfers},
+    {"download", "fetch each target's memory as a DSF script asks", Command::kDownload,
+     AddDownloadCommand, RunTransfers},
+    {"comtest", "send a test frame and show what comes back", Command::kComTest, AddComTestCommand,
+     RunTransfers},
+    {"script", "show a download script's records", Command::kScriptShow, AddScriptCommand,
+     ShowScript},
+    {"ports", "list the serial ports of this machine", Command::kPorts, AddPortsCommand, ShowPorts},
+    {"term", "a serial terminal on one port (Ctrl+T h: its keys)", Command::kTerm, AddTermCommand,
+     RunTerm},
+};
+
+}  // namespace
+
+std::span<const CommandRow> Commands() {
+  return kCommands;
+}
+
+}  // namespace tavrin::cli
