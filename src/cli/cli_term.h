@@ -10,11 +10,16 @@
 // link error) the user's terminal gets its settings back as they were, and --log / --log-dir
 // keep the capture. Exit status: 0 quit or end of input, 1 usage, 3 port not available,
 // 6 the serial link failed, 128 + the signal (Ctrl+C counts as SIGINT: 130).
+//
+// Its options: the one --port, LINE (--trace lists the line's bytes as messages), --timeout
+// (for a transfer started in it), --log or --log-dir, and its own (TermOptions).
+// AddTermCommand and RunTerm are declared in cli_commands.h.
+//
+// Threads: the main thread runs the session (keys, questions, commands, the bottom line,
+// every end); the engine's threads show what comes in and report through the screen, and
+// wake the main thread on a fatal report or a transfer's result.
 #pragma once
 
-// Its options: the one --port, LINE (--trace lists the line's bytes as messages), --log
-// or --log-dir, and its own (TermOptions). AddTermCommand and RunTerm are in
-// cli_commands.h.
 #include <string>
 
 namespace tavrin::cli {
