@@ -141,8 +141,16 @@ std::size_t Loader::TakeIdle(std::span<const std::uint8_t> bytes) {
       Problem("COM test frame: " + testReader_.Error());
     return step.consumed;
   }
-  if (bytes[0] == kEtb) Attention();
-  return 1;  // anything else is typed text; the loader takes no notice of it
+  if (bytes[0] == kEtb) {
+    Attention();
+    return 1;
+  }
+  // Anything else is typed text: echoed up to the next attention or frame start, or let be.
+  const auto typed = std::find_if(bytes.begin(), bytes.end(),
+                                  [](std::uint8_t b) { return b == kEtb || b == kHeaderStart; });
+  const auto count = static_cast<std::size_t>(typed - bytes.begin());
+  if (config_.echoTyped) Write(bytes.first(count));
+  return count;
 }
 
 // A 0x02 between frames starts a packet frame, or a COM test frame when the PC has left
@@ -220,6 +228,10 @@ void Loader::LooseByteBetweenFrames(std::uint8_t b) {
     // Attention bytes the PC wrote before our answer reached it are still arriving; a
     // later one starts a new transfer.
     if (Now() - session_.answeredAt >= config_.attentionEcho) Attention();
+    return;
+  }
+  if (config_.echoTyped) {
+    Write(std::array{b});  // typed after a transfer: the loader cannot tell, it echoes
     return;
   }
   Problem("unexpected byte " + HexByte(b) + " between frames");

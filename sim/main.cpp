@@ -4,7 +4,7 @@
 //   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
 //                     [--noise-in RATE] [--region-delay MS] [--record FILE] [--chunk N]
-//                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS]
+//                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS] [--echo]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -140,6 +140,7 @@ void AddTargetOptions(CLI::App& app, Options& options) {
       ->type_name("MS");
   app.add_flag("--refuse-bad-frames", config.refuseBadFrames,
                "answer a damaged upload frame with 0x13");
+  app.add_flag("--echo", config.echoTyped, "send typed text back as it came, as a console does");
   AddValue(app, "--frame-timeout", config.frameTimeout, ReadPositiveMilliseconds,
            "a positive number of milliseconds", "silence that breaks off a partial frame")
       ->type_name("MS")

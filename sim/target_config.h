@@ -70,6 +70,9 @@ struct TargetConfig {
   // or it breaks off) is refused with 0x13 rather than answered with ENQ; the loader then
   // waits for a new transfer. Off: the frame is noted as a problem and taken.
   bool refuseBadFrames = false;
+  // Typed text (bytes outside frames that are not attention) is sent back as it came, as a
+  // target's console echoes what is typed to it. Off: the loader takes no notice of it.
+  bool echoTyped = false;
 
   // Timing of the loader.
   std::chrono::milliseconds enqDelay{300};            // ACK (or NAK) to the late ENQ

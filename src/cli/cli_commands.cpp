@@ -12,6 +12,8 @@ constexpr CommandRow kCommands[] = {
     {"script", "show a download script's records", Command::kScriptShow, AddScriptCommand,
      ShowScript},
     {"ports", "list the serial ports of this machine", Command::kPorts, AddPortsCommand, ShowPorts},
+    {"term", "a serial terminal on one port (Ctrl+T h: its keys)", Command::kTerm, AddTermCommand,
+     RunTerm},
 };
 
 }  // namespace

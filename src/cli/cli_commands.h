@@ -35,4 +35,8 @@ int ShowScript(const CliOptions& options, const CliLink& link);
 void AddPortsCommand(CLI::App& command, CliOptions& options);
 int ShowPorts(const CliOptions& options, const CliLink& link);
 
+// term: a serial terminal on one --port (cli_command_term.cpp, cli_term.cpp).
+void AddTermCommand(CLI::App& command, CliOptions& options);
+int RunTerm(const CliOptions& options, const CliLink& link);
+
 }  // namespace tavrin::cli

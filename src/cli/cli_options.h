@@ -4,6 +4,8 @@
 //   tavrin-cli comtest  --port DEV... [LINE] [RUN] TEXT
 //   tavrin-cli script   show SCRIPT.DSF
 //   tavrin-cli ports    [--json]
+//   tavrin-cli term     --port DEV [LINE] [--log FILE | --log-dir DIR] [--timestamps] [--hex]
+//                       [--linger S]
 // DEV: a port name (COM1, ttyUSB0), a path, a /dev/serial/by-id name, or serial:NUMBER;
 // --port may be given several times: one run per port, all at once.
 // LINE: --baud N --data-bits 5..8 --parity none|odd|even|mark|space --stop-bits 1|1.5|2 --rts
@@ -36,6 +38,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/term_options.h"
 #include "serial/port_settings.h"
 
 namespace CLI {
@@ -44,7 +47,7 @@ class App;
 
 namespace tavrin::cli {
 
-enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts };
+enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kTerm };
 
 // Stands for the port's name (made safe for a file name) in --output and --log.
 inline constexpr std::string_view kPortPlaceholder = "{port}";
@@ -64,6 +67,7 @@ struct CliOptions {
   bool json = false;                     // ports: the list; transfers: events, on stdout
   unsigned retries = 0;                  // download: fetch regions that fail their CRC again
   std::optional<double> confirmSeconds;  // upload: listen this long after its success
+  TermOptions term;                      // term
 };
 
 // When the command line says not to run a command: what to write and the exit status
