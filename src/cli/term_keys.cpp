@@ -1,5 +1,7 @@
 #include "cli/term_keys.h"
 
+#include "terminal/terminal_screen.h"
+
 namespace tavrin::cli {
 namespace {
 
@@ -8,7 +10,6 @@ constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kEsc = 0x1B;
 constexpr std::uint8_t kDel = 0x7F;
 constexpr std::uint8_t kCtrlU = 0x15;
-constexpr char32_t kLastEightBit = 0xFF;
 
 bool Continuation(std::uint8_t byte) {
   return (byte & 0xC0) == 0x80;
@@ -56,8 +57,9 @@ void KeyDecoder::Character(std::uint8_t byte, std::vector<KeyAction>& actions) {
   if (Continuation(byte)) {
     if (missing_ == 0) return;  // a stray continuation: no character
     code_ = (code_ << 6) | (byte & 0x3F);
-    if (--missing_ == 0 && code_ <= kLastEightBit) {
-      actions.push_back({KeyAction::Kind::kSend, static_cast<std::uint8_t>(code_)});
+    // A whole character goes as its low byte, as the terminal window sends it.
+    if (--missing_ == 0) {
+      actions.push_back({KeyAction::Kind::kSend, *terminal::TypedByte(code_, true)});
     }
     return;
   }

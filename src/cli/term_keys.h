@@ -2,8 +2,8 @@
 // becomes what the terminal screen window would send for it (one byte, its 8-bit code), or
 // a command after the escape key Ctrl+T. Plain data in, actions out.
 //
-//   - a character of a UTF-8 terminal is decoded first: up to U+00FF it sends its 8-bit
-//     code, beyond that nothing (the window sends nothing for it either);
+//   - a character of a UTF-8 terminal is decoded first and sends its low byte, as the
+//     window does (U+00E9 sends 0xE9, U+20AC sends 0xAC);
 //   - the terminal's erase key (DEL on most terminals) sends Backspace (0x08), as the
 //     window's Backspace does; Enter sends CR (0x0D);
 //   - Ctrl+C ends the terminal (as SIGINT does);

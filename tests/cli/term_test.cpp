@@ -145,11 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
         KeyRow{"PlainKeysOneByOne", true, "a\r", {Send('a'), Send('\r')}},
         KeyRow{"EraseSendsBackspace", true, "\x7F", {Send(0x08)}},
         KeyRow{"Latin1CharacterAsItsByte", true, "\xC3\xA9", {Send(0xE9)}},
-        KeyRow{"BeyondLatin1SendsNothing",
+        KeyRow{"BeyondLatin1SendsItsLowByte",
                true,
                "\xE2\x82\xAC"
+               "\xF0\x9F\x99\x82"
                "b",
-               {Send('b')}},
+               {Send(0xAC), Send(0x42), Send('b')}},
         KeyRow{"StrayContinuationSendsNothing",
                true,
                "\xA9"
