@@ -5,12 +5,6 @@
 namespace tavrin::app {
 namespace {
 
-constexpr std::uint8_t kTab = 0x09;
-constexpr std::uint8_t kDel = 0x7F;
-constexpr std::uint8_t kFirstPrintable = 0x20;
-constexpr std::uint8_t kFirstC1 = 0x80;
-constexpr std::uint8_t kLastC1 = 0x9F;
-constexpr char16_t kBlank = u' ';
 // The file is read in pieces of this size to index new text and to find a block's lines.
 constexpr std::size_t kReadChunk = 64 * 1024;
 // Blocks of lines kept after they were read (each kLinesPerBlock ranges).
@@ -19,14 +13,6 @@ constexpr std::size_t kCachedBlocks = 16;
 constexpr std::size_t kOpenEnd = SIZE_MAX;
 
 }  // namespace
-
-char16_t DisplayChar(std::uint8_t byte) {
-  if (byte == kTab) return u'\t';
-  if (byte < kFirstPrintable || byte == kDel || (byte >= kFirstC1 && byte <= kLastC1)) {
-    return kBlank;
-  }
-  return static_cast<char16_t>(byte);
-}
 
 // Where a line that has grown to kMaxLineBytes before `offset` goes on: after the last
 // blank among its final bytes, so a word is not cut in two, else at `offset`.

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "terminal/capture_reader.h"
+#include "terminal/display_char.h"
 #include "terminal/output_sink.h"
 
 namespace tavrin::app {
@@ -61,7 +62,7 @@ struct ColourSpan {
 };
 
 // The character a byte is shown as (a Latin-1 code point); line breaks are not shown.
-char16_t DisplayChar(std::uint8_t byte);
+using terminal::DisplayChar;
 
 // Finds where shown lines start and end in a stream of bytes: fed the bytes in order, in
 // pieces of any size, it reports each line break and the one correction a CR LF split

@@ -1,5 +1,7 @@
 #include "cli/term_display.h"
 
+#include "terminal/display_char.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -9,13 +11,11 @@ namespace {
 
 using terminal::ColourMark;
 
-constexpr std::uint8_t kTab = 0x09;
 constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kCr = 0x0D;
 constexpr std::uint8_t kDel = 0x7F;
 constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kFirstC1 = 0x80;
-constexpr std::uint8_t kLastC1 = 0x9F;
 constexpr std::size_t kHexHalf = kHexRowBytes / 2;
 
 constexpr std::string_view kNewLine = "\r\n";         // raw terminal: the command's own
@@ -107,15 +107,15 @@ void TermDisplay::StartLine(std::string& out, ColourMark colour) {
 void TermDisplay::AppendShown(std::uint8_t byte, std::string& out) const {
   if (!mode_.terminal) {
     out.push_back(static_cast<char>(byte));
-  } else if (byte == kTab) {
-    out.push_back('\t');
-  } else if (byte < kFirstPrintable || byte == kDel || (byte >= kFirstC1 && byte <= kLastC1)) {
-    out.push_back(' ');
-  } else if (byte < kFirstC1 || !mode_.utf8) {
-    out.push_back(static_cast<char>(byte));
-  } else {  // Latin-1 0xA0-0xFF as UTF-8: two bytes
-    out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-    out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    return;
+  }
+  // As the output window shows it; Latin-1 0xA0-0xFF as UTF-8 (two bytes) on a UTF-8 terminal.
+  const char16_t shown = terminal::DisplayChar(byte);
+  if (shown < kFirstC1 || !mode_.utf8) {
+    out.push_back(static_cast<char>(shown));
+  } else {
+    out.push_back(static_cast<char>(0xC0 | (shown >> 6)));
+    out.push_back(static_cast<char>(0x80 | (shown & 0x3F)));
   }
 }
 
