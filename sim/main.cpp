@@ -4,6 +4,7 @@
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
 //                     [--noise-in RATE] [--region-delay MS] [--record FILE] [--chunk N]
 //                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS]
+//                     [--leave-after MS]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -16,7 +17,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -44,6 +47,8 @@ struct Options {
   double noiseOut = 0.0;
   double noiseIn = 0.0;
   std::string record;  // where the frames of the packet phase are written at the end
+  // A box taken away: the target ends this long after the first byte came from the PC.
+  std::chrono::milliseconds leaveAfter{0};
 };
 
 void PrintUsage() {
@@ -53,7 +58,7 @@ void PrintUsage() {
                "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
                "                         [--region-delay MS] [--record FILE] [--chunk N]\n"
                "                         [--latency MS] [--refuse-bad-frames]\n"
-               "                         [--frame-timeout MS]\n"
+               "                         [--frame-timeout MS] [--leave-after MS]\n"
                "  --noise damages what the target sends, --noise-in what it receives\n"
                "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n"
                "  --region-delay: wait this long before offering a download's first region\n"
@@ -63,6 +68,7 @@ void PrintUsage() {
                "             adapter's latency timer)\n"
                "  --refuse-bad-frames: answer a damaged upload frame with 0x13\n"
                "  --frame-timeout: silence that breaks off a partial frame (5000 ms)\n"
+               "  --leave-after: end MS after the first byte from the PC (a box taken away)\n"
                "  scenarios:");
   for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
   std::fprintf(stderr, "\n  faults:");
@@ -122,6 +128,10 @@ bool ApplyOption(std::string_view name, const std::string& value, Options& optio
     unsigned milliseconds = 0;
     if (!ParseNumber(value, milliseconds) || milliseconds == 0) return false;
     config.frameTimeout = std::chrono::milliseconds(milliseconds);
+  } else if (name == "--leave-after") {
+    unsigned milliseconds = 0;
+    if (!ParseNumber(value, milliseconds) || milliseconds == 0) return false;
+    options.leaveAfter = std::chrono::milliseconds(milliseconds);
   } else if (name == "--latency") {
     unsigned milliseconds = 0;
     if (!ParseNumber(value, milliseconds)) return false;
@@ -197,12 +207,25 @@ std::optional<Line> OpenDevice(const std::string& path) {
   return line;
 }
 
-// Waits for SIGTERM or SIGINT while printing the loader's problems as they come.
-void ServeUntilSignal(int signals, const Target& target) {
+// Waits for SIGTERM or SIGINT (or, with `leaveAfter`, for that long after the PC's first
+// byte) while printing the loader's problems as they come.
+void ServeUntilSignal(int signals, const Target& target, std::chrono::milliseconds leaveAfter) {
+  using Clock = std::chrono::steady_clock;
   std::size_t shown = 0;
+  std::optional<Clock::time_point> leaveAt;
   while (target.Running()) {
+    int wait = 200;
+    if (leaveAfter.count() > 0 && !leaveAt && target.Heard()) leaveAt = Clock::now() + leaveAfter;
+    if (leaveAt) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(*leaveAt - Clock::now()).count();
+      if (left <= 0) return;
+      wait = static_cast<int>(std::min<long long>(wait, left));
+    } else if (leaveAfter.count() > 0) {
+      wait = 20;  // the first byte is looked for this often
+    }
     pollfd fd{signals, POLLIN, 0};
-    int ready = poll(&fd, 1, 200);
+    int ready = poll(&fd, 1, wait);
     auto problems = target.Problems();
     for (; shown < problems.size(); ++shown) {
       std::fprintf(stderr, "tavrin-target-sim: problem: %s\n", problems[shown].c_str());
@@ -260,7 +283,7 @@ int Serve(const Options& options, int signals) {
 
   Target target(*stream, options.config);
   target.Start();
-  ServeUntilSignal(signals, target);
+  ServeUntilSignal(signals, target, options.leaveAfter);
   const bool lineLost = !target.Running();
   std::uint64_t one = 1;
   [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress

@@ -86,6 +86,24 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
       return "--retries needs a number from 0 to " + std::to_string(kMaxRetries);
     }
     options.retries = *retries;
+  } else if (name == "--units") {
+    const auto units = ParseUnsigned(value);
+    if (!units || *units == 0) return "--units needs a positive number";
+    options.units = *units;
+  } else if (name == "--gap") {
+    const auto seconds = ParseSeconds(value);
+    if (!seconds) return "--gap needs a positive number of seconds";
+    options.gapSeconds = *seconds;
+  } else if (name == "--journal") {
+    if (value.empty()) return "--journal needs a file";
+    options.journal = value;
+  } else if (name == "--journal-to") {
+    if (!value.starts_with("postgresql://") && !value.starts_with("postgres://")) {
+      return "--journal-to needs a postgresql:// connection URI";
+    }
+    options.journalTo = value;
+  } else if (name == "--since") {
+    options.since = value;
   } else if (name == "--output") {
     options.output = value;
   } else if (name == "--log") {
@@ -102,7 +120,8 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
 bool TakesValue(const std::string& name) {
   static const std::set<std::string> kNames = {
       "--port",   "--baud", "--data-bits", "--parity",  "--stop-bits", "--timeout",
-      "--output", "--log",  "--log-dir",   "--retries", "--confirm"};
+      "--output", "--log",  "--log-dir",   "--retries", "--confirm", "--units",
+      "--gap",    "--journal", "--journal-to", "--since"};
   return kNames.contains(name);
 }
 
@@ -112,6 +131,8 @@ std::optional<Command> CommandNamed(const std::string& name) {
   if (name == "comtest") return Command::kComTest;
   if (name == "script") return Command::kScriptShow;
   if (name == "ports") return Command::kPorts;
+  if (name == "station") return Command::kStation;
+  if (name == "journal") return Command::kJournal;
   if (name == "help" || name == "--help" || name == "-h") return Command::kHelp;
   if (name == "--version") return Command::kVersion;
   return std::nullopt;
@@ -130,8 +151,18 @@ std::optional<std::string> CheckPortCommand(const CliOptions& options) {
   if (options.retries > 0 && options.command != Command::kDownload) {
     return "--retries is for download only";
   }
-  if (options.confirmSeconds && options.command != Command::kUpload) {
-    return "--confirm is for upload only";
+  if (options.confirmSeconds && options.command != Command::kUpload &&
+      options.command != Command::kStation) {
+    return "--confirm is for upload and station only";
+  }
+  const bool station = options.command == Command::kStation;
+  if (!station && (options.units || options.gapSeconds || !options.journal.empty() ||
+                   !options.journalTo.empty())) {
+    return "--units, --gap, --journal and --journal-to are for station only";
+  }
+  if (station && (!options.log.empty() || options.timeoutSeconds || options.trace)) {
+    return "station keeps each unit's capture with --log-dir; --log, --timeout and --trace "
+           "are not for it";
   }
   if (options.portNames.size() > 1) {
     if (options.command == Command::kDownload && !NamesEachPort(options.output)) {
@@ -153,6 +184,11 @@ std::optional<std::string> Check(const CliOptions& options, std::size_t position
     if (options.json) return std::string("--json is not for script show");
     return std::nullopt;
   }
+  if (options.command == Command::kJournal) {
+    if (options.json && options.csv) return std::string("journal takes --json or --csv, not both");
+    return std::nullopt;
+  }
+  if (!options.since.empty() || options.csv) return std::string("--since and --csv are for journal");
   return CheckPortCommand(options);
 }
 
@@ -186,6 +222,8 @@ Parsed ParseCliOptions(const std::vector<std::string>& args) {
       options.trace = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--csv") {
+      options.csv = true;
     } else if (arg.starts_with("--") && arg.size() > 2) {
       if (!TakesValue(arg)) return "unknown option " + arg;
       if (i + 1 >= args.size()) return arg + " needs a value";
@@ -207,6 +245,10 @@ std::string UsageText() {
          "  tavrin-cli comtest  --port DEV... [LINE] [RUN] TEXT\n"
          "  tavrin-cli script   show SCRIPT.DSF\n"
          "  tavrin-cli ports    [--json]   (the serial ports of this machine)\n"
+         "  tavrin-cli station  --port DEV... [LINE] [--units N] [--gap S] [--confirm S]\n"
+         "                      [--journal FILE] [--journal-to URL] [--log-dir DIR] [--json] "
+         "FILE.URT\n"
+         "  tavrin-cli journal  FILE [--since TIME] [--json|--csv]\n"
          "DEV: COM1.., ttyUSB0, a path, a /dev/serial/by-id name, or serial:NUMBER (USB serial)\n"
          "     --port again for more targets at once; then --output and --log need {port}\n"
          "LINE: --baud N (115200) --data-bits 5..8 (8) --parity none|odd|even|mark|space (none)\n"
@@ -216,6 +258,10 @@ std::string UsageText() {
          "      --trace (hex dump of the line on stderr)\n"
          "--confirm S: after Upload Success, listen S s for the target's refusal\n"
          "--retries N: fetch regions that fail their CRC check again, up to N times\n"
+         "station: box after box on each port until --units N are recorded or Ctrl+C;\n"
+         "         --gap S (2): a box has gone after S s without an answer to attention;\n"
+         "         --journal FILE (tavrin-journal.db) records every unit (SQLite);\n"
+         "         --journal-to postgresql://... sends each row to a plant's database too\n"
          "exit status: 0 success, 1 usage, 2 bad file, 3 port not available, 4 transfer ended\n"
          "             otherwise, 5 region failed its CRC check, 6 serial link failed;\n"
          "             with several ports the highest of them\n";

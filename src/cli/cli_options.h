@@ -4,6 +4,9 @@
 //   tavrin-cli comtest  --port DEV... [LINE] [RUN] TEXT
 //   tavrin-cli script   show SCRIPT.DSF
 //   tavrin-cli ports    [--json]
+//   tavrin-cli station  --port DEV... [LINE] [--units N] [--gap S] [--confirm S] [--journal FILE]
+//                       [--journal-to URL] [--log-dir DIR] [--json] FILE.URT
+//   tavrin-cli journal  FILE [--since TIME] [--json|--csv]
 // DEV: a port name (COM1, ttyUSB0), a path, a /dev/serial/by-id name, or serial:NUMBER;
 // --port may be given several times: one run per port, all at once.
 // LINE: --baud N --data-bits 5..8 --parity none|odd|even|mark|space --stop-bits 1|1.5|2 --rts
@@ -21,7 +24,17 @@
 
 namespace tavrin::cli {
 
-enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kHelp, kVersion };
+enum class Command {
+  kUpload,
+  kDownload,
+  kComTest,
+  kScriptShow,
+  kPorts,
+  kStation,
+  kJournal,
+  kHelp,
+  kVersion
+};
 
 // Stands for the port's name (made safe for a file name) in --output and --log.
 inline constexpr std::string_view kPortPlaceholder = "{port}";
@@ -39,6 +52,13 @@ struct CliOptions {
   bool json = false;                     // ports: the list; transfers: events, on stdout
   unsigned retries = 0;                  // download: fetch regions that fail their CRC again
   std::optional<double> confirmSeconds;  // upload: listen this long after its success
+  // station (see cli_station.h) and journal (see cli_journal.h)
+  std::optional<unsigned> units;
+  std::optional<double> gapSeconds;
+  std::string journal;
+  std::string journalTo;
+  std::string since;
+  bool csv = false;
 };
 
 // The options, or a usage error text.

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "cli/cli_journal.h"
 #include "cli/cli_multi.h"
+#include "cli/cli_station.h"
 #include "cli/port_table.h"
 #include "core/product_identity.h"
 #include "scripts/command_image.h"
@@ -47,6 +49,21 @@ int ShowPorts(const CliOptions& options) {
   return exit_status::kSuccess;
 }
 
+StationOptions StationOptionsOf(const CliOptions& options) {
+  StationOptions station;
+  station.ports = options.portNames;
+  station.line = options.port;
+  station.image = options.argument;
+  station.units = options.units;
+  if (options.gapSeconds) station.gapSeconds = *options.gapSeconds;
+  station.confirmSeconds = options.confirmSeconds;
+  if (!options.journal.empty()) station.journal = options.journal;
+  station.journalTo = options.journalTo;
+  station.logDir = options.logDir;
+  station.json = options.json;
+  return station;
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options) {
@@ -63,6 +80,13 @@ int RunCli(const CliOptions& options, const CliLink& link) {
       return ShowScript(options);
     case Command::kPorts:
       return ShowPorts(options);
+    case Command::kStation:
+      return RunStation(StationOptionsOf(options), StationLink{link.deviceFactory, link.timings});
+    case Command::kJournal:
+      return RunJournal({options.argument, options.since,
+                         options.json  ? JournalFormat::kJson
+                         : options.csv ? JournalFormat::kCsv
+                                       : JournalFormat::kTable});
     case Command::kHelp:
     case Command::kVersion:
       break;
