@@ -152,6 +152,9 @@ void Outbox::Run() {
       server.conn.reset(PQconnectdbParams(keys.data(), values.data(), 1));
       server.password = server.conn && PQpass(server.conn.get()) ? PQpass(server.conn.get()) : "";
       bool ready = server.conn && PQstatus(server.conn.get()) == CONNECTION_OK;
+      // The server's notices ("relation units already exists, skipping") are not the
+      // operator's business: libpq would print them on stderr.
+      if (server.conn) PQsetNoticeProcessor(server.conn.get(), [](void*, const char*) {}, nullptr);
       if (ready) {
         ResultPtr created(PQexec(server.conn.get(), kCreateTable));
         ResultPtr prepared(PQprepare(server.conn.get(), kInsertName, kInsert, 18, nullptr));
