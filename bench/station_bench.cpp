@@ -215,11 +215,11 @@ int Run(const Options& options) {
 
   char gap[32];
   std::snprintf(gap, sizeof gap, "%g", options.gap);
-  StationProcess station(options.binaryDir + "/src/cli/tavrin-cli",
-                         {"station", "--json", "--port", device, "--baud", std::to_string(kBaud),
-                          "--units", std::to_string(options.units), "--gap", gap, "--journal",
-                          dir + "/journal.db", image},
-                         dir + "/station.err");
+  StationProcess station(
+      options.binaryDir + "/src/cli/tavrin-cli",
+      {"station", "--json", "--port", device, "--baud", std::to_string(kBaud), "--units",
+       std::to_string(options.units), "--gap", gap, "--journal", dir + "/journal.db", image},
+      dir + "/station.err");
   if (!station.Started()) return 1;
 
   std::vector<double> changeovers;
@@ -270,9 +270,10 @@ int Run(const Options& options) {
   const double share = waitingWall > 0 ? waitingCpu / waitingWall : 0;
   const double limit = options.gap + kChangeoverAllowance;
   std::printf("station-20-units-115200: %u units, gap %.1f s\n", options.units, options.gap);
-  std::printf("  changeover (box taken away -> next box's first frame): min %.3f s, mean %.3f s, "
-              "max %.3f s (target <= %.1f s)\n",
-              *low, mean, *high, limit);
+  std::printf(
+      "  changeover (box taken away -> next box's first frame): min %.3f s, mean %.3f s, "
+      "max %.3f s (target <= %.1f s)\n",
+      *low, mean, *high, limit);
   std::printf("  CPU while waiting: %.3f s over %.1f s = %.4f (target <= %.3f)\n", waitingCpu,
               waitingWall, share, kMaxWaitingCpuShare);
   std::printf("  units not loaded: %d; station exit status %d\n", failures, status);

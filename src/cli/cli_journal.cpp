@@ -92,12 +92,12 @@ std::string JsonLines(const std::vector<UnitRecord>& units) {
 
 std::string Table(const std::vector<UnitRecord>& units) {
   char line[512];
-  std::snprintf(line, sizeof line, "%-24s %-12s %-14s %-15s %6s %8s  %s\n", "started_at",
-                "station", "port", "outcome", "status", "seconds", "result");
+  std::snprintf(line, sizeof line, "%-24s %-12s %-14s %-15s %6s %8s  %s\n", "started_at", "station",
+                "port", "outcome", "status", "seconds", "result");
   std::string out = line;
   for (const auto& u : units) {
-    std::snprintf(line, sizeof line, "%-24s %-12s %-14s %-15s %6d %8.1f  %s\n",
-                  u.startedAt.c_str(), u.station.c_str(), u.port.c_str(),
+    std::snprintf(line, sizeof line, "%-24s %-12s %-14s %-15s %6d %8.1f  %s\n", u.startedAt.c_str(),
+                  u.station.c_str(), u.port.c_str(),
                   std::string(station::OutcomeName(u.outcome)).c_str(), u.status, u.seconds,
                   u.result.c_str());
     out += line;

@@ -119,8 +119,8 @@ std::optional<std::string> ApplyValue(CliOptions& options, const std::string& na
 
 bool TakesValue(const std::string& name) {
   static const std::set<std::string> kNames = {
-      "--port",   "--baud", "--data-bits", "--parity",  "--stop-bits", "--timeout",
-      "--output", "--log",  "--log-dir",   "--retries", "--confirm", "--units",
+      "--port",   "--baud",    "--data-bits",  "--parity",  "--stop-bits", "--timeout",
+      "--output", "--log",     "--log-dir",    "--retries", "--confirm",   "--units",
       "--gap",    "--journal", "--journal-to", "--since"};
   return kNames.contains(name);
 }
@@ -188,7 +188,8 @@ std::optional<std::string> Check(const CliOptions& options, std::size_t position
     if (options.json && options.csv) return std::string("journal takes --json or --csv, not both");
     return std::nullopt;
   }
-  if (!options.since.empty() || options.csv) return std::string("--since and --csv are for journal");
+  if (!options.since.empty() || options.csv)
+    return std::string("--since and --csv are for journal");
   return CheckPortCommand(options);
 }
 

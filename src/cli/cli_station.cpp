@@ -34,8 +34,8 @@ using Json = nlohmann::json;
 using SteadyClock = std::chrono::steady_clock;
 using station::PortState;
 
-constexpr auto kBoardTick = 250ms;         // the board is drawn this often on a terminal
-constexpr auto kProgressEvery = 100ms;     // --json progress: at most ten a second a port
+constexpr auto kBoardTick = 250ms;      // the board is drawn this often on a terminal
+constexpr auto kProgressEvery = 100ms;  // --json progress: at most ten a second a port
 constexpr int kStatusBadFile = 2;
 
 std::chrono::milliseconds Millis(double seconds) {
@@ -125,7 +125,8 @@ Json UnitJson(const station::UnitRecord& unit) {
 // What the ports tell, as board notes and lines on stderr or as --json events on stdout.
 class Presenter final : public station::StationSink {
  public:
-  Presenter(bool json, Console& console, Bell& bell) : json_(json), console_(console), bell_(bell) {}
+  Presenter(bool json, Console& console, Bell& bell)
+      : json_(json), console_(console), bell_(bell) {}
 
   void StateChanged(const std::string& port, PortState state, unsigned unit) override {
     if (!json_) return;
@@ -165,8 +166,8 @@ class Presenter final : public station::StationSink {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.1f s", record.seconds);
       Say(port + ": unit " + std::to_string(unit) + " " +
-          std::string(station::OutcomeName(record.outcome)) + " (" + record.result +
-          ", status " + std::to_string(record.status) + ", " + seconds + ")");
+          std::string(station::OutcomeName(record.outcome)) + " (" + record.result + ", status " +
+          std::to_string(record.status) + ", " + seconds + ")");
     }
     if (journalError) Note(port, *journalError + "; the station stops");
     if (onUnit) onUnit();
@@ -226,9 +227,11 @@ std::string BoardLine(const std::string& port, const station::PortSnapshot& s, s
       s.state == PortState::kWaitingForBox) {
     what = "unit " + std::to_string(s.unit) + ": " + what;
   }
+  char rate[32] = "    -";
+  if (s.unitsPerHour > 0) std::snprintf(rate, sizeof rate, "%5.1f", s.unitsPerHour);
   char counts[128];
-  std::snprintf(counts, sizeof counts, "loaded %u  already %u  failed %u  %5.1f units/h",
-                s.counts.loaded, s.counts.alreadyLoaded, s.counts.failed, s.unitsPerHour);
+  std::snprintf(counts, sizeof counts, "loaded %u  already %u  failed %u  %s units/h",
+                s.counts.loaded, s.counts.alreadyLoaded, s.counts.failed, rate);
   std::string name = port;
   if (name.size() < width) name.resize(width, ' ');
   std::string line = name + "  " + what;
@@ -359,8 +362,9 @@ int RunStation(const StationOptions& options, const StationLink& link) {
         signal = taken;
         const bool first = control.Running();
         control.StopFurther();
-        presenter.Note("", first ? "stopping: units in progress end first (Ctrl+C again cancels them)"
-                                 : "cancelling the units in progress");
+        presenter.Note("", first
+                               ? "stopping: units in progress end first (Ctrl+C again cancels them)"
+                               : "cancelling the units in progress");
       }
     }
   }
@@ -397,7 +401,8 @@ int RunStation(const StationOptions& options, const StationLink& link) {
                     {"journal", options.journal},
                     {"ports", perPort}});
   } else {
-    std::fprintf(stderr, "tavrin-cli: %u units: %u loaded, %u already loaded, %u failed; journal %s\n",
+    std::fprintf(stderr,
+                 "tavrin-cli: %u units: %u loaded, %u already loaded, %u failed; journal %s\n",
                  all.Total(), all.loaded, all.alreadyLoaded, all.failed, options.journal.c_str());
   }
   return status;

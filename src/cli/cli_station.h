@@ -19,15 +19,15 @@
 namespace tavrin::cli {
 
 struct StationOptions {
-  std::vector<std::string> ports;      // every --port, as given
-  serial::PortSettings line;           // LINE settings
-  std::string image;                   // FILE.URT
-  std::optional<unsigned> units;       // end once this many units are recorded
-  double gapSeconds = 2.0;             // unanswered attention bytes: the box has gone
+  std::vector<std::string> ports;  // every --port, as given
+  serial::PortSettings line;       // LINE settings
+  std::string image;               // FILE.URT
+  std::optional<unsigned> units;   // end once this many units are recorded
+  double gapSeconds = 2.0;         // unanswered attention bytes: the box has gone
   std::optional<double> confirmSeconds;
   std::string journal = "tavrin-journal.db";
-  std::string journalTo;               // postgresql://... : the plant's database
-  std::string logDir;                  // each unit's capture kept here
+  std::string journalTo;  // postgresql://... : the plant's database
+  std::string logDir;     // each unit's capture kept here
   bool json = false;
 };
 

@@ -102,8 +102,8 @@ UnitRecord ReadUnit(sqlite3_stmt* row) {
 
 std::variant<std::unique_ptr<Journal>, std::string> OpenFailed(sqlite3* db,
                                                                const std::filesystem::path& path) {
-  std::string text = "the journal " + path.string() + " cannot be opened: " +
-                     (db ? sqlite3_errmsg(db) : "out of memory");
+  std::string text = "the journal " + path.string() +
+                     " cannot be opened: " + (db ? sqlite3_errmsg(db) : "out of memory");
   sqlite3_close(db);
   return text;
 }
@@ -121,8 +121,8 @@ std::variant<std::unique_ptr<Journal>, std::string> Journal::Open(
   sqlite3_busy_timeout(db, static_cast<int>(std::chrono::milliseconds(kBusyWait).count()));
   // WAL: a commit is one append to the log, and readers never block the writer. FULL: a
   // committed unit is on the disk before Record returns (a power cut keeps it).
-  for (const char* sql : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", kCreateTable,
-                          kCreateIndex}) {
+  for (const char* sql :
+       {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", kCreateTable, kCreateIndex}) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return OpenFailed(db, path);
   }
   return std::unique_ptr<Journal>(new Journal(db, path));
@@ -132,8 +132,8 @@ std::variant<std::unique_ptr<Journal>, std::string> Journal::OpenToRead(
     const std::filesystem::path& path) {
   sqlite3* db = nullptr;
   // Read-write without create: a reader of a WAL database takes part in its shared memory.
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+      SQLITE_OK) {
     return OpenFailed(db, path);
   }
   sqlite3_busy_timeout(db, static_cast<int>(std::chrono::milliseconds(kBusyWait).count()));

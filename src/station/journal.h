@@ -30,9 +30,9 @@ inline constexpr const char* kDefaultJournal = "tavrin-journal.db";
 
 // The columns of table `units`, in order (the outbox's server table has the same).
 inline constexpr const char* kUnitColumns[] = {
-    "unit_id",    "station", "port",      "device",          "adapter_serial", "image_path",
-    "image_sha256", "image_bytes", "started_at", "ended_at", "seconds", "bytes_per_second",
-    "result_code", "result",  "status",    "outcome",         "confirm",        "capture"};
+    "unit_id",      "station",     "port",       "device",   "adapter_serial", "image_path",
+    "image_sha256", "image_bytes", "started_at", "ended_at", "seconds",        "bytes_per_second",
+    "result_code",  "result",      "status",     "outcome",  "confirm",        "capture"};
 
 class Journal {
  public:

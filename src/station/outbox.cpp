@@ -154,7 +154,9 @@ void Outbox::Run() {
       bool ready = server.conn && PQstatus(server.conn.get()) == CONNECTION_OK;
       // The server's notices ("relation units already exists, skipping") are not the
       // operator's business: libpq would print them on stderr.
-      if (server.conn) PQsetNoticeProcessor(server.conn.get(), [](void*, const char*) {}, nullptr);
+      if (server.conn)
+        PQsetNoticeProcessor(
+            server.conn.get(), [](void*, const char*) {}, nullptr);
       if (ready) {
         ResultPtr created(PQexec(server.conn.get(), kCreateTable));
         ResultPtr prepared(PQprepare(server.conn.get(), kInsertName, kInsert, 18, nullptr));
@@ -220,8 +222,8 @@ bool Outbox::SendUnsent(Server& server) {
                                                outcome.c_str(),
                                                optional(unit.confirm),
                                                optional(unit.capture)};
-      ResultPtr result(PQexecPrepared(server.conn.get(), kInsertName, 18, values.data(), nullptr,
-                                      nullptr, 0));
+      ResultPtr result(
+          PQexecPrepared(server.conn.get(), kInsertName, 18, values.data(), nullptr, nullptr, 0));
       if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) return false;
       if (auto error = journal_.MarkSent(unit.unitId)) {
         Say(*error);  // sent again later: the server stores it once

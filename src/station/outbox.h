@@ -25,10 +25,10 @@
 
 namespace tavrin::station {
 
-inline constexpr auto kOutboxRetry = std::chrono::seconds{2};    // after a failure
-inline constexpr auto kOutboxLook = std::chrono::seconds{1};     // unsent rows looked for
+inline constexpr auto kOutboxRetry = std::chrono::seconds{2};  // after a failure
+inline constexpr auto kOutboxLook = std::chrono::seconds{1};   // unsent rows looked for
 inline constexpr int kConnectTimeoutSeconds = 5;
-inline constexpr std::size_t kOutboxBatch = 100;                 // rows read at a time
+inline constexpr std::size_t kOutboxBatch = 100;  // rows read at a time
 
 // `text` with every occurrence of `secret` replaced by "***".
 std::string Redacted(std::string text, const std::string& secret);

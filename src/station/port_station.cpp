@@ -21,10 +21,10 @@ using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 using SystemClock = std::chrono::system_clock;
 
-constexpr auto kPass = 100ms;              // the longest a wait goes without a look around
-constexpr auto kCancelLimit = 5s;          // a cancelled upload must end within this
+constexpr auto kPass = 100ms;      // the longest a wait goes without a look around
+constexpr auto kCancelLimit = 5s;  // a cancelled upload must end within this
 constexpr std::string_view kLinkFailed = "serial link failed";
-constexpr int kStatusTransferFailed = 4;   // the exit statuses a single upload would give
+constexpr int kStatusTransferFailed = 4;  // the exit statuses a single upload would give
 constexpr int kStatusLinkFailed = 6;
 constexpr int kStatusBadFile = 2;
 
@@ -205,6 +205,7 @@ struct PortStation::Hooks final : terminal::OutputSink,
   SteadyClock::time_point lastAnswer{};
   std::optional<std::uint8_t> heardRefusal;  // a refusal after the last frame was due
   std::string linkError;
+  std::optional<SteadyClock::time_point> firstUnitBegan;
   PortState state = PortState::kWaitingForAdapter;
   PortCounts counts;
   int worstStatus = 0;
@@ -270,8 +271,16 @@ PortSnapshot PortStation::Snapshot() const {
   snapshot.unit = hooks_->unitNumber;
   snapshot.sent = hooks_->sent;
   snapshot.total = hooks_->total;
-  const std::chrono::duration<double, std::ratio<3600>> hours = SteadyClock::now() - runStarted_;
-  if (snapshot.counts.Total() > 0 && hours.count() > 0) {
+  // From the second unit on: the units over the time since the first one began, so that
+  // one quick unit is not taken for a rate, and a port that stands idle slows down.
+  std::optional<SteadyClock::time_point> first;
+  {
+    std::lock_guard lock(hooks_->mutex);
+    first = hooks_->firstUnitBegan;
+  }
+  const std::chrono::duration<double, std::ratio<3600>> hours =
+      SteadyClock::now() - first.value_or(SteadyClock::now());
+  if (snapshot.counts.Total() >= 2 && hours.count() > 0) {
     snapshot.unitsPerHour = snapshot.counts.Total() / hours.count();
   }
   return snapshot;
@@ -291,7 +300,6 @@ void PortStation::SetState(PortState state) {
 }
 
 void PortStation::Run() {
-  runStarted_ = SteadyClock::now();
   while (control_.Running() && Failure() == 0) {
     if (Connect()) {
       ServeConnection();
@@ -309,7 +317,8 @@ bool PortStation::Connect() {
   const AdapterNode node = config_.resolve ? config_.resolve() : AdapterNode{config_.port, {}, {}};
   std::string cause = node.missing;
   if (!node.portName.empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-station-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tavrin-station-XXXXXX").string();
     std::filesystem::path dir = mkdtemp(pattern.data()) ? pattern : std::string();
     auto connection = std::make_unique<Connection>(dir);
     hooks_->linkLost = false;
@@ -329,7 +338,8 @@ bool PortStation::Connect() {
         core::CoreHost{*hooks_, *hooks_, *hooks_, *hooks_}, std::move(config));
     serial::PortSettings settings = config_.line;
     settings.portName = node.portName;
-    const auto opened = dir.empty() ? serial::OpenOutcome::kFailed : connection->core->Connect(settings);
+    const auto opened =
+        dir.empty() ? serial::OpenOutcome::kFailed : connection->core->Connect(settings);
     if (opened == serial::OpenOutcome::kConnected) {
       connection_ = std::move(connection);
       // The node itself, not a link to it: which device the unit was on.
@@ -392,9 +402,8 @@ PortStation::Found PortStation::WaitForBox() {
   SetState(PortState::kWaitingForBox);
   core.StartUpload(config_.image.path);
   const auto answered = [this] { return hooks_->answeredAt.has_value(); };
-  while (!WaitUntil(SteadyClock::now() + kPass, [&] {
-    return answered() || hooks_->linkLost || !control_.Running();
-  })) {
+  while (!WaitUntil(SteadyClock::now() + kPass,
+                    [&] { return answered() || hooks_->linkLost || !control_.Running(); })) {
     if (!core.TransferActive()) break;  // the upload ended with no box: the image is unusable
   }
   bool found = false;
@@ -421,6 +430,10 @@ void PortStation::LoadUnit() {
     record.startedAt = IsoUtc(*hooks_->answeredAt);
   }
   const auto started = SteadyClock::now();
+  {
+    std::lock_guard lock(hooks_->mutex);
+    if (!hooks_->firstUnitBegan) hooks_->firstUnitBegan = started;
+  }
   sink_.UnitBegan(config_.port, unit_, device_);
   SetState(PortState::kLoading);
   bool cancelled = false;
@@ -456,14 +469,15 @@ void PortStation::LoadUnit() {
       }
     }
   } else {
-    record.outcome = code == transfer::result::kSameVersion ? Outcome::kAlreadyLoaded
-                                                            : Outcome::kFailed;
+    record.outcome =
+        code == transfer::result::kSameVersion ? Outcome::kAlreadyLoaded : Outcome::kFailed;
     record.status = kStatusTransferFailed;
     record.result = code != 0 ? ResultText(code) : "no result";
   }
   const std::chrono::duration<double> seconds = SteadyClock::now() - started;
   record.seconds = seconds.count();
-  record.bytesPerSecond = record.seconds > 0 ? static_cast<double>(hooks_->bytes) / record.seconds : 0;
+  record.bytesPerSecond =
+      record.seconds > 0 ? static_cast<double>(hooks_->bytes) / record.seconds : 0;
   FinishUnit(record);
 }
 
@@ -492,9 +506,8 @@ void PortStation::FinishUnit(UnitRecord& record) {
   if (!config_.captureDir.empty()) {
     std::error_code ignored;
     std::filesystem::create_directories(config_.captureDir, ignored);
-    const auto kept = config_.captureDir /
-                      (SafeFileName(config_.port) + "-" + std::to_string(unit_) + "-" +
-                       record.unitId + ".log");
+    const auto kept = config_.captureDir / (SafeFileName(config_.port) + "-" +
+                                            std::to_string(unit_) + "-" + record.unitId + ".log");
     const auto saved = connection_->core->SaveLog(kept);
     if (saved.outcome == terminal::SaveOutcome::kSaved) record.capture = kept.string();
   }

@@ -53,9 +53,9 @@ std::string_view StateKey(PortState state);
 
 // Where the adapter is now.
 struct AdapterNode {
-  std::string portName;                // what to open; empty: the adapter is not there
-  std::optional<std::string> serial;   // its USB serial number, when known
-  std::string missing;                 // why it is not there, when portName is empty
+  std::string portName;               // what to open; empty: the adapter is not there
+  std::optional<std::string> serial;  // its USB serial number, when known
+  std::string missing;                // why it is not there, when portName is empty
 };
 using AdapterResolver = std::function<AdapterNode()>;
 
@@ -65,8 +65,8 @@ inline constexpr auto kProbePeriod = std::chrono::milliseconds{100};  // attenti
 inline constexpr std::uint8_t kProbe = 0x17;  // the attention byte: a box's loader answers it
 
 struct PortStationConfig {
-  std::string port;            // as given: how the port is named to the operator and the journal
-  serial::PortSettings line;   // line settings; portName comes from `resolve`
+  std::string port;           // as given: how the port is named to the operator and the journal
+  serial::PortSettings line;  // line settings; portName comes from `resolve`
   ImageIdentity image;
   std::chrono::milliseconds gap = kDefaultGap;
   std::optional<std::chrono::milliseconds> confirm;  // listen this long after Upload Success
@@ -111,8 +111,8 @@ struct PortSnapshot {
   std::uint32_t sent = 0;
   std::uint32_t total = 0;
   PortCounts counts;
-  double unitsPerHour = 0;
-  int worstStatus = 0;  // the highest status of its units (0: none failed)
+  double unitsPerHour = 0;  // from the second unit on; 0 before
+  int worstStatus = 0;      // the highest status of its units (0: none failed)
 };
 
 class PortStation {
@@ -161,7 +161,6 @@ class PortStation {
   std::optional<std::string> adapterSerial_;
   std::string lastCause_;  // the last reason said for a missing adapter
   unsigned unit_ = 1;      // the unit in progress, or the next one
-  std::chrono::steady_clock::time_point runStarted_;
 };
 
 }  // namespace tavrin::station

@@ -29,10 +29,10 @@ struct UnitRecord {
   std::string startedAt;  // UTC, ISO 8601 with milliseconds: 2026-12-06T06:15:59.123Z
   std::string endedAt;
   double seconds = 0;
-  double bytesPerSecond = 0;          // frame bytes written over the unit's seconds
-  std::optional<int> resultCode;      // the last report's code; none when nothing was reported
-  std::string result;                 // its text, as the summary shows it
-  int status = 0;                     // the exit status a single upload would have given
+  double bytesPerSecond = 0;      // frame bytes written over the unit's seconds
+  std::optional<int> resultCode;  // the last report's code; none when nothing was reported
+  std::string result;             // its text, as the summary shows it
+  int status = 0;                 // the exit status a single upload would have given
   Outcome outcome = Outcome::kFailed;
   std::optional<std::string> confirm;  // what --confirm heard; none without --confirm
   std::optional<std::string> capture;  // where the unit's capture was kept

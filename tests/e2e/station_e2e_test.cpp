@@ -31,8 +31,8 @@ class StationEndToEnd : public ::testing::Test {
       args.push_back("--port");
       args.push_back(port);
     }
-    return Concat(args, {"--units", std::to_string(units), "--journal", Journal().string(),
-                         image_.string()});
+    return Concat(
+        args, {"--units", std::to_string(units), "--journal", Journal().string(), image_.string()});
   }
   static std::vector<std::string> Concat(std::vector<std::string> a,
                                          const std::vector<std::string>& b) {
@@ -181,6 +181,27 @@ TEST_F(StationEndToEnd, KilledMidUnitLeavesEveryEarlierUnitReadable) {
   const CliRun csv = RunCli({"journal", Journal().string(), "--csv"});
   EXPECT_EQ(csv.status, 0);
   EXPECT_TRUE(csv.out.starts_with("unit_id,station,port,device,adapter_serial,image_path,"));
+}
+
+// --confirm hears the box refuse its last frame after "Upload Success": the unit failed,
+// what was heard in the row, and the unit's capture kept with --log-dir.
+TEST_F(StationEndToEnd, ARefusalHeardByConfirmFailsTheUnitAndItsCaptureIsKept) {
+  const std::string link = (dir_ / "adapter").string();
+  const auto image = WriteUrt(dir_ / "two.urt", {100, 100});
+  Station station({"--port", link, "--units", "1", "--confirm", "2", "--log-dir",
+                   (dir_ / "captures").string(), "--journal", Journal().string(), image.string()},
+                  Errors());
+  Box box(link, {"--scenario", "refuse-eot-after-frames"}, Errors());
+  ASSERT_TRUE(box.Ready());
+  EXPECT_EQ(station.Finish(kEventLimit), 0) << ReadFile(Errors());
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["outcome"], "failed");
+  EXPECT_EQ(rows[0]["status"], 4);
+  EXPECT_TRUE(rows[0]["confirm"].get<std::string>().starts_with("0x04")) << rows[0].dump();
+  ASSERT_TRUE(rows[0]["capture"].is_string()) << rows[0].dump();
+  EXPECT_NE(ReadFile(rows[0]["capture"].get<std::string>()).find("Upload Success"),
+            std::string::npos);
 }
 
 TEST_F(StationEndToEnd, CtrlCWhileWaitingEndsWith130AndNothingRecorded) {

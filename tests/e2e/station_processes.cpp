@@ -96,10 +96,14 @@ void Child::Signal(int signal) {
 
 Box::Box(const std::filesystem::path& link, std::vector<std::string> args,
          const std::filesystem::path& errors)
-    : link_(link), child_(SimProgram(), [&args] {
-        args.insert(args.begin(), "--pty");
-        return args;
-      }(), errors) {
+    : link_(link),
+      child_(
+          SimProgram(),
+          [&args] {
+            args.insert(args.begin(), "--pty");
+            return args;
+          }(),
+          errors) {
   if (auto line = child_.ReadLine(std::chrono::seconds(10))) device_ = *line;
   if (device_.empty()) return;
   std::error_code ignored;
@@ -126,11 +130,14 @@ void Box::Pull() {
 }
 
 Station::Station(const std::vector<std::string>& args, const std::filesystem::path& errors)
-    : child_(CliProgram(), [&args] {
-        std::vector<std::string> all{"station", "--json"};
-        all.insert(all.end(), args.begin(), args.end());
-        return all;
-      }(), errors) {}
+    : child_(
+          CliProgram(),
+          [&args] {
+            std::vector<std::string> all{"station", "--json"};
+            all.insert(all.end(), args.begin(), args.end());
+            return all;
+          }(),
+          errors) {}
 
 std::optional<nlohmann::json> Station::WaitFor(
     const std::function<bool(const nlohmann::json&)>& match, milliseconds limit) {

@@ -82,8 +82,8 @@ class Cluster {
   }
   // With a password, which the trust set-up ignores and nothing may show.
   std::string Uri() const {
-    return std::string("postgresql://tavrin:") + kPassword + "@/postgres?host=" +
-           dir_.Path().string();
+    return std::string("postgresql://tavrin:") + kPassword +
+           "@/postgres?host=" + dir_.Path().string();
   }
   // One value from the server, through psql.
   std::string Query(const std::string& sql) {
@@ -97,8 +97,7 @@ class Cluster {
 
  private:
   bool Run(const std::string& command) {
-    const std::string line =
-        as_ + command + " >" + Quoted((dir_ / "run.log").string()) + " 2>&1";
+    const std::string line = as_ + command + " >" + Quoted((dir_ / "run.log").string()) + " 2>&1";
     return std::system(line.c_str()) == 0;
   }
 
@@ -168,21 +167,21 @@ TEST(Outbox, ServerStoppedAndStartedAgainGetsEveryRowOnce) {
     ASSERT_FALSE(journal->Record(units.back()));
     outbox.Wake();
   }
-  ASSERT_TRUE(Eventually([&] { return notes.All().find("cannot be reached") != std::string::npos ||
-                                      notes.All().find("did not take") != std::string::npos; }))
-      << notes.All();
+  ASSERT_TRUE(Eventually([&] {
+    return notes.All().find("cannot be reached") != std::string::npos ||
+           notes.All().find("did not take") != std::string::npos;
+  })) << notes.All();
   EXPECT_EQ(UnsentCount(*journal), 3u);  // kept until the server has them
 
   ASSERT_TRUE(cluster.Start());
   ASSERT_TRUE(Eventually([&] { return UnsentCount(*journal) == 0; })) << notes.All();
   outbox.Stop();
   EXPECT_EQ(cluster.Query("SELECT count(*), count(DISTINCT unit_id) FROM units"), "6|6");
-  EXPECT_EQ(cluster.Query("SELECT string_agg(unit_id, ',' ORDER BY started_at) FROM units"),
-            [&] {
-              std::string ids;
-              for (const auto& u : units) ids += (ids.empty() ? "" : ",") + u.unitId;
-              return ids;
-            }());
+  EXPECT_EQ(cluster.Query("SELECT string_agg(unit_id, ',' ORDER BY started_at) FROM units"), [&] {
+    std::string ids;
+    for (const auto& u : units) ids += (ids.empty() ? "" : ",") + u.unitId;
+    return ids;
+  }());
 
   // Another journal that holds the first unit again: sent, and stored once.
   auto other = std::move(std::get<std::unique_ptr<Journal>>(Journal::Open(dir / "k.db")));
