@@ -204,6 +204,30 @@ TEST_F(StationEndToEnd, ARefusalHeardByConfirmFailsTheUnitAndItsCaptureIsKept) {
             std::string::npos);
 }
 
+// A plant database that cannot be reached holds nothing up, and its password shows nowhere.
+TEST_F(StationEndToEnd, AnUnreachablePlantDatabaseNeitherStopsUnitsNorShowsItsPassword) {
+  const std::string secret = "Pl4nt-S3cret";
+  const std::string link = (dir_ / "adapter").string();
+  Station station(
+      {"--port", link, "--units", "1", "--journal", Journal().string(), "--journal-to",
+       "postgresql://station:" + secret + "@/plant?host=" + (dir_ / "no-server").string(),
+       image_.string()},
+      Errors());
+  Box box(link, {}, Errors());
+  ASSERT_TRUE(box.Ready());
+  EXPECT_EQ(station.Finish(kEventLimit), 0) << ReadFile(Errors());
+  EXPECT_EQ(Rows().size(), 1u);
+  std::string everything = ReadFile(Errors());
+  bool noted = false;
+  for (const auto& event : station.Events()) {
+    everything += event.dump();
+    noted = noted || (event["event"] == "note" && event["text"].get<std::string>().find(
+                                                      "cannot be reached") != std::string::npos);
+  }
+  EXPECT_TRUE(noted) << everything;
+  EXPECT_EQ(everything.find(secret), std::string::npos) << everything;
+}
+
 TEST_F(StationEndToEnd, CtrlCWhileWaitingEndsWith130AndNothingRecorded) {
   const std::string link = (dir_ / "adapter").string();
   Station station(StationArgs({link}, 1), Errors());
