@@ -11,6 +11,7 @@ packages=(
   clang-format
   libudev-dev
   nlohmann-json3-dev
+  libcli11-dev
   libsqlite3-dev libssl-dev uuid-dev libpq-dev postgresql
   fonts-dejavu-core
 )

@@ -33,8 +33,7 @@ rm -f "$work/sim.out"
 echo "Simulated target on $port; sample.urt and sample.dsf are in $work."
 echo "Connect with Ctrl+N, upload with F3, download with F4."
 status=0
-# A name under /dev is given without it ("pts/3"), so the connection summary stays short.
-(cd "$work" && TAVRIN_PORT="${port#/dev/}" "$build/src/app/tavrin") || status=$?
+(cd "$work" && TAVRIN_PORT="$port" "$build/src/app/tavrin") || status=$?
 # The program's normal end is exit status 1 (0 means it could not start).
 [ "$status" -eq 1 ] && exit 0
 exit "$status"

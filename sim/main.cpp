@@ -1,4 +1,5 @@
 // tavrin-target-sim: plays the set-top box's loader on a pseudo-terminal or a device.
+// tavrin-target-sim --help lists the options, the scenarios and the faults.
 //
 //   tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N] [--seed N]
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
@@ -26,8 +27,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+#include "options/program_options.h"
 #include "sim/delayed_stream.h"
 #include "sim/fd_stream.h"
 #include "sim/noisy_stream.h"
@@ -51,120 +54,149 @@ struct Options {
   std::chrono::milliseconds leaveAfter{0};
 };
 
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: tavrin-target-sim [--device PATH | --pty] [--scenario NAME] [--baud N]\n"
-               "                         [--seed N] [--identity HEX] [--packet-size N]\n"
-               "                         [--fault NAME]... [--noise RATE] [--noise-in RATE]\n"
-               "                         [--region-delay MS] [--record FILE] [--chunk N]\n"
-               "                         [--latency MS] [--refuse-bad-frames]\n"
-               "                         [--frame-timeout MS] [--leave-after MS]\n"
-               "  --noise damages what the target sends, --noise-in what it receives\n"
-               "  (each byte dropped, corrupted or doubled at RATE, 0..1)\n"
-               "  --region-delay: wait this long before offering a download's first region\n"
-               "  --record: at the end, write the frames received after the who-am-I reply\n"
-               "  --chunk: with --baud, send in groups of 1..N bytes (sizes from --seed)\n"
-               "  --latency: what the target sends reaches the PC MS later (a USB\n"
-               "             adapter's latency timer)\n"
-               "  --refuse-bad-frames: answer a damaged upload frame with 0x13\n"
-               "  --frame-timeout: silence that breaks off a partial frame (5000 ms)\n"
-               "  --leave-after: end MS after the first byte from the PC (a box taken away)\n"
-               "  scenarios:");
-  for (auto name : ScenarioNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
-  std::fprintf(stderr, "\n  faults:");
-  for (auto name : FaultNames()) std::fprintf(stderr, " %.*s", int(name.size()), name.data());
-  std::fprintf(stderr, "\n");
+constexpr int kUsageStatus = 2;
+
+std::string Joined(const std::vector<std::string_view>& names) {
+  std::string text;
+  for (auto name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  return text;
 }
 
 template <typename T>
-bool ParseNumber(std::string_view text, T& value) {
+std::optional<T> ReadNumber(const std::string& text) {
+  T value{};
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc{} && end == text.data() + text.size();
+  if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
 }
 
-bool ParseRate(const std::string& text, double& rate) {
+template <typename T>
+std::optional<T> ReadPositive(const std::string& text) {
+  auto value = ReadNumber<T>(text);
+  if (!value || *value == 0) return std::nullopt;
+  return value;
+}
+
+std::optional<double> ReadRate(const std::string& text) {
   char* end = nullptr;
-  rate = std::strtod(text.c_str(), &end);
-  return end != text.c_str() && *end == '\0' && rate >= 0.0 && rate <= 1.0;
+  const double rate = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !(rate >= 0.0 && rate <= 1.0)) return std::nullopt;
+  return rate;
 }
 
-// One option with its value; false (after a message) when it is not understood.
-bool ApplyOption(std::string_view name, const std::string& value, Options& options) {
+std::optional<std::chrono::milliseconds> ReadMilliseconds(const std::string& text) {
+  auto value = ReadNumber<unsigned>(text);
+  if (!value) return std::nullopt;
+  return std::chrono::milliseconds(*value);
+}
+
+std::optional<std::chrono::milliseconds> ReadPositiveMilliseconds(const std::string& text) {
+  auto value = ReadMilliseconds(text);
+  if (!value || value->count() == 0) return std::nullopt;
+  return value;
+}
+
+void AddTargetOptions(CLI::App& app, Options& options) {
+  using tavrin::options::AddValue;
   TargetConfig& config = options.config;
-  if (name == "--device") {
-    options.device = value;
-  } else if (name == "--scenario") {
-    auto scenario = ParseScenario(value);
-    if (!scenario) return false;
-    config.scenario = *scenario;
-  } else if (name == "--baud") {
-    return ParseNumber(value, options.baud) && options.baud > 0;
-  } else if (name == "--seed") {
-    return ParseNumber(value, config.memorySeed);
-  } else if (name == "--identity") {
-    auto identity = ParseIdentity(value);
-    if (!identity) return false;
-    config.identity = *identity;
-  } else if (name == "--packet-size") {
-    return ParseNumber(value, config.packetSize) && config.packetSize > 0 &&
-           config.packetSize <= kMaxPacketData;
-  } else if (name == "--fault") {
-    auto fault = ParseFault(value);
-    if (!fault) return false;
-    config.faults.push_back(*fault);
-  } else if (name == "--noise") {
-    return ParseRate(value, options.noiseOut);
-  } else if (name == "--noise-in") {
-    return ParseRate(value, options.noiseIn);
-  } else if (name == "--region-delay") {
-    unsigned milliseconds = 0;
-    if (!ParseNumber(value, milliseconds)) return false;
-    config.regionReadyDelay = std::chrono::milliseconds(milliseconds);
-  } else if (name == "--record") {
-    options.record = value;
-  } else if (name == "--chunk") {
-    return ParseNumber(value, options.chunk) && options.chunk > 0;
-  } else if (name == "--frame-timeout") {
-    unsigned milliseconds = 0;
-    if (!ParseNumber(value, milliseconds) || milliseconds == 0) return false;
-    config.frameTimeout = std::chrono::milliseconds(milliseconds);
-  } else if (name == "--leave-after") {
-    unsigned milliseconds = 0;
-    if (!ParseNumber(value, milliseconds) || milliseconds == 0) return false;
-    options.leaveAfter = std::chrono::milliseconds(milliseconds);
-  } else if (name == "--latency") {
-    unsigned milliseconds = 0;
-    if (!ParseNumber(value, milliseconds)) return false;
-    options.latency = std::chrono::milliseconds(milliseconds);
-  } else {
-    return false;
-  }
-  return true;
+  const std::string scenarios = Joined(ScenarioNames());
+  const std::string faults = Joined(FaultNames());
+  AddValue(
+      app, "--scenario", config.scenario,
+      [](const std::string& text) { return ParseScenario(text); }, "one of " + scenarios,
+      "how the loader behaves (below)")
+      ->type_name("NAME");
+  AddValue(app, "--seed", config.memorySeed, ReadNumber<std::uint64_t>, "a number",
+           "the seed of the target's memory (and of --chunk's group sizes)")
+      ->type_name("N")
+      ->default_str(std::to_string(config.memorySeed));
+  AddValue(
+      app, "--identity", config.identity,
+      [](const std::string& text) { return ParseIdentity(text); }, "an identity in hex",
+      "the who-am-I answer's identity, in hex")
+      ->type_name("HEX");
+  AddValue(
+      app, "--packet-size", config.packetSize,
+      [](const std::string& text) -> std::optional<std::uint32_t> {
+        auto size = ReadPositive<std::uint32_t>(text);
+        if (!size || *size > kMaxPacketData) return std::nullopt;
+        return size;
+      },
+      "a number from 1 to " + std::to_string(kMaxPacketData), "data bytes in a download packet")
+      ->type_name("N")
+      ->default_str(std::to_string(config.packetSize));
+  app.add_option_function<std::vector<std::string>>(
+         "--fault",
+         [&config, faults](const std::vector<std::string>& names) {
+           for (const auto& name : names) {
+             auto fault = ParseFault(name);
+             if (!fault) {
+               throw CLI::ValidationError("--fault", "'" + name + "' is not one of " + faults);
+             }
+             config.faults.push_back(*fault);
+           }
+         },
+         "a fault to play (below), again for more")
+      ->type_name("NAME")
+      ->allow_extra_args(false)
+      ->take_all();
+  AddValue(app, "--region-delay", config.regionReadyDelay, ReadMilliseconds,
+           "a number of milliseconds", "wait this long before offering a download's first region")
+      ->type_name("MS");
+  app.add_flag("--refuse-bad-frames", config.refuseBadFrames,
+               "answer a damaged upload frame with 0x13");
+  AddValue(app, "--frame-timeout", config.frameTimeout, ReadPositiveMilliseconds,
+           "a positive number of milliseconds", "silence that breaks off a partial frame")
+      ->type_name("MS")
+      ->default_str(std::to_string(config.frameTimeout.count()));
 }
 
-std::optional<Options> ParseArguments(int argc, char** argv) {
+void AddLineOptions(CLI::App& app, Options& options) {
+  using tavrin::options::AddValue;
+  app.add_option("--device", options.device, "serve this device")->type_name("PATH");
+  app.add_flag_callback(
+      "--pty", [&options] { options.device.clear(); }, "serve a new pseudo-terminal (the default)");
+  AddValue(app, "--baud", options.baud, ReadPositive<unsigned>, "a positive number",
+           "pace the line like a UART of this speed")
+      ->type_name("N");
+  AddValue(app, "--noise", options.noiseOut, ReadRate, "a rate from 0 to 1",
+           "damage what the target sends: each byte dropped, corrupted or doubled at RATE")
+      ->type_name("RATE");
+  AddValue(app, "--noise-in", options.noiseIn, ReadRate, "a rate from 0 to 1",
+           "damage what the target receives, as --noise")
+      ->type_name("RATE");
+  AddValue(app, "--chunk", options.chunk, ReadPositive<std::size_t>, "a positive number",
+           "with --baud, send in groups of 1..N bytes (sizes from --seed)")
+      ->type_name("N");
+  AddValue(app, "--latency", options.latency, ReadMilliseconds, "a number of milliseconds",
+           "what the target sends reaches the PC MS later (a USB adapter's latency timer)")
+      ->type_name("MS");
+  app.add_option("--record", options.record,
+                 "at the end, write the frames received after the who-am-I reply")
+      ->type_name("FILE");
+  AddValue(app, "--leave-after", options.leaveAfter, ReadPositiveMilliseconds,
+           "a positive number of milliseconds",
+           "end MS after the first byte from the PC (a box taken away)")
+      ->type_name("MS");
+}
+
+// The options, or how the program ends without serving (--help, --version, a usage error).
+std::variant<Options, tavrin::options::ParseEnd> ParseArguments(int argc, char** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view name = argv[i];
-    if (name == "--pty") {
-      options.device.clear();
-      continue;
+  CLI::App app(
+      "Plays the set-top box's loader on a pseudo-terminal or a device. Prints the path it\n"
+      "serves on the first line of stdout, then serves until SIGTERM or SIGINT.");
+  tavrin::options::SetUpProgram(app, "tavrin-target-sim");
+  AddLineOptions(app, options);
+  AddTargetOptions(app, options);
+  app.footer("Scenarios: " + Joined(ScenarioNames()) + "\nFaults: " + Joined(FaultNames()));
+  app.final_callback([&options] {
+    if (options.chunk > 0 && options.baud == 0) {
+      throw CLI::ValidationError("--chunk", "needs --baud (groups are paced)");
     }
-    if (name == "--refuse-bad-frames") {
-      options.config.refuseBadFrames = true;
-      continue;
-    }
-    if (i + 1 >= argc || !ApplyOption(name, argv[i + 1], options)) {
-      std::fprintf(stderr, "tavrin-target-sim: bad option %s%s%s\n", argv[i],
-                   i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "");
-      return std::nullopt;
-    }
-    ++i;
-  }
-  if (options.chunk > 0 && options.baud == 0) {
-    std::fprintf(stderr, "tavrin-target-sim: --chunk needs --baud (groups are paced)\n");
-    return std::nullopt;
-  }
+  });
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (auto end = tavrin::options::Parse(app, args, kUsageStatus)) return *end;
   return options;
 }
 
@@ -301,11 +333,13 @@ int Serve(const Options& options, int signals) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto options = ParseArguments(argc, argv);
-  if (!options) {
-    PrintUsage();
-    return 2;
+  const auto parsed = ParseArguments(argc, argv);
+  if (const auto* end = std::get_if<tavrin::options::ParseEnd>(&parsed)) {
+    std::fputs(end->out.c_str(), stdout);
+    std::fputs(end->err.c_str(), stderr);
+    return end->status;
   }
+  const Options* options = &std::get<Options>(parsed);
   // Blocked in every thread, taken through a signalfd: the end is an orderly one.
   sigset_t mask;
   sigemptyset(&mask);

@@ -1,12 +1,14 @@
 // tavrin-sample-files DIR: writes sample.urt (an upload image for the simulated target's
 // default identity) and sample.dsf (a download script of three regions) into DIR, so that
-// the demo and a first run have something to send.
+// the demo and a first run have something to send. --help and --version as every program.
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
+#include "options/program_options.h"
 #include "scripts/script_store.h"
 #include "sim/target_config.h"
 #include "transfer/packet_frame.h"
@@ -59,11 +61,20 @@ bool WriteScript(const std::filesystem::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: tavrin-sample-files DIR\n");
-    return 1;
+  constexpr int kUsageStatus = 1;
+  std::string folder;
+  CLI::App app(
+      "Writes sample.urt (an upload image for the simulated target's default identity) and\n"
+      "sample.dsf (a download script of three regions) into DIR, made when missing.");
+  tavrin::options::SetUpProgram(app, "tavrin-sample-files");
+  app.add_option("DIR", folder, "the folder to write them into")->type_name("")->required();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (const auto end = tavrin::options::Parse(app, args, kUsageStatus)) {
+    std::fputs(end->out.c_str(), stdout);
+    std::fputs(end->err.c_str(), stderr);
+    return end->status;
   }
-  const std::filesystem::path dir = argv[1];
+  const std::filesystem::path dir = folder;
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   const Bytes image = UploadImage();

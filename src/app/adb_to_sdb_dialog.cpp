@@ -1,4 +1,5 @@
 #include "app/adb_to_sdb_dialog.h"
+#include "app/dialog_keys.h"
 #include "app/dialog_units.h"
 
 #include <QFile>
@@ -45,6 +46,7 @@ AdbToSdbDialog::AdbToSdbDialog(ReadParserPath readParserPath, WriteParserPath wr
 }
 
 void AdbToSdbDialog::BuildWidgets() {
+  PressFocusedButtonOnEnter(*this);
   setWindowTitle(QString::fromLatin1(kAdbToSdbTitle));
   setFont(DialogFont());
 

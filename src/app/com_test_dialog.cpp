@@ -1,4 +1,5 @@
 #include "app/com_test_dialog.h"
+#include "app/dialog_keys.h"
 #include "app/dialog_units.h"
 
 #include <QLabel>
@@ -47,6 +48,7 @@ ComTestDialog::~ComTestDialog() {
 }
 
 void ComTestDialog::BuildWidgets() {
+  PressFocusedButtonOnEnter(*this);
   setWindowTitle(QStringLiteral("COM Port Testing"));
   setFont(DialogFont());
   const QFont& dialogFont = font();

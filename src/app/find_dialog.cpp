@@ -50,13 +50,13 @@ FindDialog::FindDialog(OutputView* output, UserPrompts& prompts, QWidget* parent
 }
 
 void FindDialog::ShowFind() {
-  if (!isVisible()) {
-    matchCase_->setChecked(true);
-    findStarted_ = false;
-    findText_->selectAll();
-    findText_->setFocus();
-    show();
-  }
+  // While the dialog is open the command does nothing: it is not even brought forward.
+  if (isVisible()) return;
+  matchCase_->setChecked(true);
+  findStarted_ = false;
+  findText_->selectAll();
+  findText_->setFocus();
+  show();
   raise();
   activateWindow();
 }

@@ -4,6 +4,7 @@
 #include <QTextBlock>
 
 #include "app/command_ids.h"
+#include "app/main_menu.h"
 #include "terminal/line_input.h"
 
 namespace tavrin::app {
@@ -31,6 +32,15 @@ LineInputBox::LineInputBox(QWidget* parent, std::function<bool()> connected,
     : QPlainTextEdit(parent), connected_(std::move(connected)), send_(std::move(send)) {
   setObjectName(QStringLiteral("edit%1").arg(kLineInputId));
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+bool LineInputBox::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride &&
+      IsAcceleratorKey(static_cast<QKeyEvent*>(event)->keyCombination())) {
+    event->ignore();  // the window's shortcut takes the key
+    return true;
+  }
+  return QPlainTextEdit::event(event);
 }
 
 void LineInputBox::keyPressEvent(QKeyEvent* event) {

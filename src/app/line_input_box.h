@@ -23,6 +23,9 @@ class LineInputBox final : public QPlainTextEdit {
                std::function<bool(std::span<const std::uint8_t>)> send);
 
  protected:
+  // The window's accelerators come before the box: Ctrl+A and Ctrl+C select and copy the
+  // output window, not the box's text.
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:

@@ -42,8 +42,10 @@ int main(int argc, char** argv) {
                         settingsStore,
                         errors,
                         workDir,
-                        serial::PosixDeviceFactory(),
+                        {},  // the system's ports, each failed open diagnosed
                         serial::LinkTimings{},
+                        {},
+                        {},
                         {}};
     window = std::make_unique<MainWindow>(std::move(deps));
   } catch (const std::exception&) {

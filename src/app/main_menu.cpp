@@ -1,5 +1,7 @@
 #include "app/main_menu.h"
 
+#include <QKeySequence>
+
 #include "app/command_ids.h"
 
 namespace tavrin::app {
@@ -42,6 +44,14 @@ const std::vector<Accelerator>& Accelerators() {
       {"Alt+U", cmd::kUpload},        {"Alt+X", cmd::kExit},
   };
   return table;
+}
+
+bool IsAcceleratorKey(QKeyCombination key) {
+  const QKeySequence pressed(key);
+  for (const Accelerator& accelerator : Accelerators()) {
+    if (QKeySequence(QString::fromLatin1(accelerator.key)) == pressed) return true;
+  }
+  return false;
 }
 
 }  // namespace tavrin::app

@@ -3,6 +3,7 @@
 // menu item is grayed, so the state rules govern the keys too.
 #pragma once
 
+#include <QKeyCombination>
 #include <vector>
 
 namespace tavrin::app {
@@ -30,5 +31,9 @@ struct Accelerator {
 
 // Accelerator table 103, in its order.
 const std::vector<Accelerator>& Accelerators();
+
+// Whether `key` is one of the table's keys. The window translates these before any
+// control sees them, so a text box never takes Ctrl+A or Ctrl+C for itself.
+bool IsAcceleratorKey(QKeyCombination key);
 
 }  // namespace tavrin::app

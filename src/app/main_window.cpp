@@ -18,6 +18,7 @@
 #include "app/transfer_panel.h"
 #include "scripts/temporary_paths.h"
 #include "serial/port_list.h"
+#include "serial/posix_serial_device.h"
 #include "serial/serial_link.h"
 #include "transfer/transfer.h"
 
@@ -59,21 +60,6 @@ PromptIcon ToPromptIcon(terminal::MessageIcon icon) {
   return PromptIcon::kNone;
 }
 
-// The extra names of the Port Settings list: the serial ports of this machine, less those
-// that COM1..COM4 already name.
-QStringList ExtraPortNames() {
-  std::vector<std::string> comPaths;
-  for (const serial::Choice& port : serial::ComPortChoices()) {
-    comPaths.push_back(serial::DevicePath(port.text));
-  }
-  QStringList names;
-  for (const serial::PortInfo& port : serial::ListPorts().ports) {
-    if (std::find(comPaths.begin(), comPaths.end(), port.devicePath) != comPaths.end()) continue;
-    names << QString::fromStdString(port.name);
-  }
-  return names;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView_(*this) {
@@ -96,6 +82,14 @@ MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)), queuedView
   core::CoreConfig config;
   config.tempDir = tempDir_;
   config.deviceFactory = deps_.deviceFactory;
+  if (!config.deviceFactory) {
+    config.deviceFactory =
+        [this](std::string_view portName) -> std::unique_ptr<serial::SerialDevice> {
+      auto opened = serial::PosixSerialDevice::Open(portName);
+      openError_ = opened.device ? 0 : opened.error;
+      return std::move(opened.device);
+    };
+  }
   config.linkTimings = deps_.linkTimings;
   core_ = std::make_unique<core::PortCore>(
       core::CoreHost{*outputSink_, queuedView_, deps_.errors, comTestRelay_}, config);
@@ -142,14 +136,22 @@ void MainWindow::BuildMenu() {
       menuActions_[id] = action;
     }
   }
+  // The accelerator table lives beside the menu, not on its items: an item shows only the
+  // key text of its own text (Cancel shows none, although Alt+C issues it). A key whose
+  // menu item is grayed issues nothing, and no control sees it either.
   std::map<int, QList<QKeySequence>> keys;
   for (const Accelerator& accelerator : Accelerators()) {
     keys[accelerator.command].append(QKeySequence(QString::fromLatin1(accelerator.key)));
   }
   for (auto& [id, sequences] : keys) {
-    QAction* action = menuActions_.at(id);
-    action->setShortcuts(sequences);
-    action->setShortcutContext(Qt::WindowShortcut);
+    auto* accelerator = new QAction(this);
+    accelerator->setShortcuts(sequences);
+    accelerator->setShortcutContext(Qt::WindowShortcut);
+    addAction(accelerator);
+    const int command = id;
+    connect(accelerator, &QAction::triggered, this, [this, command] {
+      if (menuActions_.at(command)->isEnabled()) DispatchCommand(command);
+    });
   }
 }
 
@@ -318,11 +320,12 @@ void MainWindow::RefreshTransferState() {
 }
 
 void MainWindow::Connect() {
+  openError_ = 0;
   const serial::OpenOutcome outcome = core_->Connect(settings_);
   if (outcome == serial::OpenOutcome::kNotAvailable) {
     deps_.prompts.Message(this, QString::fromLatin1(serial::kPortOpenCaption.data()),
                           QString::fromLatin1(serial::kPortNotAvailable.data()), PromptIcon::kStop);
-    ShowPortSettings();
+    ShowPortSettings(OpenFailureCause());
   } else {
     UpdateConnectionState();
   }
@@ -353,7 +356,7 @@ void MainWindow::Disconnect() {
 void MainWindow::Save() {
   FileDialogSpec dialog;
   dialog.title = QStringLiteral("Save Log File As");
-  dialog.filters = QStringList{QStringLiteral("Log Files (*.Log)")};
+  dialog.filters = QStringList{FileFilter("Log Files", "*.Log")};
   dialog.defaultSuffix = QStringLiteral("LOG");
   dialog.mustExist = false;
   dialog.confirmOverwrite = true;
@@ -373,7 +376,7 @@ void MainWindow::Clear() {
 void MainWindow::Upload() {
   FileDialogSpec dialog;
   dialog.title = QStringLiteral("Send File");
-  dialog.filters = QStringList{QStringLiteral("URT Files (*.URT)")};
+  dialog.filters = QStringList{FileFilter("URT Files", "*.URT")};
   dialog.mustExist = true;
   dialog.confirmOverwrite = false;
   const std::optional<QString> chosen = deps_.prompts.OpenFile(this, dialog);
@@ -427,11 +430,27 @@ void MainWindow::TogglePause() {
   ApplyStates();
 }
 
-void MainWindow::ShowPortSettings() {
-  const PortDialogOutcome outcome = deps_.portSettingsDialog
-                                        ? deps_.portSettingsDialog(this, settings_)
-                                        : RunPortSettingsDialog(this, settings_, ExtraPortNames(),
-                                                                deps_.settingsStore, deps_.prompts);
+serial::PortList MainWindow::ListPorts() const {
+  return deps_.listPorts ? deps_.listPorts() : serial::ListPorts();
+}
+
+QString MainWindow::OpenFailureCause() const {
+  const serial::PortDiagnosis diagnosis =
+      deps_.diagnose ? deps_.diagnose(settings_.portName, openError_)
+                     : serial::DiagnoseOpenFailure(settings_.portName, openError_,
+                                                   serial::SystemDiagnosisEnvironment());
+  // A missing port's line names the ports that are there.
+  const serial::PortList ports =
+      diagnosis.cause == serial::OpenFailure::kNoSuchDevice ? ListPorts() : serial::PortList{};
+  return QString::fromStdString(serial::DescribeOpenFailure(diagnosis, ports.ports));
+}
+
+void MainWindow::ShowPortSettings(const QString& cause) {
+  const PortDialogOutcome outcome =
+      deps_.portSettingsDialog
+          ? deps_.portSettingsDialog(this, settings_)
+          : RunPortSettingsDialog(this, settings_, PortEntries(ListPorts().ports),
+                                  deps_.settingsStore, deps_.prompts, cause);
   if (outcome.result == PortDialogResult::kCancelled) return;
   // The choices are taken also when they could not be stored; the program then ends.
   settings_ = outcome.settings;
@@ -530,6 +549,13 @@ void MainWindow::TransferControlsIdle() {
   // A transfer that ended after a Disconnect leaves the toolbar as Disconnect set it.
   if (!core_->Connected()) return;
   ApplyTransferIdleSteps(states_);
+  ApplyStates();
+}
+
+void MainWindow::OfferComPortTesting() {
+  // Disconnect grays COM Port Testing; a transfer that ends after it leaves it gray.
+  if (!core_->Connected()) return;
+  ApplyComPortTestingOffered(states_);
   ApplyStates();
 }
 

@@ -27,6 +27,8 @@
 #include "app/window_rules.h"
 #include "core/port_core.h"
 #include "scripts/script_store.h"
+#include "serial/port_diagnosis.h"
+#include "serial/port_list.h"
 #include "serial/port_settings.h"
 #include "transfer/transfer_view.h"
 
@@ -56,10 +58,18 @@ struct MainWindowDeps {
   serial::ErrorSink& errors;
   // The current directory at start-up: ~zvqTemp is made in it.
   std::filesystem::path workDir;
-  serial::DeviceFactory deviceFactory = serial::PosixDeviceFactory();
+  // Opens the port at Connect; empty: the system's serial ports, the failed open's errno
+  // kept for the diagnosis below.
+  serial::DeviceFactory deviceFactory;
   serial::LinkTimings linkTimings{};
   // The Port Settings dialog; empty: the program's own dialog.
   std::function<PortDialogOutcome(QWidget*, const serial::PortSettings&)> portSettingsDialog;
+  // The serial ports of this machine (the Port Settings list, and those a missing port's
+  // diagnosis names); empty: the device manager's.
+  std::function<serial::PortList()> listPorts;
+  // Why the port named could not be opened, given the open's errno (0: unknown); empty:
+  // the system's view (/proc, /dev, the user's groups).
+  std::function<serial::PortDiagnosis(std::string_view portName, int error)> diagnose;
 };
 
 class MainWindow final : public QMainWindow, private transfer::TransferView {
@@ -114,7 +124,11 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   void Cancel();
   void PanelCancel();
   void TogglePause();
-  void ShowPortSettings();
+  // `cause`: why the last Connect could not open the port, shown under the controls.
+  void ShowPortSettings(const QString& cause = QString());
+  // The failed Connect's cause and what to do, in one line.
+  QString OpenFailureCause() const;
+  serial::PortList ListPorts() const;
   void ShowFind();
   void ToggleLineInput();
   // The Process menu's dialogs, modal.
@@ -140,6 +154,7 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   void ShowProgressBar(bool shown) override;
   void HideProgressLabel() override;
   void TransferControlsIdle() override;
+  void OfferComPortTesting() override;
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override;
 
@@ -150,6 +165,7 @@ class MainWindow final : public QMainWindow, private transfer::TransferView {
   bool lineInputShown_ = false;
   bool closeWithoutQuestion_ = false;
   int baseUnitHeight_ = 16;
+  int openError_ = 0;  // errno of the last open that failed (UI thread: Connect opens)
 
   std::map<int, QAction*> menuActions_;
   QWidget* client_ = nullptr;

@@ -7,13 +7,17 @@
 
 #include <QDialog>
 #include <QStringList>
+#include <span>
+#include <vector>
 
 #include "app/settings_store.h"
 #include "app/user_prompts.h"
+#include "serial/port_list.h"
 #include "serial/port_settings.h"
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 namespace tavrin::app {
@@ -26,6 +30,24 @@ inline constexpr int kParityListId = 1002;
 inline constexpr int kDataBitsListId = 1003;
 inline constexpr int kStopBitsListId = 1004;
 inline constexpr int kHardwareFlowBoxId = 1041;
+
+// One entry of the COM Port list after COM1..COM4: the name it puts into the field, and
+// what the port is (product, serial number, by-id name), shown as the entry's tooltip.
+struct PortEntry {
+  QString name;
+  QString description;
+
+  bool operator==(const PortEntry&) const = default;
+};
+
+// The entries for the serial ports of this machine, less those that COM1..COM4 already
+// name: first each port by its short name ("ttyUSB0"), then each adapter that has one by
+// its by-id path ("/dev/serial/by-id/usb-FTDI_..."), the name that stays with the adapter
+// across replugging.
+std::vector<PortEntry> PortEntries(std::span<const serial::PortInfo> ports);
+// What a port is, in one line: "FT232R USB UART (FTDI), serial A50285BI,
+// /dev/serial/by-id/usb-FTDI_...". Just the device path when nothing more is known.
+QString PortDescription(const serial::PortInfo& port);
 
 // Fixed texts.
 inline constexpr const char* kPortSettingsTitle = "Port Settings";
@@ -50,14 +72,17 @@ class PortSettingsDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  // Fills the lists: COM1..COM4 then `extraPorts` (names, e.g. "ttyUSB0"), the rates, the
-  // parities, the data bits and the stop bits, each selected from `current`.
-  PortSettingsDialog(const serial::PortSettings& current, const QStringList& extraPorts,
-                     SettingsStore& store, UserPrompts& prompts, QWidget* parent = nullptr);
+  // Fills the lists: COM1..COM4 then `extraPorts`, the rates, the parities, the data bits
+  // and the stop bits, each selected from `current`. `cause`, when not empty, is why the
+  // last Connect could not open the port and what to do about it: one line under the
+  // controls, which keep their places (the dialog grows to hold it).
+  PortSettingsDialog(const serial::PortSettings& current, const std::vector<PortEntry>& extraPorts,
+                     SettingsStore& store, UserPrompts& prompts, QWidget* parent = nullptr,
+                     const QString& cause = QString());
 
   // The dialog's choices read as OK reads them, over the fields of `current` that the
-  // dialog does not show: the name cut at 9 characters, a list text that matches no
-  // entry giving 0, the data bits read as a number (0 when not one).
+  // dialog does not show: the name kept whole up to 255 bytes, a list text that matches
+  // no entry giving 0, the data bits read as a number (0 when not one).
   serial::PortSettings ReadSettings() const;
 
   PortDialogResult Result() const { return result_; }
@@ -70,10 +95,13 @@ class PortSettingsDialog final : public QDialog {
   QCheckBox* HardwareFlowBox() const { return hardwareFlow_; }
   QPushButton* OkButton() const { return ok_; }
   QPushButton* CancelButton() const { return cancel_; }
+  // The cause line; null when the dialog was opened without a cause.
+  QLabel* CauseLine() const { return cause_; }
 
  private:
   void CreateControls();
-  void Fill(const QStringList& extraPorts);
+  void Fill(const std::vector<PortEntry>& extraPorts);
+  void AddCauseLine(const QString& cause);
   void PressOk();
 
   serial::PortSettings current_;
@@ -88,12 +116,14 @@ class PortSettingsDialog final : public QDialog {
   QCheckBox* hardwareFlow_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QLabel* cause_ = nullptr;
 };
 
 // Runs the dialog modally over `parent`. On kStoreFailed the "Registry handling problem"
 // box has been shown; the caller shuts the program down.
 PortDialogOutcome RunPortSettingsDialog(QWidget* parent, const serial::PortSettings& current,
-                                        const QStringList& extraPorts, SettingsStore& store,
-                                        UserPrompts& prompts);
+                                        const std::vector<PortEntry>& extraPorts,
+                                        SettingsStore& store, UserPrompts& prompts,
+                                        const QString& cause = QString());
 
 }  // namespace tavrin::app

@@ -75,6 +75,8 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogSpec& spec, bool s
   } else {
     dialog.setFileMode(spec.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   }
+  // Each filter shows its name alone ("URT Files"); the pattern after it still applies.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(spec.filters);
   // Without the CaseSensitive flag the dialog's model matches "*.URT" against
   // "sample.urt" as well.

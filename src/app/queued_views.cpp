@@ -65,6 +65,10 @@ void QueuedTransferView::TransferControlsIdle() {
   Post([](transfer::TransferView& v) { v.TransferControlsIdle(); });
 }
 
+void QueuedTransferView::OfferComPortTesting() {
+  Post([](transfer::TransferView& v) { v.OfferComPortTesting(); });
+}
+
 void QueuedTransferView::ShowMessage(std::string caption, std::string text,
                                      transfer::MessageIcon icon) {
   Post([caption = std::move(caption), text = std::move(text), icon](transfer::TransferView& v) {

@@ -47,6 +47,7 @@ class QueuedTransferView final : public transfer::TransferView {
   void HideProgressLabel() override;
   void RefreshTransferState() override;
   void TransferControlsIdle() override;
+  void OfferComPortTesting() override;
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon icon) override;
   // Queued like the rest: the UI view answers the question when the operator has chosen.
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override;

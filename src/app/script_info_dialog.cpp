@@ -1,4 +1,5 @@
 #include "app/script_info_dialog.h"
+#include "app/dialog_keys.h"
 #include "app/dialog_units.h"
 
 #include <QComboBox>
@@ -201,6 +202,7 @@ ScriptInfoDialog::ScriptInfoDialog(scripts::ScriptStore& store, std::uint32_t re
 }
 
 void ScriptInfoDialog::BuildWidgets() {
+  PressFocusedButtonOnEnter(*this);
   setWindowTitle(QString::fromLatin1(kScriptInfoTitle));
   setFont(DialogFont());
 
@@ -245,11 +247,13 @@ QWidget* ScriptInfoDialog::BuildCommandGroup() {
     edit->setValidator(new HexEntryValidator(edit));
     return edit;
   };
+  // Made in their screen order, which is the Tab order: the addresses, the image type,
+  // then the device ID.
   startAddress_ = hexEdit(kAddressDigits);
   endAddress_ = hexEdit(kAddressDigits);
-  deviceId_ = hexEdit(kDeviceIdDigits);
   imageType_ = new QComboBox(group);
   FillList(imageType_, scripts::kImageTypeTexts);
+  deviceId_ = hexEdit(kDeviceIdDigits);
 
   auto* form = new QFormLayout(group);
   form->addRow(memory);

@@ -1,4 +1,5 @@
 #include "app/script_list_dialog.h"
+#include "app/dialog_keys.h"
 #include "app/dialog_units.h"
 
 #include <QAbstractItemView>
@@ -30,12 +31,9 @@ std::filesystem::path LocalPath(const QString& path) {
 }  // namespace
 
 QString FileFilter(const char* name, const char* pattern) {
-  const QString shown = QString::fromLatin1(name);
-  const QString wanted = QStringLiteral("(%1)").arg(QString::fromLatin1(pattern));
-  // The file dialogs match patterns in either case, so a name that already ends in its own
-  // pattern ("(*.DSF)" for "*.dsf") is the whole filter, shown as the operator knows it.
-  if (shown.endsWith(wanted, Qt::CaseInsensitive)) return shown;
-  return QStringLiteral("%1 %2").arg(shown, wanted);
+  // The dialog shows what comes before the last parentheses, so a name that holds a
+  // pattern of its own ("Download Script File (*.DSF)") is shown whole.
+  return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(name), QString::fromLatin1(pattern));
 }
 
 bool RecordButtonsEnabled(ScriptListEvent event, std::uint32_t recordCount, bool enabledBefore) {
@@ -61,6 +59,7 @@ ScriptListDialog::ScriptListDialog(scripts::ScriptStore& store, UserPrompts& pro
 }
 
 void ScriptListDialog::BuildWidgets() {
+  PressFocusedButtonOnEnter(*this);
   setWindowTitle(QString::fromLatin1(kScriptListTitle));
   setFont(DialogFont());
 

@@ -22,8 +22,8 @@ class QTableWidget;
 namespace tavrin::app {
 
 // A file dialog filter: the name as the operator sees it, followed by the pattern in
-// parentheses unless the name already ends in it, in any case ("Download Script File
-// (*.DSF)" for "*.dsf"); the file dialogs match patterns in either case.
+// parentheses ("URT Files (*.URT)"; "Download Script File (*.DSF) (*.dsf)"). The file
+// dialogs show the name alone and match the pattern in either case.
 QString FileFilter(const char* name, const char* pattern);
 
 // Fixed texts of the script dialogs.

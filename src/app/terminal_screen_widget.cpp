@@ -102,6 +102,10 @@ void TerminalScreenWidget::keyPressEvent(QKeyEvent* event) {
   // Delete is an editing key, not a character, although some keyboards report 0x7F for
   // it: it sends nothing.
   if (event->key() == Qt::Key_Delete) return;
+  // A letter typed with Alt is a menu or system key, not a character: it sends nothing.
+  // Ctrl+Alt is AltGr on some keyboards, whose characters are sent.
+  const Qt::KeyboardModifiers modifiers = event->modifiers();
+  if (modifiers.testFlag(Qt::AltModifier) && !modifiers.testFlag(Qt::ControlModifier)) return;
   SendTypedText(event->text());
 }
 

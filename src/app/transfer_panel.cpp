@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/command_ids.h"
 #include "app/toolbar_images.h"
@@ -17,6 +18,13 @@ namespace tavrin::app {
 namespace {
 
 constexpr int kTemplateFontPoints = 8;
+// The connection summary's template rectangle, and the left edge of the "Packets Sent"
+// label beside it: the summary widens up to a unit short of that label.
+constexpr PixelRect kSummaryUnits{12, 31, 71, 8};
+constexpr int kPacketsSentLeft = 99;
+constexpr int kSummaryGap = 2;
+// The summary's separator between the port name, the baud rate and the frame.
+constexpr QLatin1StringView kSummarySeparator{"  "};
 constexpr const char* kToggleTooltip = "Test Tool Command Window";
 
 DialogBaseUnits BaseUnitsOf(const QFont& font) {
@@ -32,6 +40,21 @@ QString Decimal(std::optional<std::uint32_t> value) {
 }
 
 }  // namespace
+
+QString FitConnectionSummary(const QString& summary, const QFontMetrics& metrics, int room) {
+  if (metrics.horizontalAdvance(summary) <= room) return summary;
+  // The summary is the name, two blanks, the baud rate, two blanks and the frame; the name
+  // itself may hold anything, so the two separators are found from the end.
+  const qsizetype frame = summary.lastIndexOf(kSummarySeparator);
+  const qsizetype baud = frame > 0 ? summary.lastIndexOf(kSummarySeparator, frame - 1) : -1;
+  if (baud > 0) {
+    const QString parameters = summary.mid(baud);
+    const int nameRoom = room - metrics.horizontalAdvance(parameters);
+    const QString name = metrics.elidedText(summary.left(baud), Qt::ElideMiddle, nameRoom);
+    if (nameRoom > 0 && !name.isEmpty()) return name + parameters;
+  }
+  return metrics.elidedText(summary, Qt::ElideMiddle, room);
+}
 
 TransferPanel::TransferPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("panel%1").arg(kTransferPanelTemplate));
@@ -60,7 +83,8 @@ TransferPanel::TransferPanel(QWidget* parent) : QWidget(parent) {
           [this] { emit ButtonPressed(panel::kLineInputToggle); });
 
   summary_ = new QLabel(this);
-  summary_->setGeometry(Place({12, 31, 71, 8}));
+  summary_->setTextFormat(Qt::PlainText);
+  summary_->setGeometry(Place(kSummaryUnits));
   controls_[panel::kConnectionSummary] = summary_;
   auto* packetsSent = new QLabel(QStringLiteral("Packets Sent"), this);
   packetsSent->setGeometry(Place({99, 30, 49, 9}));
@@ -130,9 +154,26 @@ void TransferPanel::SetFileName(const QString& path) {
 }
 
 void TransferPanel::SetConnectionSummary(const QString& summary) {
-  summary_->setText(summary);
-  // The field is as wide as "COM1  115200  8 N 1"; a longer port name shows whole here.
-  summary_->setToolTip(summary.trimmed());
+  summaryText_ = summary;
+  PlaceSummary();
+}
+
+// The label keeps its template place and takes the width its text needs, from the
+// template's width up to the "Packets Sent" label; a summary wider than that is shown
+// with its port name elided, and whole in the tooltip.
+void TransferPanel::PlaceSummary() {
+  const QRect least = Place(kSummaryUnits);
+  const QRect room =
+      Place({kSummaryUnits.x, kSummaryUnits.y, kPacketsSentLeft - kSummaryGap - kSummaryUnits.x,
+             kSummaryUnits.height});
+  const QFontMetrics metrics = summary_->fontMetrics();
+  const int needed = metrics.horizontalAdvance(summaryText_);
+  QRect at = least;
+  at.setWidth(std::clamp(needed, least.width(), room.width()));
+  summary_->setGeometry(at);
+  const QString shown = FitConnectionSummary(summaryText_, metrics, at.width());
+  summary_->setText(shown);
+  summary_->setToolTip(summaryText_.trimmed());
 }
 
 void TransferPanel::SetSendIndicator(bool shown) {
@@ -172,7 +213,7 @@ void TransferPanel::ShowProgressBar(bool shown) {
 
 void TransferPanel::BlankConnectionFields() {
   const QString blank = QStringLiteral(" ");
-  summary_->setText(blank);
+  SetConnectionSummary(blank);
   fileName_->setText(blank);
   sendIndicator_->setText(blank);
   receiveIndicator_->setText(blank);

@@ -13,6 +13,7 @@
 #include "app/window_layout.h"
 #include "app/window_rules.h"
 
+class QFontMetrics;
 class QLineEdit;
 class QLabel;
 class QProgressBar;
@@ -30,6 +31,12 @@ struct PanelControl {
   int id;
   PixelRect units;
 };
+
+// The connection summary as a label `room` pixels wide at most shows it: whole when it
+// fits, else the port name (all before the baud rate) elided in its middle, so that the
+// line parameters still show; the whole summary elided in its middle only when even they
+// do not fit.
+QString FitConnectionSummary(const QString& summary, const QFontMetrics& metrics, int room);
 
 class TransferPanel final : public QWidget {
   Q_OBJECT
@@ -71,11 +78,13 @@ class TransferPanel final : public QWidget {
   QLineEdit* AddField(int id, const PixelRect& units, bool centred);
   QPushButton* AddButton(int id, const char* text, const PixelRect& units);
   QRect Place(const PixelRect& units) const;
+  void PlaceSummary();
 
   DialogBaseUnits base_;
   std::map<int, QWidget*> controls_;
   QLineEdit* fileName_;
   QLabel* summary_;
+  QString summaryText_;  // the whole summary; the label may show it elided
   QLineEdit* sent_;
   QLineEdit* total_;
   QLineEdit* sendIndicator_;

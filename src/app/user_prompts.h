@@ -13,9 +13,11 @@ namespace tavrin::app {
 
 enum class PromptIcon { kNone, kInformation, kExclamation, kStop, kQuestion };
 
-// One file dialog: its title, its filters ("URT Files (*.URT)"), the name it starts with
-// and the extension added to a name typed without one (empty: none). Patterns match names
-// in either case, so that "sample.urt" shows under "*.URT".
+// One file dialog: its title, its filters (name, then its pattern in parentheses: "URT
+// Files (*.URT)", made by FileFilter), the name it starts with and the extension added to
+// a name typed without one (empty: none). The dialog shows each filter by its name alone
+// ("URT Files"). Patterns match names in either case, so that "sample.urt" shows under
+// "*.URT".
 struct FileDialogSpec {
   QString title;
   QStringList filters;

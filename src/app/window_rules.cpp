@@ -192,6 +192,10 @@ void ApplyTransferIdleSteps(ControlStates& s) {
   SetToolbarCancel(s, false);
 }
 
+void ApplyComPortTestingOffered(ControlStates& s) {
+  s.menu[cmd::kComPortTesting] = true;
+}
+
 void ApplyPauseToggled(ControlStates& s, bool paused) {
   s.pauseShowsContinue = paused;
 }

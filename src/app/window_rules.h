@@ -76,6 +76,9 @@ void ApplyCancelSteps(ControlStates& states);
 void ApplyPanelCancelSteps(ControlStates& states);
 // The closing steps of a transfer that ends on its own.
 void ApplyTransferIdleSteps(ControlStates& states);
+// The image has gone (either mode): COM Port Testing on. A download's receive phase runs
+// with it on and Upload, Download and Cancel as its start set them.
+void ApplyComPortTestingOffered(ControlStates& states);
 // Pause toggled: the toolbar button shows Continue while paused.
 void ApplyPauseToggled(ControlStates& states, bool paused);
 

@@ -9,18 +9,10 @@ int main(int argc, char** argv) {
   using namespace tavrin::cli;
   const std::vector<std::string> args(argv + 1, argv + argc);
   const auto parsed = ParseCliOptions(args);
-  if (const auto* error = std::get_if<std::string>(&parsed)) {
-    std::fprintf(stderr, "tavrin-cli: %s\n%s", error->c_str(), UsageText().c_str());
-    return exit_status::kUsage;
+  if (const auto* end = std::get_if<CliExit>(&parsed)) {
+    std::fputs(end->out.c_str(), stdout);
+    std::fputs(end->err.c_str(), stderr);
+    return end->status;
   }
-  const auto& options = std::get<CliOptions>(parsed);
-  if (options.command == Command::kHelp) {
-    std::fputs(UsageText().c_str(), stdout);
-    return exit_status::kSuccess;
-  }
-  if (options.command == Command::kVersion) {
-    std::printf("%s\n", VersionText().c_str());
-    return exit_status::kSuccess;
-  }
-  return RunCli(options);
+  return RunCli(std::get<CliOptions>(parsed));
 }

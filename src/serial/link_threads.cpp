@@ -171,7 +171,7 @@ int SerialLink::ReaderAndStatusProc() {
 int SerialLink::WriterProc() {
   const auto write = [this](std::span<const std::uint8_t> bytes) { return WriterGeneric(bytes); };
   for (;;) {
-    const WriteQueue::Wake wake = queue_.WaitForWork(kWriterIdleWait);
+    const WriteQueue::Wake wake = queue_.WaitForWork(timings_.writerIdleWait);
     if (wake == WriteQueue::Wake::kStop) break;
     if (wake == WriteQueue::Wake::kWork) ServiceWriteQueue(queue_, write, reporter_);
   }

@@ -60,7 +60,9 @@ std::string StopBitsText(std::uint8_t stopBits) {
 
 PortSettings DefaultPortSettings(const char* portOverride) {
   PortSettings settings;
-  if (portOverride != nullptr && *portOverride != '\0') settings.portName = portOverride;
+  if (portOverride != nullptr && *portOverride != '\0') {
+    settings.portName = ClampPortName(portOverride);
+  }
   return settings;
 }
 
@@ -93,7 +95,11 @@ std::uint32_t LookupChoice(std::string_view text, std::span<const Choice> table)
 }
 
 std::string ClampPortName(std::string_view text) {
-  return std::string(text.substr(0, kMaxPortNameLength));
+  if (text.size() <= kMaxPortNameLength) return std::string(text);
+  std::size_t end = kMaxPortNameLength;
+  // Back over the continuation bytes (10xxxxxx) of a character the cut would split.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u) --end;
+  return std::string(text.substr(0, end));
 }
 
 std::string DevicePath(std::string_view portName) {

@@ -37,8 +37,12 @@ constexpr std::uint32_t kEventBreak = 0x0040;    // a break was received
 constexpr std::uint32_t kEventErr = 0x0080;      // a line error (frame, overrun, parity)
 constexpr std::uint32_t kEventRing = 0x0100;     // ring indicator
 
-// The port name as the dialog keeps it: at most this many characters.
-constexpr std::size_t kMaxPortNameLength = 9;
+// The port name as the dialog, the record and TAVRIN_PORT keep it: at most this many
+// bytes. Linux names are longer than COM names ("ttyACM12",
+// "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"), and a by-id name is
+// the only one that stays with an adapter across replugging, so the name is kept whole up
+// to the length of one file name.
+constexpr std::size_t kMaxPortNameLength = 255;
 // LookupChoice compares at most this many characters of a control's text.
 constexpr std::size_t kMaxChoiceTextLength = 19;
 
@@ -78,7 +82,7 @@ struct PortSettings {
 };
 
 // The defaults, with `portOverride` (the TAVRIN_PORT value, may be null or empty) in
-// place of "COM1" when given.
+// place of "COM1" when given, cut as ClampPortName cuts.
 PortSettings DefaultPortSettings(const char* portOverride = nullptr);
 // The defaults with TAVRIN_PORT taken from the environment.
 PortSettings DefaultPortSettingsFromEnvironment();
@@ -100,7 +104,8 @@ std::span<const Choice> ComPortChoices();   // COM1 .. COM4
 // exactly (case counts); 0 when none does.
 std::uint32_t LookupChoice(std::string_view text, std::span<const Choice> table);
 
-// The port name as the dialog's OK takes it: the first 9 characters.
+// The port name as the dialog's OK takes it: the first kMaxPortNameLength bytes, less a
+// UTF-8 character that the cut would split.
 std::string ClampPortName(std::string_view text);
 
 // The device path for a port name: "COMn" -> /dev/ttyS(n-1), a name starting with '/'

@@ -85,6 +85,9 @@ enum class StopOutcome { kEnded, kTimedOut };
 struct LinkTimings {
   std::chrono::milliseconds closeWaitLimit = kCloseWaitLimit;
   std::chrono::milliseconds quietPassInterval = kQuietPassInterval;
+  // How long the writer waits for work before it looks again; what is queued wakes it
+  // at once.
+  std::chrono::milliseconds writerIdleWait = kWriterIdleWait;
 };
 
 class SerialLink {
@@ -126,6 +129,11 @@ class SerialLink {
   // kMaxWriterBlock) to be written whole by the writer thread, in order with typed
   // characters. Returns at once; false as for QueueCharWrite, or when too long.
   bool QueueWrite(std::span<const std::uint8_t> bytes);
+  // Waits, at most `limit`, until the writer thread has taken everything queued and waits
+  // for more; true when it does.
+  bool WaitUntilWriterIdle(std::chrono::milliseconds limit) const {
+    return queue_.WaitUntilIdle(limit);
+  }
   // Drops what has been received and not yet read. A failure is returned, not reported:
   // the caller reports it ("PurgeComm") when it holds no lock.
   DeviceResult PurgeReceive();

@@ -40,9 +40,19 @@ std::optional<WriterPacket> WriteQueue::TakeNext() {
 
 WriteQueue::Wake WriteQueue::WaitForWork(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
+  // Whoever waits for the writer to be idle sees this only once the wait below has let
+  // the lock go: the writer is then asleep and only a Push (or the stop) wakes it.
+  ++waiting_;
+  idle_.notify_all();
   changed_.wait_for(lock, timeout, [&] { return interrupted_ || !packets_.empty(); });
+  --waiting_;
   if (interrupted_) return Wake::kStop;
   return packets_.empty() ? Wake::kTimeout : Wake::kWork;
+}
+
+bool WriteQueue::WaitUntilIdle(std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return idle_.wait_for(lock, limit, [&] { return waiting_ > 0 && packets_.empty(); });
 }
 
 void WriteQueue::Interrupt() {

@@ -57,6 +57,9 @@ class WriteQueue {
   std::optional<WriterPacket> TakeNext();
   // Waits up to `timeout` for a packet or an interruption.
   Wake WaitForWork(std::chrono::milliseconds timeout);
+  // Waits, at most `limit`, until the writer thread waits in WaitForWork with nothing
+  // queued: everything queued before has been taken. True when it does.
+  bool WaitUntilIdle(std::chrono::milliseconds limit) const;
 
   void Interrupt();       // the thread-exit signal was raised
   void ClearInterrupt();  // the thread-exit signal was reset
@@ -66,7 +69,9 @@ class WriteQueue {
  private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
+  mutable std::condition_variable idle_;  // a writer began to wait
   std::deque<WriterPacket> packets_;
+  int waiting_ = 0;  // writers inside WaitForWork
   bool open_ = false;
   bool interrupted_ = false;
 };

@@ -27,7 +27,7 @@ constexpr KeyRow kKeyTable[] = {
     {TerminalKey::kDown, {ScrollBar::kVertical, ScrollCode::kLineDown}},
 };
 
-constexpr char32_t kLastEightBitCharacter = 0xFF;
+constexpr char32_t kLowByte = 0xFF;
 
 // The scroll a key sends; nullopt for keys outside the table.
 std::optional<ScrollCommand> KeyScrollCommand(TerminalKey key) {
@@ -40,8 +40,8 @@ std::optional<ScrollCommand> KeyScrollCommand(TerminalKey key) {
 }  // namespace
 
 std::optional<std::uint8_t> TypedByte(char32_t character, bool connected) {
-  if (!connected || character > kLastEightBitCharacter) return std::nullopt;
-  return static_cast<std::uint8_t>(character);
+  if (!connected) return std::nullopt;
+  return static_cast<std::uint8_t>(character & kLowByte);
 }
 
 TerminalScreen::TerminalScreen() {

@@ -38,8 +38,8 @@ enum class ScrollCode : int {
 // character).
 enum class TerminalKey { kPageUp, kPageDown, kEnd, kHome, kLeft, kUp, kRight, kDown, kOther };
 
-// The byte a typed character puts in the writer queue: its 8-bit code, only while
-// connected. A character beyond U+00FF has no 8-bit code and sends nothing.
+// The byte a typed character puts in the writer queue: the low byte of its code, only
+// while connected (a character beyond U+00FF sends its low byte too).
 std::optional<std::uint8_t> TypedByte(char32_t character, bool connected);
 
 // Cells a paint rectangle touches, inclusive; no rows when lastRow < firstRow.

@@ -230,12 +230,13 @@ void Transfer::CheckAndStoreRegion(std::size_t regionIndex) {
   }
 }
 
-// False, after the warning, when the info packet's region size is not the size asked for.
+// False, after the warning, when the info packet's region size is not the size asked for:
+// EndAddress - StartAddress, or one more from a loader that takes the end as inclusive.
 bool Transfer::RegionSizeAsAsked(std::size_t regionIndex) {
   if (regionIndex > regionsAsked_.size() || !regionsAsked_[regionIndex - 1]) return true;
   const std::uint32_t asked = *regionsAsked_[regionIndex - 1];
   const std::uint32_t sent = regionSize_;
-  if (sent == asked) return true;
+  if (sent == asked || std::uint64_t{sent} == std::uint64_t{asked} + 1) return true;
   const auto warning = RegionSizeWarningBlock(static_cast<int>(regionIndex), asked, sent);
   ShowBlock(warning.text, warning.colour);
   return false;
@@ -337,9 +338,12 @@ void Transfer::EndDownloadCancelled() {
   ReportResult(result::kTerminated);
   state_.mode = TransferMode::kUpload;
   {
+    // The frame being received is forgotten; its file stays with the others.
     std::lock_guard lock(receiveMutex_);
     state_.receiving = false;
-    DropDumpFrame();
+    CloseDumpFrameFile();
+    lengthBytesNeeded_ = 0;
+    state_.inFrame = false;
   }
   ctx_.view.SetFileName({});
   ctx_.view.RefreshTransferState();

@@ -256,10 +256,15 @@ void Transfer::DropDumpFrame() {
 }
 
 void Transfer::DropDumpFrameFile() {
-  if (frameFile_) std::fclose(frameFile_);
-  frameFile_ = nullptr;
+  CloseDumpFrameFile();
   std::error_code ignored;
   std::filesystem::remove(TempFile("pckurt.bin"), ignored);
+}
+
+// Closes the frame's file and leaves it where it is (a cancel). The receive lock is held.
+void Transfer::CloseDumpFrameFile() {
+  if (frameFile_) std::fclose(frameFile_);
+  frameFile_ = nullptr;
 }
 
 // Region size, expected-packet total and CRC from a good info packet; false when the

@@ -58,6 +58,7 @@ void Transfer::Launch(TransferMode mode) {
   }
   thread_ = std::thread([this] {
     TransferProc();
+    ForgetAnswer();
     // A cancel ends with its transfer: left pending, it would keep the receive processor
     // from interpreting and blanking the bytes of the rest of the connection.
     state_.cancelRequest = false;
@@ -135,13 +136,17 @@ void Transfer::ResetForStart() {
   state_.captureHold = false;
   state_.attention = true;
   regionsAsked_.clear();
-  {
-    std::lock_guard lock(receiveMutex_);
-    feSeen_ = false;
-    oneSeen_ = false;
-    answerHave_ = 0;
-    answerMissing_ = 0;
-  }
+  ForgetAnswer();
+}
+
+// A who-am-I answer part-way in belongs to its transfer: left behind, it would take the
+// bytes of later text as its own.
+void Transfer::ForgetAnswer() {
+  std::lock_guard lock(receiveMutex_);
+  feSeen_ = false;
+  oneSeen_ = false;
+  answerHave_ = 0;
+  answerMissing_ = 0;
 }
 
 // Opens the image and reads its header; false (after the message box) when the transfer
@@ -321,8 +326,10 @@ void Transfer::Finish() {
   ctx_.view.SetProgressPosition(0);
   ReportResult(upload ? result::kUploadSuccess : result::kScriptUploadSuccess);
   state_.running = false;
+  if (upload) ctx_.view.RefreshTransferState();
+  // Also in download mode: COM Port Testing is offered through the receive phase.
+  ctx_.view.OfferComPortTesting();
   if (upload) {
-    ctx_.view.RefreshTransferState();
     ctx_.view.TransferControlsIdle();
     ctx_.view.HideProgressLabel();
   }
@@ -348,16 +355,20 @@ void Transfer::EndTargetCode() {
 }
 
 // A frame error (already reported) or a short write: the clean-up of a finish without its
-// report; a download goes no further.
+// report, then an upload's closing steps; a download goes no further. In download mode the
+// file-name field keeps the script's path and the menus stay as the Download start set
+// them, as after a finish.
 void Transfer::EndFrameError() {
   image_.reset();
+  const bool upload = state_.mode == TransferMode::kUpload;
   ctx_.view.SetTotal(std::nullopt);
   ctx_.view.SetSent(std::nullopt);
-  ctx_.view.SetFileName({});
+  if (upload) ctx_.view.SetFileName({});
   ctx_.view.SetProgressPosition(0);
   state_.running = false;
   state_.mode = TransferMode::kUpload;
-  ctx_.view.RefreshTransferState();
+  if (upload) ctx_.view.RefreshTransferState();
+  ctx_.view.OfferComPortTesting();
   ctx_.view.TransferControlsIdle();
   ctx_.view.HideProgressLabel();
 }

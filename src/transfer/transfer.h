@@ -113,6 +113,7 @@ class Transfer {
   void Launch(TransferMode mode);
   void TransferProc();
   void ResetForStart();
+  void ForgetAnswer();
   bool OpenImage();
   void EndEarly();
   Outcome AttentionPhase();
@@ -152,6 +153,7 @@ class Transfer {
   void RejectDumpFrame();
   void DropDumpFrame();
   void DropDumpFrameFile();
+  void CloseDumpFrameFile();
   bool AcceptInfoPacket(std::span<const std::uint8_t> payload);
   void StoreRegionData(std::span<const std::uint8_t> data);
 

@@ -43,6 +43,9 @@ class TransferView {
   // The closing steps of a transfer that ends on its own: COM Port Testing enabled,
   // toolbar Upload/Download enabled, Pause/Cancel disabled.
   virtual void TransferControlsIdle() {}
+  // Menu item COM Port Testing enabled: the image has gone, in both modes (a download's
+  // receive phase offers it too).
+  virtual void OfferComPortTesting() {}
   // A message box captioned `caption` with an OK button.
   virtual void ShowMessage(std::string /*caption*/, std::string /*text*/, MessageIcon) {}
   // The save dialog at the end of a download ("Save Downloaded File"): the view shows it

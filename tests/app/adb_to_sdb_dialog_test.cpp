@@ -54,7 +54,7 @@ TEST_F(AdbToSdb, OnlyBrowsingToBothFilesEnablesConvertAndAParserThatIsNoProgramI
   EXPECT_EQ(stored_, "/nonexistent/parser");
   dialog->BrowseDownloaded();
   EXPECT_TRUE(dialog->ConvertButton()->isEnabled());
-  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF)"});
+  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF) (*.dbf)"});
   EXPECT_FALSE(prompts_.dialogs[1].mustExist);
 
   dialog->Convert();
@@ -116,9 +116,9 @@ TEST_F(AdbToSdb, ConvertStartsTheParserWithTheThreePathsAndCloses) {
   EXPECT_EQ(prompts_.Texts(), QStringList{output + " successfully generated"});
   EXPECT_EQ(prompts_.messages[0].icon, PromptIcon::kInformation);
   ASSERT_EQ(prompts_.dialogs.size(), 3u);
-  EXPECT_EQ(prompts_.dialogs[0].filters[0], "Parser Application (*.EXE)");
+  EXPECT_EQ(prompts_.dialogs[0].filters[0], "Parser Application (*.EXE) (*.exe)");
   EXPECT_EQ(prompts_.dialogs[2].title, "Save");
-  EXPECT_EQ(prompts_.dialogs[2].filters, QStringList{"Static Database File (*.BIN)"});
+  EXPECT_EQ(prompts_.dialogs[2].filters, QStringList{"Static Database File (*.BIN) (*.bin)"});
   EXPECT_EQ(prompts_.dialogs[2].defaultSuffix, "bin");
   EXPECT_EQ(tavrin::test::ReadUntilClosed(reader),
             parser + "\n" + base + "/in.dbf\n" + base + "/out.bin\n");

@@ -38,7 +38,7 @@ class MainWindowTest : public ::testing::Test {
   void Open(const std::string& port = "COM9") {
     ::setenv("TAVRIN_PORT", port.c_str(), 1);
     window_ = std::make_unique<MainWindow>(MainWindowDeps{
-        prompts_, store_, errors_, work_.Path(), serial::PosixDeviceFactory(), {}, {}});
+        prompts_, store_, errors_, work_.Path(), serial::PosixDeviceFactory(), {}, {}, {}, {}});
     ::unsetenv("TAVRIN_PORT");
   }
   void ShowActive() {
@@ -168,7 +168,7 @@ TEST_F(MainWindowTest, TheProcessMenusDialogsShowWhatTheWindowKeeps) {
     EXPECT_EQ(list.SelectionMark(), 0);
     ASSERT_EQ(prompts_.dialogs.size(), 1u);
     EXPECT_EQ(prompts_.dialogs[0].title, "Open");
-    EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script File (*.DSF)"});
+    EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script File (*.DSF) (*.dsf)"});
     EXPECT_TRUE(prompts_.dialogs[0].mustExist);
   });
   InDialog<ScriptListDialog>(cmd::kCreateDownloadScript, [&](ScriptListDialog& list) {
@@ -326,7 +326,7 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   StartDownload(saved);
   ASSERT_EQ(prompts_.dialogs.size(), 1u);
   EXPECT_EQ(prompts_.dialogs[0].title, "Open");
-  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script Files (*.DSF)"});
+  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script Files (*.DSF) (*.dsf)"});
   EXPECT_EQ(PanelText(panel::kFileName), Q(Script()));
   EXPECT_EQ(window_->Toolbar()->ProgressLabel()->text(), "Downloading inprogress...");
 
@@ -334,7 +334,7 @@ TEST_F(WindowDownload, SavesTheDbfThatTheCommandLineSavesForTheSameSeed) {
   EXPECT_EQ(LastMessage(), kSavedText + Q(saved));
   ASSERT_EQ(prompts_.dialogs.size(), 2u);
   EXPECT_EQ(prompts_.dialogs[1].title, "Save Downloaded File");
-  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF)"});
+  EXPECT_EQ(prompts_.dialogs[1].filters, QStringList{"Downloaded BIN File (*.DBF) (*.dbf)"});
   EXPECT_EQ(prompts_.dialogs[1].defaultSuffix, "dbf");
   EXPECT_TRUE(prompts_.dialogs[1].confirmOverwrite);
   EXPECT_EQ(regionsAtFull, 3);

@@ -43,10 +43,11 @@ class PortSettingsDialogTest : public SettingsStoreTest {
 };
 
 TEST_F(PortSettingsDialogTest, ListsHoldTheTablesInOrderWithTheirValues) {
-  PortSettingsDialog dialog(
-      serial::PortSettings{},
-      {QStringLiteral("ttyUSB0"), QStringLiteral("COM2"), QStringLiteral("ttyACM0")}, store_,
-      prompts_);
+  PortSettingsDialog dialog(serial::PortSettings{},
+                            {{QStringLiteral("ttyUSB0"), {}},
+                             {QStringLiteral("COM2"), {}},
+                             {QStringLiteral("ttyACM0"), {}}},
+                            store_, prompts_);
   EXPECT_EQ(Texts(*dialog.PortNameList()),
             (QStringList{"COM1", "COM2", "COM3", "COM4", "ttyUSB0", "ttyACM0"}));
   EXPECT_EQ(Texts(*dialog.BaudRateList()),
@@ -89,7 +90,11 @@ TEST_P(ConnectionSummaryTest, ReadBackGivesTheSummary) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, ConnectionSummaryTest,
     ::testing::Values(SummaryRow{"COM2", "19200", "7", "Even", "2", "COM2  19200  7 E 2"},
-                      SummaryRow{"ttyUSB0123", "110", "6", "None", "1", "ttyUSB012  110  6 N 1"}));
+                      SummaryRow{"ttyUSB0123", "110", "6", "None", "1", "ttyUSB0123  110  6 N 1"},
+                      SummaryRow{"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                                 "921600", "8", "None", "1.5",
+                                 "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0  "
+                                 "921600  8 N 1.5"}));
 
 TEST_F(PortSettingsDialogTest, CurrentSettingsAreShownAndReadBackUnchanged) {
   serial::PortSettings current;

@@ -87,7 +87,7 @@ TEST_F(ScriptDialogs, RowsSelectionAndButtonsFollowAddsAndDeletes) {
   EXPECT_EQ(std::filesystem::file_size(dir_ / "saved.dsf"), 8u + 3u * 32u);  // header, records
   ASSERT_EQ(prompts_.dialogs.size(), 1u);
   EXPECT_EQ(prompts_.dialogs[0].title, "Save");
-  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script File (*.DSF)"});
+  EXPECT_EQ(prompts_.dialogs[0].filters, QStringList{"Download Script File (*.DSF) (*.dsf)"});
   EXPECT_EQ(prompts_.dialogs[0].defaultSuffix, "dsf");
   EXPECT_TRUE(prompts_.dialogs[0].confirmOverwrite);
 

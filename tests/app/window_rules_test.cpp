@@ -30,6 +30,7 @@ constexpr const char* kNotConnected = "101000000";
 constexpr const char* kConnectedIdle = "010111000";
 constexpr const char* kUploadRunning = "010000111";
 constexpr const char* kDownloadRunning = "010000110";
+constexpr const char* kDownloadReceiving = "010001110";
 
 void ExpectColumn(const char* situation, const ControlStates& s, std::string_view column) {
   SCOPED_TRACE(situation);
@@ -107,13 +108,16 @@ TEST(StateTable, EachSituationSetsItsColumn) {
   ExpectColumn("DisconnectAnsweredNoDuringDownload", s, kDownloadRunning);
 
   // After the command image the running flag is clear, yet regions still arrive: the
-  // download still runs for every control.
+  // download still runs for every control, with COM Port Testing on.
   s = DownloadStarted();
+  ApplyComPortTestingOffered(s);
+  ExpectColumn("DownloadInItsReceivePhase", s, kDownloadReceiving);
   ApplyDisconnectDeclined(s, ReadTransferFlags(true, false, true, true));
-  ExpectColumn("DisconnectAnsweredNoWhileRegionsArrive", s, kDownloadRunning);
+  ExpectColumn("DisconnectAnsweredNoWhileRegionsArrive", s, kDownloadReceiving);
 
   // Its end: download mode left, the thread still asking where to save.
   s = DownloadStarted();
+  ApplyComPortTestingOffered(s);
   ApplyTransferIdleSteps(s);
   RefreshTransferState(s, ReadTransferFlags(true, false, false, true));
   ExpectColumn("DownloadEndsBeforeItsSaveQuestion", s, kConnectedIdle);

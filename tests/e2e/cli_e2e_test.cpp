@@ -145,6 +145,17 @@ TEST_F(CliEndToEnd, DownloadsSaveTheExpectedDbfOrSayWhyNot) {
   }
 }
 
+// A downloaded file that cannot be copied to --output is no success.
+TEST_F(CliEndToEnd, ADownloadThatCannotBeSavedSaysFileAccessErrorAndExits4) {
+  const std::string script = WriteScript(dir_.Path(), {{0x1000, 0x1000 + 500, 1}});
+  const auto out = dir_ / "missing-folder" / "x.dbf";
+  SimProcess sim({});
+  const auto run = RunCli({"download", "--port", sim.Device(), "--output", out, script});
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_NE(run.err.find("File Access Error!!!"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST_F(CliEndToEnd, OneRefusesTheOthersSucceedEachCaptureItsOwn) {
   const auto ports = StartTargets({{}, {"--scenario", "refuse-eot"}, {}});
   const auto logs = dir_ / "logs";
@@ -368,6 +379,57 @@ TEST(CliOpenFailure, TheReportStaysAndTheCauseFollowsIt) {
   expectCause(run, "Permission denied: " + device + " belongs to group " + group + ", and user " +
                        user + " is not in it. Add them with: sudo usermod -aG " + group + " " +
                        user);
+}
+
+}  // namespace
+}  // namespace tavrin::test
+
+namespace tavrin::test {
+namespace {
+
+struct ProgramRun {
+  const char* program;  // under the build directory
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // a part of stdout
+  std::string err;  // a part of stderr
+};
+
+// The three programs share one parser: --help and --version answer and change nothing, a
+// bad value is named with its option, `--` ends the options.
+TEST(ProgramOptions, HelpVersionAndBadValuesAlike) {
+  const char* cli = "src/cli/tavrin-cli";
+  const char* sim = "sim/tavrin-target-sim";
+  const char* files = "sim/tavrin-sample-files";
+  const std::string version = " 1.1.0 TVR-STB-001 ";
+  const ProgramRun rows[] = {
+      {cli, {"upload", "--help"}, 0, "Usage: tavrin-cli upload [OPTIONS] FILE.URT", ""},
+      {cli, {"--version"}, 0, "tavrin-cli" + version, ""},
+      {cli,
+       {"upload", "--port=x", "--baud=fast", "x.urt"},
+       1,
+       "",
+       "tavrin-cli: --baud: 'fast' is not a positive number\n"},
+      {sim, {"--help"}, 0, "--scenario NAME", ""},
+      {sim, {"--version"}, 0, "tavrin-target-sim" + version, ""},
+      {sim, {"--noise=2"}, 2, "", "tavrin-target-sim: --noise: '2' is not a rate from 0 to 1\n"},
+      {files, {"--help"}, 0, "Usage: tavrin-sample-files [OPTIONS] DIR", ""},
+      {files, {"--version"}, 0, "tavrin-sample-files" + version, ""},
+      {files, {"--out", "x"}, 1, "", "tavrin-sample-files: unknown option --out\n"},
+      {files, {"--", "--dir"}, 0, "--dir/sample.urt\n--dir/sample.dsf\n", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.program) + " " + testing::PrintToString(row.args));
+    const TempDir cwd;
+    const auto run = RunProgram(row.program, row.args, cwd.Path());
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+    // Nothing is made but what `--` asked for.
+    const bool made = std::filesystem::exists(cwd / "--dir");
+    EXPECT_EQ(made, row.args.front() == "--");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd.Path()), {}), made ? 1 : 0);
+  }
 }
 
 }  // namespace

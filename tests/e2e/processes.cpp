@@ -41,10 +41,11 @@ bool Ends(int pidfd, milliseconds wait) {
 
 // Runs `program` to its end: SIGINT after `interruptAfter` (unless 0), SIGKILL after `limit`.
 CliRun Run(const std::string& program, const std::vector<std::string>& args, milliseconds limit,
-           milliseconds interruptAfter) {
+           milliseconds interruptAfter, const std::string& cwd = {}) {
   const TempDir dir;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "out").c_str(),
                                    O_WRONLY | O_CREAT, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "err").c_str(),
@@ -104,6 +105,11 @@ std::string SimProcess::Stop() {
 CliRun RunCli(const std::vector<std::string>& args, milliseconds limit,
               milliseconds interruptAfter) {
   return Run(kCli, args, limit, interruptAfter);
+}
+
+CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& cwd, milliseconds limit) {
+  return Run(std::string(TAVRIN_BINARY_DIR) + "/" + program, args, limit, milliseconds(0), cwd);
 }
 
 CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args) {

@@ -39,6 +39,12 @@ CliRun RunCli(const std::vector<std::string>& args,
               std::chrono::milliseconds limit = std::chrono::seconds(30),
               std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0));
 
+// Runs build/`program` (a path under the build directory, "sim/tavrin-target-sim") with
+// `args` in the folder `cwd` (empty: this one), killed at `limit`.
+CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& cwd = {},
+                  std::chrono::milliseconds limit = std::chrono::seconds(30));
+
 // RunCli as another user, through setpriv (root only); 126 or 127: the user may not run it.
 CliRun RunCliAs(uid_t uid, gid_t gid, const std::vector<std::string>& args);
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace tavrin::serial {
 namespace {
 
@@ -10,6 +9,24 @@ TEST(PortSettings, ThePortOverrideReplacesComOneOnlyWhenGiven) {
   EXPECT_EQ(DefaultPortSettings().portName, "COM1");
   EXPECT_EQ(DefaultPortSettings("/dev/pts/7").portName, "/dev/pts/7");
   EXPECT_EQ(DefaultPortSettings("").portName, "COM1");
+  const std::string tooLong(300, 'p');
+  EXPECT_EQ(DefaultPortSettings(tooLong.c_str()).portName, std::string(255, 'p'));
+}
+
+// Linux names are kept whole up to 255 bytes; the cut never splits a UTF-8 character.
+TEST(PortSettings, PortNamesAreKeptWholeUpTo255Bytes) {
+  const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  const std::string full(255, 'n');
+  const std::string split = std::string(254, 'n') + "\xC3\xA9";  // "é" would end at byte 256
+  const std::pair<std::string, std::string> rows[] = {
+      {"ttyACM12", "ttyACM12"},
+      {byId, byId},
+      {full, full},
+      {full + "more", full},
+      {split, std::string(254, 'n')},
+      {std::string(253, 'n') + "\xC3\xA9x", std::string(253, 'n') + "\xC3\xA9"},
+  };
+  for (const auto& [typed, kept] : rows) EXPECT_EQ(ClampPortName(typed), kept) << typed.size();
 }
 
 // The Port Settings dialog reads every list's text back through these tables.

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "serial/receive_handler.h"
 #include "serial/serial_device.h"
@@ -105,6 +106,7 @@ struct LineState {
   int linesError = 0;     // looks at the modem lines fail with it
   std::size_t inputQueued = 0;
   std::string written;
+  std::vector<std::chrono::milliseconds> writeLimits;  // the time each write was given
   int writes = 0;
   int reads = 0;  // reads that began to wait
   int devicesOpen = 0;
@@ -199,10 +201,11 @@ class FakeSerialDevice final : public SerialDevice {
     return TakeIncoming(into).value_or(IoResult{IoStatus::kOk, 0, 0});
   }
 
-  IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds,
+  IoResult Write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit,
                  StopFd stop) override {
     const auto result = line_->Update([&](LineState& state) -> std::optional<IoResult> {
       ++state.writes;
+      state.writeLimits.push_back(limit);
       if (state.holdWrites) return std::nullopt;
       const IoResult outcome = state.writeResult.value_or(IoResult{IoStatus::kOk, bytes.size()});
       if (outcome.status == IoStatus::kOk) {

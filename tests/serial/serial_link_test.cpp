@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -23,18 +24,20 @@ constexpr std::string_view kFake = "fake";  // the port of the in-memory line
 
 // A link that opens kFake as the test's in-memory line and any other name as a real port.
 struct LinkRig {
-  explicit LinkRig(std::chrono::milliseconds closeWaitLimit = 1s)
+  explicit LinkRig(std::chrono::milliseconds closeWaitLimit = 1s,
+                   std::chrono::milliseconds writerIdleWait = kWriterIdleWait)
       : link(std::make_unique<SerialLink>(
             receiver, statusLog, reporter,
             [line = line](std::string_view name) -> std::unique_ptr<SerialDevice> {
               if (name == kFake) return std::make_unique<test::FakeSerialDevice>(line);
               return PosixDeviceFactory()(name);
             },
-            LinkTimings{.closeWaitLimit = closeWaitLimit})) {}
+            LinkTimings{.closeWaitLimit = closeWaitLimit, .writerIdleWait = writerIdleWait})) {}
 
-  void Connect(std::string_view port = kFake) {
+  void Connect(std::string_view port = kFake, std::uint32_t baudRate = 115200) {
     PortSettings settings;
     settings.portName = port;
+    settings.baudRate = baudRate;
     ASSERT_EQ(link->OpenPort(settings), OpenOutcome::kConnected);
   }
   bool ReaderWaiting() {
@@ -111,6 +114,26 @@ TEST_F(SerialLinkTest, TypedKeysNeverLandInsideAFrame) {
   }
   EXPECT_EQ(text, std::string(kKeys, 'k'));  // every frame was whole
   ExpectNoReports();
+}
+
+// What is queued wakes the writer: with an idle period longer than every wait here, each
+// key and line still goes out at once. Each is queued while the writer sleeps, so that
+// nothing but the wake-up can send it.
+TEST(SerialLinkWriter, AQueuedKeyOrLineWakesTheWriter) {
+  test::PseudoTerminal pty;
+  ASSERT_TRUE(pty.Valid());
+  LinkRig rig(1s, std::chrono::hours{1});
+  rig.Connect(pty.SlavePath());
+  for (const char key : std::string("ab")) {
+    ASSERT_TRUE(rig.link->WaitUntilWriterIdle(test::kTestWait));
+    ASSERT_TRUE(rig.link->QueueCharWrite(static_cast<std::uint8_t>(key)));
+    ASSERT_EQ(pty.Receive(1), std::string(1, key));
+  }
+  const std::string line = "line\r";
+  ASSERT_TRUE(rig.link->WaitUntilWriterIdle(test::kTestWait));
+  ASSERT_TRUE(rig.link->QueueWrite(AsBytes(line)));
+  EXPECT_EQ(pty.Receive(line.size()), line);
+  EXPECT_TRUE(rig.link->ClosePort());  // the stop ends the writer's long wait
 }
 
 TEST_F(SerialLinkTest, DisconnectDuringAPendingReadEndsQuietlyAndConnectWorksAgain) {
@@ -257,6 +280,33 @@ TEST(SerialLinkWrites, AnOutcomeIsReportedAsItsKindRequires) {
     EXPECT_EQ(rig.link->Connected(), !row.fatal);
     EXPECT_EQ(rig.line->State().devicesOpen, row.fatal ? 0 : 1);
   }
+}
+
+// A write waits at most 5 s and twice its own line time (10 bits a byte) for the port to
+// take it; one that times out is reported with the system's text and counts as short.
+TEST(SerialLinkWrites, AWriteWaitsFiveSecondsAndTwiceItsLineTime) {
+  const struct {
+    std::size_t bytes;
+    std::uint32_t baud;
+    std::chrono::milliseconds limit;
+  } rows[] = {
+      {1, 115200, 5000ms}, {3000, 115200, 5520ms}, {3000, 9600, 11250ms}, {576, 1200, 14600ms}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    LinkRig rig;
+    rig.Connect(kFake, row.baud);
+    EXPECT_EQ(rig.link->WriterGeneric(std::vector<std::uint8_t>(row.bytes, 'x')), row.bytes);
+    EXPECT_EQ(rig.line->State().writeLimits, std::vector<std::chrono::milliseconds>{row.limit});
+  }
+  LinkRig rig;
+  rig.Connect();
+  rig.line->Change([](LineState& state) { state.writeResult = {IoStatus::kTimeout, 1, 0}; });
+  EXPECT_EQ(rig.link->WriterGeneric(std::array<std::uint8_t, 4>{2, 0, 1, 3}), 1u);
+  ASSERT_EQ(rig.sink.Errors().size(), 1u);
+  EXPECT_EQ(rig.sink.Errors()[0], "Error " + std::to_string(ETIMEDOUT) +
+                                      ": Error writing data to port (overlapped).\n\r" +
+                                      ::strerrordesc_np(ETIMEDOUT) + "\r\n");
+  EXPECT_TRUE(rig.link->Connected());
 }
 
 TEST(SerialLinkFatal, AFailedReadClosesThePortFromTheReaderAndEndsTheRunAndConnectWorksAgain) {

@@ -155,12 +155,16 @@ TEST(TerminalScreen, TheCaretExistsOnlyWhenFocusCameWhileConnected) {
   EXPECT_FALSE(screen.CaretShown());
 }
 
-TEST(TerminalScreen, TypedCharactersSendTheirByteOnlyWhileConnected) {
+TEST(TerminalScreen, TypedCharactersSendTheirLowByteOnlyWhileConnected) {
   EXPECT_EQ(TypedByte(U'a', false), std::nullopt);
   EXPECT_EQ(TypedByte(U'a', true), 0x61);
   EXPECT_EQ(TypedByte(U'\r', true), 0x0D);
   EXPECT_EQ(TypedByte(U'\u00e9', true), 0xE9);
-  EXPECT_EQ(TypedByte(U'\u20ac', true), std::nullopt);  // no 8-bit code
+  // A character beyond U+00FF sends its low byte.
+  EXPECT_EQ(TypedByte(U'\u20ac', true), 0xAC);
+  EXPECT_EQ(TypedByte(U'\u0100', true), 0x00);
+  EXPECT_EQ(TypedByte(U'\U0001F642', true), 0x42);
+  EXPECT_EQ(TypedByte(U'\u20ac', false), std::nullopt);
 }
 
 }  // namespace

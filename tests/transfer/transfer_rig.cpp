@@ -24,6 +24,7 @@ serial::IoResult GatedDevice::Write(std::span<const std::uint8_t> bytes,
 
 std::size_t TransferRig::Write(std::span<const std::uint8_t> bytes,
                                const serial::StopSignal& cancel) {
+  if (beforeWrite) beforeWrite(bytes);
   if (bytes.size() != damage.size || ++candidates_ != damage.nth) {
     return link->WriterGeneric(bytes, &cancel);
   }

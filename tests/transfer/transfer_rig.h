@@ -93,6 +93,9 @@ class RecordingView final : public transfer::TransferView, public serial::ComTes
     std::vector<int> crcMismatches;
     std::vector<StoredRegion> stored;  // where each region's data went in the downloaded file
     std::size_t refreshes = 0;
+    // The calls that set the window's controls, in order: "refresh", "idle", "comtest",
+    // "label" (progress label hidden) and "name:" with the file-name field's new text.
+    std::vector<std::string> controls;
     std::optional<transfer::DownloadSaveQuestion> question;  // held, not taken yet
   };
 
@@ -101,8 +104,14 @@ class RecordingView final : public transfer::TransferView, public serial::ComTes
     if (shown) sendIndicator.Hold();
   }
   void SetFileName(std::filesystem::path path) override {
-    seen.Change([&](Seen& s) { s.fileNames.push_back(path); });
+    seen.Change([&](Seen& s) {
+      s.fileNames.push_back(path);
+      s.controls.push_back("name:" + path.filename().string());
+    });
   }
+  void TransferControlsIdle() override { Control("idle"); }
+  void OfferComPortTesting() override { Control("comtest"); }
+  void HideProgressLabel() override { Control("label"); }
   void ShowMessage(std::string caption, std::string text, transfer::MessageIcon) override {
     seen.Change([&](Seen& s) { s.messages.push_back(caption + "|" + text); });
     message.Hold();
@@ -117,7 +126,13 @@ class RecordingView final : public transfer::TransferView, public serial::ComTes
     seen.Change([&](Seen& s) { s.stored.push_back({region, offset, size}); });
   }
   void RefreshTransferState() override {
-    seen.Change([](Seen& s) { ++s.refreshes; });
+    seen.Change([](Seen& s) {
+      ++s.refreshes;
+      s.controls.push_back("refresh");
+    });
+  }
+  void Control(const char* call) {
+    seen.Change([&](Seen& s) { s.controls.push_back(call); });
   }
   void AskDownloadSavePath(transfer::DownloadSaveQuestion question) override {
     if (!holdQuestion) return question.Answer(savePath);
@@ -217,6 +232,8 @@ class TransferRig final : public transfer::TransferPort {
   RecordingView view;
   FakeClock clock;
   WriteDamage damage;
+  // Called with each of the transfer's writes before it goes out (set before the start).
+  std::function<void(std::span<const std::uint8_t>)> beforeWrite;
   transfer::Transfer transfer{{*this, view, capture, clock, errors, status}};
   transfer::ReceiveDispatcher dispatcher{transfer, capture, errors};
   Recorded<GatedDevice::Gate> gate;  // outlives the link's device

@@ -131,6 +131,22 @@ TEST(Upload, SilentTargetGetsOneNoResponsePerDeadlineThenCancel) {
   ExpectReports(rig, {-4, 23});
 }
 
+// Each frame the target asks for renews the deadline: an upload that takes longer than
+// the deadline in all, each frame answered at once, reports no -4. The clock moves 6 s
+// with every frame, so the third frame after a deadline that was not renewed is late.
+TEST(Upload, EachFrameSentRenewsTheDeadline) {
+  TransferRig rig(QuickTarget());
+  std::vector<Bytes> frames;
+  for (std::uint8_t seed = 0; seed < 8; ++seed) frames.push_back(DataFrame(200, seed));
+  WriteUrt(rig.dir / "image.urt", frames);
+  rig.beforeWrite = [&rig, frameSize = frames[0].size()](std::span<const std::uint8_t> bytes) {
+    if (bytes.size() == frameSize) rig.clock.now += 6;
+  };
+  EXPECT_EQ(rig.Upload(rig.dir / "image.urt"), std::vector<int>{1});
+  EXPECT_GE(rig.clock.SecondOfHour(), 100 + 8 * 6);  // 48 s for the frames
+  ExpectReports(rig, {1});
+}
+
 TEST(Upload, AStartClearsPause) {
   TransferRig rig(QuickTarget());
   WriteUrt(rig.dir / "image.urt", kSomeFrames);
