@@ -415,8 +415,11 @@ PortStation::Found PortStation::WaitForBox() {
   if (!hooks_->linkLost) core.StopTransfer(kCancelLimit);
   if (!hooks_->linkLost && control_.Running() && hooks_->lastCode == 0) {
     sink_.Note(config_.port, "the image " + config_.image.path + " cannot be used any more");
-    std::lock_guard lock(hooks_->mutex);
-    hooks_->failure = kStatusBadFile;
+    {
+      std::lock_guard lock(hooks_->mutex);
+      hooks_->failure = kStatusBadFile;
+    }
+    control_.Finish();  // the image is every port's
   }
   return Found::kNothing;
 }
@@ -446,8 +449,10 @@ void PortStation::LoadUnit() {
   }
   const int code = hooks_->lastCode;
   if (code != 0) record.resultCode = code;
-  if (hooks_->linkLost) {
-    core.StopTransfer(kCancelLimit);
+  // "Upload Success" comes only after the last frame went out whole: an unplug after it
+  // does not undo the unit (it may still leave it unconfirmed).
+  if (hooks_->linkLost) core.StopTransfer(kCancelLimit);
+  if (hooks_->linkLost && code != transfer::result::kUploadSuccess) {
     record.outcome = Outcome::kFailed;
     record.status = kStatusLinkFailed;
     record.result = std::string(kLinkFailed);
@@ -526,9 +531,10 @@ void PortStation::FinishUnit(UnitRecord& record) {
         hooks_->worstStatus = std::max(hooks_->worstStatus, record.status);
         break;
     }
-    // A station that cannot keep its journal loads no more boxes.
     if (error) hooks_->failure = kStatusBadFile;
   }
+  // A station that cannot keep its journal loads no more boxes, on any port.
+  if (error) control_.Finish();
   sink_.UnitEnded(config_.port, unit_, record, error);
   ++unit_;
   hooks_->unitNumber = unit_;
