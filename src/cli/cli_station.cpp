@@ -308,6 +308,7 @@ int RunStation(const StationOptions& options, const StationLink& link) {
   }
 
   const std::string host = station::HostName();
+  std::mutex listing;  // the ports' adapter look-ups
   std::vector<std::unique_ptr<PortThread>> ports;
   std::size_t width = 0;
   for (const auto& given : options.ports) {
@@ -319,7 +320,11 @@ int RunStation(const StationOptions& options, const StationLink& link) {
     if (options.confirmSeconds) config.confirm = Millis(*options.confirmSeconds);
     config.captureDir = options.logDir;
     config.station = host;
-    config.resolve = [given] { return Resolve(given); };
+    config.resolve = [given, &listing] {
+      // libudev seeds its hash tables from one global on first use: one listing at a time.
+      std::lock_guard lock(listing);
+      return Resolve(given);
+    };
     config.resultText = [](int code) { return ResultText(code); };
     config.deviceFactory = link.deviceFactory;
     config.linkTimings = link.timings;
