@@ -1,10 +1,8 @@
 #include "app/about_box.h"
 
-#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 
 #include "app/dialog_units.h"
 #include "core/product_identity.h"
@@ -27,12 +25,18 @@ constexpr QRect kLanguagesRect{35, 82, 83, 9};
 constexpr QRect kFrameRect{1, 1, 174, 112};
 constexpr int kIconPixels = 32;
 
-QIcon ProgramIcon(const QWidget& box) {
-  const QIcon icon = QApplication::windowIcon();
-  return icon.isNull() ? box.style()->standardIcon(QStyle::SP_ComputerIcon) : icon;
-}
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
 }  // namespace
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : kIconSizes) {
+    icon.addFile(QStringLiteral(":/icons/%1x%1/io.github.tavrin.Tavrin.png").arg(size),
+                 QSize(size, size));
+  }
+  return icon;
+}
 
 QString AboutVersionLine() {
   const auto& identity = core::kProductIdentity;
@@ -62,10 +66,10 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
 
   auto* frame = new QGroupBox(this);
   frame->setGeometry(DialogUnitsToPixels(font(), kFrameRect));
-  auto* icon = new QLabel(this);
-  icon->setGeometry(DialogUnitsToPixels(font(), kIconRect));
-  icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  icon->setPixmap(ProgramIcon(*this).pixmap(kIconPixels, kIconPixels));
+  icon_ = new QLabel(this);
+  icon_->setGeometry(DialogUnitsToPixels(font(), kIconRect));
+  icon_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  icon_->setPixmap(ProgramIcon().pixmap(kIconPixels, kIconPixels));
 
   version_ = AddText(AboutVersionLine(), kVersionRect, kAboutVersionId);
   buildDate_ = AddText(AboutBuildDateLine(), kBuildDateRect, kAboutBuildDateId);

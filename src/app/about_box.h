@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 
 class QLabel;
@@ -23,6 +24,10 @@ inline constexpr const char* kSupportingOsText = "Supporting OS:";
 inline constexpr const char* kOsListText = " Windows 95, 98, ME,  NT, 2000 and XP";
 inline constexpr const char* kLanguagesText = "Both English and Chinese";
 
+// The program's own icon (16 to 256 pixels, from the resources): the window's icon, the
+// About box's picture and, installed into the icon theme, the desktop entry's.
+QIcon ProgramIcon();
+
 // "Tavrin Version 1.1.0c", "Build Date - Dec 5 2026", "Project ID - TVR-STB-001".
 QString AboutVersionLine();
 QString AboutBuildDateLine();
@@ -37,6 +42,7 @@ class AboutBox final : public QDialog {
   QLabel* VersionLabel() const { return version_; }
   QLabel* BuildDateLabel() const { return buildDate_; }
   QLabel* ProjectIdLabel() const { return projectId_; }
+  QLabel* IconLabel() const { return icon_; }
   QPushButton* OkButton() const { return ok_; }
 
   // Escape and the close box end the box as OK does.
@@ -45,6 +51,7 @@ class AboutBox final : public QDialog {
  private:
   QLabel* AddText(const QString& text, QRect dialogUnits, int id = 0);
 
+  QLabel* icon_ = nullptr;
   QLabel* version_ = nullptr;
   QLabel* buildDate_ = nullptr;
   QLabel* projectId_ = nullptr;

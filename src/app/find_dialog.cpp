@@ -66,9 +66,24 @@ void FindDialog::FindNext() {
   const FindRequest request{output_->Selection(), matchCase_->isChecked()};
   const std::optional<std::string> bytes = FindTextBytes(findText_->text());
   bool started = findStarted_;
-  const auto match =
-      FindNextMatch(output_->Content().Bytes(), bytes.value_or(std::string()), request, started);
+  // The capture is searched where it lies, in the file; a search through much of a long
+  // capture shows its progress and can be stopped (then nothing is selected or said).
+  const OutputText& text = output_->Content();
+  const std::string findBytes = bytes.value_or(std::string());
+  FindOutcome outcome;
+  const auto search = [&](const OutputView::WorkProgress& progress) {
+    outcome = FindNextMatch(SourceOf(text), findBytes, request, started, progress);
+  };
+  const std::size_t from = std::min(request.selection.start, text.Size());
+  bool finished = true;
+  if (text.Size() - from <= kLongWorkBytes) {
+    search({});
+  } else {
+    finished = output_->RunLong(tr("Searching..."), search);
+  }
   findStarted_ = started;
+  if (!finished || outcome.stopped) return;
+  const std::optional<TextRange>& match = outcome.match;
   if (match) {
     output_->SetSelection(match->start, match->end);
   } else {

@@ -4,17 +4,22 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextLayout>
 #include <algorithm>
+#include <limits>
 
 namespace tavrin::app {
 namespace {
 
-constexpr int kMargin = 2;                // pixels between the frame and the text
-constexpr int kWheelStep = 120;           // angle delta of one wheel notch
-constexpr std::size_t kKeptLayouts = 64;  // laid-out lines kept beyond the screen
+constexpr int kMargin = 2;                       // pixels between the frame and the text
+constexpr int kWheelStep = 120;                  // angle delta of one wheel notch
+constexpr std::size_t kKeptLayouts = 64;         // laid-out lines kept beyond the screen
+constexpr std::size_t kCopyChunk = 1024 * 1024;  // bytes a copy reads at a time
+constexpr int kProgressSteps = 1000;
+constexpr int kProgressDelayMs = 500;  // a quick piece of work shows no progress box
 const QColor kRed{255, 0, 0};
 const QColor kBlue{0, 0, 255};
 
@@ -22,6 +27,11 @@ qreal LayoutHeight(const QTextLayout& layout) {
   if (layout.lineCount() == 0) return 0;
   const QTextLine last = layout.lineAt(layout.lineCount() - 1);
   return last.y() + last.height();
+}
+
+// The scroll bar counts lines, as far as its int goes.
+int BarValue(std::size_t line) {
+  return static_cast<int>(std::min<std::size_t>(line, std::numeric_limits<int>::max()));
 }
 
 bool IsWordChar(std::uint8_t byte) {
@@ -73,33 +83,28 @@ void OutputView::ApplyBlocks(std::vector<OutputBlock>&& blocks) {
   if (blocks.empty()) return;
   std::size_t firstChanged = text_.LineCount() - 1;  // the last line may grow
   for (OutputBlock& block : blocks) {
-    if (block.clear) {
-      text_.Clear();
-      layouts_.clear();
-      anchor_ = cursor_ = 0;
-      top_ = {};
-      followEnd_ = true;
-      firstChanged = 0;
-      continue;
+    switch (block.kind) {
+      case OutputBlock::Kind::kClear:
+      case OutputBlock::Kind::kFile:
+        // A file comes with an empty capture (at start and after a clear): the text is
+        // read from it from now on.
+        if (block.kind == OutputBlock::Kind::kFile) {
+          text_.SetFile(std::move(block.file));
+        } else {
+          text_.Clear();
+        }
+        layouts_.clear();
+        anchor_ = cursor_ = 0;
+        top_ = {};
+        followEnd_ = true;
+        firstChanged = 0;
+        break;
+      case OutputBlock::Kind::kText:
+        text_.Append(block.length, block.colour);
+        break;
     }
-    text_.Append(
-        std::span(reinterpret_cast<const std::uint8_t*>(block.bytes.data()), block.bytes.size()),
-        block.colour);
   }
   AfterTextChanged(firstChanged);
-}
-
-void OutputView::Append(std::span<const std::uint8_t> bytes, ColourMark colour) {
-  std::vector<OutputBlock> blocks(1);
-  blocks[0].bytes.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  blocks[0].colour = colour;
-  ApplyBlocks(std::move(blocks));
-}
-
-void OutputView::ClearText() {
-  std::vector<OutputBlock> blocks(1);
-  blocks[0].clear = true;
-  ApplyBlocks(std::move(blocks));
 }
 
 void OutputView::AfterTextChanged(std::size_t firstChangedLine) {
@@ -110,19 +115,29 @@ void OutputView::AfterTextChanged(std::size_t firstChangedLine) {
   viewport()->update();
 }
 
-QString OutputView::CopyText(TextRange range) const {
-  const std::string_view bytes = text_.Bytes();
-  range.end = std::min(range.end, bytes.size());
+std::optional<QString> OutputView::CopyText(
+    TextRange range, const std::function<bool(std::size_t, std::size_t)>& progress) const {
+  range.end = std::min(range.end, text_.Size());
+  range.start = std::min(range.start, range.end);
   QString copy;
   copy.reserve(static_cast<qsizetype>(range.Length()));
-  for (std::size_t i = range.start; i < range.end; ++i) {
-    const auto byte = static_cast<std::uint8_t>(bytes[i]);
-    if (byte == '\r' || byte == '\n') {
-      copy += QLatin1Char('\n');
-      if (byte == '\r' && i + 1 < range.end && bytes[i + 1] == '\n') ++i;
-      continue;
+  std::vector<std::uint8_t> chunk(std::min(range.Length(), kCopyChunk) + 1);
+  for (std::size_t offset = range.start; offset < range.end;) {
+    if (progress && !progress(offset - range.start, range.Length())) return std::nullopt;
+    // One byte more than is copied, to see whether a CR is followed by the LF of its CR LF.
+    const std::size_t n = std::min(chunk.size() - 1, range.end - offset);
+    const std::size_t read = text_.ReadAt(std::span(chunk).first(n + 1), offset);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint8_t byte = chunk[i];
+      if (byte == '\r' || byte == '\n') {
+        copy += QLatin1Char('\n');
+        if (byte == '\r' && offset + i + 1 < range.end && i + 1 < read && chunk[i + 1] == '\n') ++i;
+        if (i >= n) ++offset;  // the LF was the first byte of the next piece
+        continue;
+      }
+      copy += QChar(DisplayChar(byte));
     }
-    copy += QChar(DisplayChar(byte));
+    offset += n;
   }
   return copy;
 }
@@ -144,11 +159,41 @@ void OutputView::SelectAll() {
 void OutputView::Copy() {
   const TextRange selection = Selection();
   if (selection.Length() == 0) return;
-  QApplication::clipboard()->setText(CopyText(selection));
+  std::optional<QString> copy;
+  if (selection.Length() <= kLongWorkBytes) {
+    copy = CopyText(selection);
+  } else {
+    if (!RunLong(tr("Copying..."),
+                 [&](const WorkProgress& progress) { copy = CopyText(selection, progress); })) {
+      copy.reset();
+    }
+  }
+  if (copy) QApplication::clipboard()->setText(*copy);
 }
 
 QColor OutputView::ColourAt(std::size_t offset) const {
   return BlockColour(text_.ColourAt(offset), palette().color(QPalette::Text));
+}
+
+bool OutputView::RunLong(const QString& label,
+                         const std::function<void(const WorkProgress&)>& work) {
+  QProgressDialog box(label, tr("Cancel"), 0, kProgressSteps, window());
+  box.setWindowModality(Qt::ApplicationModal);
+  box.setMinimumDuration(kProgressDelayMs);
+  box.setAutoClose(false);
+  box.setAutoReset(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  const std::uint64_t generation = text_.Generation();
+  bool stopped = false;
+  work([&](std::size_t done, std::size_t total) {
+    box.setValue(
+        static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * kProgressSteps));
+    QApplication::processEvents();
+    stopped = stopped || box.wasCanceled() || text_.Generation() != generation;
+    return !stopped;
+  });
+  QApplication::restoreOverrideCursor();
+  return !stopped && text_.Generation() == generation;
 }
 
 void OutputView::ScrollToEnd() {
@@ -167,12 +212,13 @@ int OutputView::TextWidth() const {
   return std::max(1, viewport()->width() - 2 * kMargin);
 }
 
-// The line laid out at the view's width, with its colours; made when first needed.
+// The line laid out at the view's width, with its colours; made when first needed, from
+// the line's bytes in the capture file.
 QTextLayout& OutputView::LayoutOf(std::size_t line) const {
   auto& slot = layouts_[line];
   if (slot) return *slot;
   const TextRange range = text_.Line(line);
-  const std::string_view bytes = text_.Bytes().substr(range.start, range.Length());
+  const std::string bytes = text_.Read(range);
   QString shown(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     shown[static_cast<qsizetype>(i)] = QChar(DisplayChar(static_cast<std::uint8_t>(bytes[i])));
@@ -253,9 +299,9 @@ void OutputView::UpdateScrollRange() {
   if (followEnd_ || end < top_) top_ = end;
   QScrollBar* bar = verticalScrollBar();
   const QSignalBlocker block(bar);
-  bar->setRange(0, static_cast<int>(end.line));
+  bar->setRange(0, BarValue(end.line));
   bar->setPageStep(VisibleRows());
-  bar->setValue(static_cast<int>(top_.line));
+  bar->setValue(BarValue(top_.line));
   DropLayoutsOutside(top_.line);
 }
 
@@ -264,7 +310,7 @@ void OutputView::SetTop(Position top) {
   top_ = std::min(top, end);
   followEnd_ = top_ == end;
   const QSignalBlocker block(verticalScrollBar());
-  verticalScrollBar()->setValue(static_cast<int>(top_.line));
+  verticalScrollBar()->setValue(BarValue(top_.line));
   viewport()->update();
 }
 
@@ -452,20 +498,28 @@ void OutputView::mouseMoveEvent(QMouseEvent* event) {
 void OutputView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mouseReleaseEvent(event);
   selecting_ = false;
+  // The text dragged over is offered as the desktop's selection too, when it is a
+  // quick copy; a longer one goes to the clipboard by Copy only.
   QClipboard* clipboard = QApplication::clipboard();
-  if (Selection().Length() > 0 && clipboard->supportsSelection()) {
-    clipboard->setText(CopyText(Selection()), QClipboard::Selection);
+  const TextRange selection = Selection();
+  if (selection.Length() > 0 && selection.Length() <= kLongWorkBytes &&
+      clipboard->supportsSelection()) {
+    clipboard->setText(CopyText(selection).value_or(QString()), QClipboard::Selection);
   }
 }
 
 void OutputView::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  const std::string_view bytes = text_.Bytes();
-  std::size_t start = OffsetAt(event->position().toPoint());
-  std::size_t end = start;
+  // A word never spans two lines: the line's bytes are enough.
+  const std::size_t offset = OffsetAt(event->position().toPoint());
+  const TextRange line = text_.Line(text_.LineOf(offset));
+  const std::string bytes = text_.Read(line);
+  std::size_t start = offset - line.start;
+  std::size_t end = std::min(start, bytes.size());
+  start = end;
   while (start > 0 && IsWordChar(static_cast<std::uint8_t>(bytes[start - 1]))) --start;
   while (end < bytes.size() && IsWordChar(static_cast<std::uint8_t>(bytes[end]))) ++end;
-  SetSelectionEnds(start, end);
+  SetSelectionEnds(line.start + start, line.start + end);
 }
 
 }  // namespace tavrin::app

@@ -7,29 +7,34 @@ namespace tavrin::app {
 OutputViewSink::OutputViewSink(OutputView& view, QObject* parent) : QObject(parent), view_(&view) {}
 
 void OutputViewSink::Show(std::span<const std::uint8_t> bytes, ColourMark colour) {
-  if (!bytes.empty()) Queue(bytes, colour, false);
+  if (!bytes.empty()) Queue({OutputBlock::Kind::kText, bytes.size(), colour, nullptr});
 }
 
 void OutputViewSink::ClearOutput() {
-  Queue({}, ColourMark::kNone, true);
+  Queue({OutputBlock::Kind::kClear, 0, ColourMark::kNone, nullptr});
 }
 
-// Copies the bytes (they are only valid during the call) onto the pending list: onto its
-// last block when that is in the same colour, so a burst of small reads costs one
-// allocation now and then. A clear makes everything still pending pointless, but the
-// view itself must still be emptied, so it replaces the list with one clear.
-void OutputViewSink::Queue(std::span<const std::uint8_t> bytes, ColourMark colour, bool clear) {
+void OutputViewSink::UseCaptureFile(std::shared_ptr<const CaptureReader> file) {
+  Queue({OutputBlock::Kind::kFile, 0, ColourMark::kNone, std::move(file)});
+}
+
+// Adds the block to the pending list: onto its last block when that is text in the same
+// colour, so a burst of small reads is one entry. A clear makes everything still pending
+// pointless, but the view itself must still be emptied, so it replaces the list with one
+// clear.
+void OutputViewSink::Queue(OutputBlock block) {
   bool post = false;
   {
     std::lock_guard lock(mutex_);
-    if (clear) {
+    if (block.kind == OutputBlock::Kind::kClear) {
       pending_.clear();
-      pending_.push_back({{}, ColourMark::kNone, true});
-    } else if (!pending_.empty() && !pending_.back().clear && pending_.back().colour == colour) {
-      pending_.back().bytes.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      pending_.push_back(std::move(block));
+    } else if (block.kind == OutputBlock::Kind::kText && !pending_.empty() &&
+               pending_.back().kind == OutputBlock::Kind::kText &&
+               pending_.back().colour == block.colour) {
+      pending_.back().length += block.length;
     } else {
-      pending_.push_back(
-          {std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), colour, false});
+      pending_.push_back(std::move(block));
     }
     post = !drainPosted_;
     drainPosted_ = true;

@@ -110,8 +110,9 @@ void TerminalScreenWidget::keyPressEvent(QKeyEvent* event) {
 }
 
 void TerminalScreenWidget::SendTypedText(const QString& text) {
-  for (const QChar character : text) {
-    const auto byte = terminal::TypedByte(character.unicode(), connected_);
+  // One byte a character, not a UTF-16 unit: a character above U+FFFF is one character.
+  for (const char32_t character : text.toUcs4()) {
+    const auto byte = terminal::TypedByte(character, connected_);
     if (byte && sink_) sink_(*byte);
   }
 }

@@ -96,8 +96,10 @@ CaptureLog::CaptureLog(std::filesystem::path tempDir, OutputSink& output,
   {
     std::lock_guard lock(captureLock_);
     CreateCaptureFile(reports);
+    PostCaptureFile();
   }
   Report(reports);
+  DeliverOutput();
 }
 
 CaptureLog::~CaptureLog() {
@@ -133,6 +135,16 @@ void CaptureLog::CreateCaptureFile(HeldReports& reports) {
   file_ = fd;
 }
 
+// Under the capture lock, right after the file was created: the reader is opened on the
+// file the log holds (not on whatever the path may name later) and queued ahead of the
+// file's first block.
+void CaptureLog::PostCaptureFile() {
+  OutputCall call;
+  call.kind = OutputCall::Kind::kUseFile;
+  if (file_ >= 0) call.file = CaptureReader::Open(path_, file_);
+  Post(std::move(call));
+}
+
 void CaptureLog::CloseCaptureFile() {
   if (file_ >= 0) ::close(file_);
   file_ = -1;
@@ -144,7 +156,7 @@ void CaptureLog::WriteToCapture(std::span<const std::uint8_t> bytes, ColourMark 
     std::lock_guard lock(captureLock_);
     Append(bytes, reports);
     std::vector<std::uint8_t> block = ReadPending(bytes.size());
-    if (!block.empty()) Post({false, std::move(block), colour});
+    if (!block.empty()) Post({OutputCall::Kind::kShow, std::move(block), colour, nullptr});
   }
   Report(reports);
   DeliverOutput();
@@ -188,11 +200,17 @@ void CaptureLog::DeliverOutput() {
       }
       calls.swap(outbox_);
     }
-    for (const OutputCall& call : calls) {
-      if (call.clear) {
-        output_.ClearOutput();
-      } else {
-        output_.Show(call.bytes, call.colour);
+    for (OutputCall& call : calls) {
+      switch (call.kind) {
+        case OutputCall::Kind::kClear:
+          output_.ClearOutput();
+          break;
+        case OutputCall::Kind::kUseFile:
+          output_.UseCaptureFile(std::move(call.file));
+          break;
+        case OutputCall::Kind::kShow:
+          output_.Show(call.bytes, call.colour);
+          break;
       }
     }
   }
@@ -230,7 +248,8 @@ void CaptureLog::Clear() {
     DeleteCaptureFile();
     CreateCaptureFile(reports);
     streamOffset_ = 0;
-    Post({true, {}, ColourMark::kNone});
+    Post({OutputCall::Kind::kClear, {}, ColourMark::kNone, nullptr});
+    PostCaptureFile();
   }
   Report(reports);
   DeliverOutput();

@@ -15,7 +15,8 @@
 // the sink after the lock is released, by one thread at a time (the first that finds the
 // outbox not being delivered), so the sink sees Show and ClearOutput in exactly the order
 // the file got them. A block appended just before a Clear therefore reaches the sink
-// before the ClearOutput, never after it.
+// before the ClearOutput, never after it. Each file created (at start and by Clear) is
+// handed to the sink as a CaptureReader (UseCaptureFile) before the first block of it.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "serial/error_reporter.h"
+#include "terminal/capture_reader.h"
 #include "terminal/capture_sink.h"
 #include "terminal/output_sink.h"
 
@@ -113,12 +115,15 @@ class CaptureLog : public CaptureSink {
   using HeldReports = std::vector<HeldReport>;
   // One call of the OutputSink, waiting in the outbox.
   struct OutputCall {
-    bool clear = false;  // ClearOutput; otherwise Show(bytes, colour)
+    enum class Kind : std::uint8_t { kShow, kClear, kUseFile };
+    Kind kind = Kind::kShow;
     std::vector<std::uint8_t> bytes;
     ColourMark colour = ColourMark::kNone;
+    std::shared_ptr<const CaptureReader> file;  // kUseFile
   };
 
   void CreateCaptureFile(HeldReports& reports);
+  void PostCaptureFile();
   void CloseCaptureFile();
   void DeleteCaptureFile();
   void Append(std::span<const std::uint8_t> bytes, HeldReports& reports);

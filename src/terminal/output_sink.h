@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace tavrin::terminal {
+
+class CaptureReader;
 
 // Colour of a block in the output window: none (automatic colour), red (255, 0, 0) for
 // problems, blue (0, 0, 255) for successes.
@@ -26,6 +29,11 @@ class OutputSink {
   virtual void Show(std::span<const std::uint8_t> bytes, ColourMark colour) = 0;
   // Empties the output (Clear).
   virtual void ClearOutput() {}
+  // The capture file that the blocks shown from now on were appended to, for a sink that
+  // reads what it shows from the file (the bytes of Show then count only by their
+  // number): called before the first block, and after each ClearOutput with the new
+  // file. Null when the file could not be opened for reading.
+  virtual void UseCaptureFile(std::shared_ptr<const CaptureReader> /*file*/) {}
 };
 
 }  // namespace tavrin::terminal

@@ -36,6 +36,19 @@ TEST(AboutBox, ShowsTheIdentityAndTheFixedTextsAndEndsOnOkOrEscape) {
   }
 }
 
+// The icon comes from the window's resources: a build that left them out of the program
+// would show an empty box and give the window no icon.
+TEST(AboutBox, ShowsTheProgramsOwnIconWhichHasEverySizeTheDesktopUses) {
+  const QIcon icon = ProgramIcon();
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+  }
+  AboutBox box;
+  const QPixmap shown = box.IconLabel()->pixmap();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.toImage(), icon.pixmap(shown.size()).toImage());
+}
+
 TEST(DialogUnitsTest, QuarterCharacterAcrossEighthDown) {
   // 6 px / 13 px base: each edge rounds to the nearest pixel.
   EXPECT_EQ(DialogUnitsToPixels(DialogBaseUnits{6, 13}, QRect(63, 95, 50, 14)),

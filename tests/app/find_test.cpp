@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QScrollBar>
+
 #include "app/find_dialog.h"
 #include "app/find_text.h"
 #include "app/output_view.h"
+#include "capture_view_support.h"
 #include "qt_test_support.h"
 #include "support/temp_files.h"
 
@@ -58,8 +61,9 @@ TEST(FindText, BytesOfTheTextToFind) {
 
 TEST(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatchCase) {
   QWidget mainWindow;
-  OutputView output(&mainWindow);
-  output.Append(tavrin::test::AsBytes("abcabcab"), ColourMark::kNone);
+  testing::CapturedView capture(&mainWindow);
+  OutputView& output = capture.view;
+  capture.Add("abcabcab");
   testing::FakePrompts prompts;
   FindDialog dialog(&output, prompts, &mainWindow);
   dialog.ShowFind();
@@ -93,6 +97,66 @@ TEST(FindDialogTest, FindsOverlappingMatchesSaysWhenNoneIsLeftAndReopensWithMatc
   dialog.ShowFind();
   EXPECT_TRUE(dialog.MatchCaseBox()->isChecked());
   EXPECT_EQ(dialog.FindTextEdit()->text(), "ABC");
+}
+
+// The text is searched in pieces of 4 MiB that overlap by the find text's length less one.
+TEST(FindNextMatchInPieces, FindsAMatchAcrossTwoPiecesAndStopsWhenAsked) {
+  constexpr std::size_t kPiece = 4 * 1024 * 1024;
+  std::string text(kPiece + 100, 'x');
+  text.replace(kPiece - 2, 5,
+               "n\x17"
+               "DLE");  // shown as "n DLE", across the pieces' seam
+  bool started = false;
+  const FindOutcome found = FindNextMatch(SourceOf(text), "n dle", {{}, false}, started);
+  EXPECT_EQ(found.match, (TextRange{kPiece - 2, kPiece + 3}));
+  started = false;
+  EXPECT_EQ(FindNextMatch(SourceOf(text), "n dle", {{}, true}, started).match, std::nullopt);
+
+  started = false;
+  int calls = 0;
+  const FindOutcome stopped = FindNextMatch(SourceOf(text), "absent", {{}, true}, started,
+                                            [&](std::size_t, std::size_t) { return ++calls < 2; });
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_EQ(stopped.match, std::nullopt);
+  EXPECT_TRUE(started);
+}
+
+// Find on a capture of many megabytes, from the end of it: the text near its start is
+// found and brought on screen; a text that is nowhere gives the message.
+TEST(FindDialogTest, FindsNearTheStartOfALargeCaptureFromItsEnd) {
+  QWidget mainWindow;
+  testing::CapturedView capture(&mainWindow);
+  OutputView& output = capture.view;
+  output.resize(400, 200);
+  mainWindow.show();
+  std::string lines;
+  for (int i = 0; i < 700000; ++i) {
+    lines += "boot " + std::to_string(i) + " ok\r\n";
+    if (lines.size() > 1000000) {
+      capture.Add(lines);
+      lines.clear();
+    }
+  }
+  capture.Add(lines);
+  ASSERT_GT(output.Content().Size(), kLongWorkBytes);  // searched in pieces, with progress
+  output.ScrollToEnd();
+  testing::FakePrompts prompts;
+  FindDialog dialog(&output, prompts, &mainWindow);
+  dialog.ShowFind();
+  dialog.FindTextEdit()->setText(QStringLiteral("BOOT 17 OK"));
+  dialog.MatchCaseBox()->setChecked(false);
+  dialog.FindNext();
+  const std::size_t line = 17;
+  EXPECT_EQ(output.Selection().start, output.Content().Line(line).start);
+  EXPECT_LE(static_cast<std::size_t>(output.verticalScrollBar()->value()), line);
+  EXPECT_FALSE(output.FollowsEnd());
+  EXPECT_TRUE(prompts.messages.empty());
+
+  dialog.FindTextEdit()->setText(QStringLiteral("boot 700000 ok"));
+  dialog.FindNext();
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages[0].text, "Cannot find \"boot 700000 ok\" ");
+  EXPECT_EQ(output.Selection().start, output.Content().Line(line).start);
 }
 
 }  // namespace

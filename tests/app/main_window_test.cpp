@@ -216,7 +216,7 @@ class WindowOnTarget : public MainWindowTest {
     prompts_.fileAnswers.push_back(Q(work_ / "sample.urt"));
     window_->DispatchCommand(cmd::kUpload);
   }
-  std::string_view Output() const { return window_->Output()->Content().Bytes(); }
+  std::string Output() const { return window_->Output()->Content().ReadAll(); }
   bool OutputHas(std::string_view text) const { return Output().find(text) != Output().npos; }
 
   std::unique_ptr<test::SimProcess> sim_;

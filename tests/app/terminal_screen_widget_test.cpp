@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTest>
 #include <vector>
@@ -43,10 +44,17 @@ TEST_F(TerminalScreenWidgetTest, TypedKeysReachTheSinkOneByOneOnlyWhileConnected
   QTest::keyClick(&widget, Qt::Key_Delete);  // sends nothing
   QTest::keyClick(&widget, Qt::Key_Return);
   EXPECT_EQ(sent, (std::vector<std::uint8_t>{'a', 'b', 0x09, 0x0D}));
+  accept = true;
+  // A character beyond Latin-1 sends its low byte, one byte a character (U+20AC, U+1F642).
+  for (const char* text : {"\u20AC", "\U0001F642"}) {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(text));
+    QApplication::sendEvent(&widget, &key);
+  }
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{'a', 'b', 0x09, 0x0D, 0xAC, 0x42}));
 
   widget.SetConnected(false);
   QTest::keyClick(&widget, Qt::Key_C);
-  EXPECT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent.size(), 6u);
 }
 
 TEST_F(TerminalScreenWidgetTest, KeysAndScrollBarsMoveTheModelsOffsets) {

@@ -51,6 +51,11 @@ inline std::span<const std::uint8_t> AsBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// The bytes of a string as a buffer to read into.
+inline std::span<std::uint8_t> AsWritableBytes(std::string& text) {
+  return {reinterpret_cast<std::uint8_t*>(text.data()), text.size()};
+}
+
 // What programs write into the FIFO `fd` (opened O_RDONLY | O_NONBLOCK before they start,
 // so that their open finds a reader) until the last of them closes it; gives up after 5 s
 // without a byte.

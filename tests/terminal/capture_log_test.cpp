@@ -261,5 +261,47 @@ TEST_F(CaptureLogTest, ASlowSaveLetsAppendsGoOn) {
   EXPECT_EQ(ReadFile(log.Path()), before + "after");
 }
 
+// A sink that reads what it shows from the file it was handed: before the first block
+// and after each Clear it gets the file the next blocks went to, and an older file stays
+// readable through its reader after Clear has replaced it.
+class ReadingSink final : public OutputSink {
+ public:
+  void Show(std::span<const std::uint8_t> bytes, ColourMark) override {
+    std::string block(bytes.size(), '\0');
+    const std::size_t read = file_ ? file_->ReadAt(test::AsWritableBytes(block), offset_) : 0;
+    block.resize(read);
+    offset_ += bytes.size();
+    shown.push_back(block);
+  }
+  void ClearOutput() override { shown.push_back("<clear>"); }
+  void UseCaptureFile(std::shared_ptr<const CaptureReader> file) override {
+    if (file_) older.push_back(file_);
+    file_ = std::move(file);
+    offset_ = 0;
+    shown.push_back(file_ ? "<file>" : "<no file>");
+  }
+  std::vector<std::string> shown;
+  std::vector<std::shared_ptr<const CaptureReader>> older;
+
+ private:
+  std::shared_ptr<const CaptureReader> file_;
+  std::uint64_t offset_ = 0;
+};
+
+TEST_F(CaptureLogTest, AReadingSinkGetsEachFileBeforeItsBlocks) {
+  ReadingSink sink;
+  CaptureLog log(dir_.Path(), sink, errors_);
+  log.WriteToCapture(AsBytes("one"));
+  log.WriteToCapture(AsBytes("two"));
+  log.Clear();
+  log.WriteToCapture(AsBytes("three"));
+  EXPECT_EQ(sink.shown,
+            (std::vector<std::string>{"<file>", "one", "two", "<clear>", "<file>", "three"}));
+  ASSERT_EQ(sink.older.size(), 1u);
+  std::string old(6, '\0');
+  EXPECT_EQ(sink.older[0]->ReadAt(test::AsWritableBytes(old), 0), 6u);
+  EXPECT_EQ(old, "onetwo");  // the file Clear deleted, still read through its reader
+}
+
 }  // namespace
 }  // namespace tavrin::terminal
