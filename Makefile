@@ -30,12 +30,15 @@ fuzz: deps
 
 # Line efficiency and CPU share of uploads and downloads through tavrin-cli against the
 # simulated target paced like a UART, then the output window fed at 921600 baud for 60 s
-# and flooded with 1 GiB (Release, build-bench); fails when a target is missed.
+# and flooded with 1 GiB (Release, build-bench), then a station loading 20 boxes in a row;
+# fails when a target is missed.
 .PHONY: bench
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAVRIN_BUILD_BENCH=ON >/dev/null
-	cmake --build build-bench -j $(JOBS) --target tavrin_line_bench tavrin_output_view_bench
+	cmake --build build-bench -j $(JOBS) --target tavrin_line_bench tavrin_output_view_bench \
+	  tavrin_station_bench
 	build-bench/bench/tavrin_line_bench
+	build-bench/bench/tavrin_station_bench
 	build-bench/bench/tavrin_output_view_bench
 
 # Headless: the simulated target and an upload and a download through tavrin-cli.

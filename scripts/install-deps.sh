@@ -13,6 +13,7 @@ packages=(
   libudev-dev
   nlohmann-json3-dev
   libcli11-dev
+  libsqlite3-dev libssl-dev uuid-dev libpq-dev postgresql
   fonts-dejavu-core
   # The icon's PNG sizes (rsvg-convert), make package and the packaging tests: Debian's
   # build flags and shlibdeps, the desktop's validators, the completion, lintian.

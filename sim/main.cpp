@@ -5,6 +5,7 @@
 //                     [--identity HEX] [--packet-size N] [--fault NAME]... [--noise RATE]
 //                     [--noise-in RATE] [--region-delay MS] [--record FILE] [--chunk N]
 //                     [--latency MS] [--refuse-bad-frames] [--frame-timeout MS] [--echo]
+//                     [--leave-after MS]
 //
 // Prints the path it serves on the first line of stdout (flushed), then serves until
 // SIGTERM or SIGINT. Problems the loader finds are written to stderr as they come.
@@ -17,7 +18,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -47,6 +50,8 @@ struct Options {
   double noiseOut = 0.0;
   double noiseIn = 0.0;
   std::string record;  // where the frames of the packet phase are written at the end
+  // A box taken away: the target ends this long after the first byte came from the PC.
+  std::chrono::milliseconds leaveAfter{0};
 };
 
 constexpr int kUsageStatus = 2;
@@ -170,6 +175,10 @@ void AddLineOptions(CLI::App& app, Options& options) {
   app.add_option("--record", options.record,
                  "at the end, write the frames received after the who-am-I reply")
       ->type_name("FILE");
+  AddValue(app, "--leave-after", options.leaveAfter, ReadPositiveMilliseconds,
+           "a positive number of milliseconds",
+           "end MS after the first byte from the PC (a box taken away)")
+      ->type_name("MS");
 }
 
 // The options, or how the program ends without serving (--help, --version, a usage error).
@@ -231,12 +240,25 @@ std::optional<Line> OpenDevice(const std::string& path) {
   return line;
 }
 
-// Waits for SIGTERM or SIGINT while printing the loader's problems as they come.
-void ServeUntilSignal(int signals, const Target& target) {
+// Waits for SIGTERM or SIGINT (or, with `leaveAfter`, for that long after the PC's first
+// byte) while printing the loader's problems as they come.
+void ServeUntilSignal(int signals, const Target& target, std::chrono::milliseconds leaveAfter) {
+  using Clock = std::chrono::steady_clock;
   std::size_t shown = 0;
+  std::optional<Clock::time_point> leaveAt;
   while (target.Running()) {
+    int wait = 200;
+    if (leaveAfter.count() > 0 && !leaveAt && target.Heard()) leaveAt = Clock::now() + leaveAfter;
+    if (leaveAt) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(*leaveAt - Clock::now()).count();
+      if (left <= 0) return;
+      wait = static_cast<int>(std::min<long long>(wait, left));
+    } else if (leaveAfter.count() > 0) {
+      wait = 20;  // the first byte is looked for this often
+    }
     pollfd fd{signals, POLLIN, 0};
-    int ready = poll(&fd, 1, 200);
+    int ready = poll(&fd, 1, wait);
     auto problems = target.Problems();
     for (; shown < problems.size(); ++shown) {
       std::fprintf(stderr, "tavrin-target-sim: problem: %s\n", problems[shown].c_str());
@@ -294,7 +316,7 @@ int Serve(const Options& options, int signals) {
 
   Target target(*stream, options.config);
   target.Start();
-  ServeUntilSignal(signals, target);
+  ServeUntilSignal(signals, target, options.leaveAfter);
   const bool lineLost = !target.Running();
   std::uint64_t one = 1;
   [[maybe_unused]] auto written = write(stop, &one, sizeof one);  // ends a write in progress

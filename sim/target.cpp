@@ -55,6 +55,7 @@ void Target::Run(std::stop_token stop) {
     }
     long n = line_.Read(buffer, wait);
     if (n < 0) break;  // the line is gone
+    if (n > 0) heard_ = true;
     if (n > 0) loader_->OnBytes(std::span(buffer).first(static_cast<std::size_t>(n)));
     loader_->OnTick();
   }

@@ -35,6 +35,8 @@ class Target {
   void Stop();
   // False once the thread has ended (stopped, or the line is gone).
   bool Running() const;
+  // True once the first byte has come from the PC.
+  bool Heard() const { return heard_.load(); }
 
   // Texts of everything the loader found wrong in what it received, in order.
   std::vector<std::string> Problems() const { return journal_.Problems(); }
@@ -66,6 +68,7 @@ class Target {
   Journal journal_;
   std::unique_ptr<Loader> loader_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> heard_{false};
   std::jthread thread_;
 };
 

@@ -14,6 +14,10 @@ constexpr CommandRow kCommands[] = {
     {"ports", "list the serial ports of this machine", Command::kPorts, AddPortsCommand, ShowPorts},
     {"term", "a serial terminal on one port (Ctrl+T h: its keys)", Command::kTerm, AddTermCommand,
      RunTerm},
+    {"station", "load box after box on each port and journal every unit", Command::kStation,
+     AddStationCommand, RunStationCommand},
+    {"journal", "show a station's journal", Command::kJournal, AddJournalCommand,
+     RunJournalCommand},
 };
 
 }  // namespace

@@ -38,5 +38,10 @@ int ShowPorts(const CliOptions& options, const CliLink& link);
 // term: a serial terminal on one --port (cli_command_term.cpp, cli_term.cpp).
 void AddTermCommand(CLI::App& command, CliOptions& options);
 int RunTerm(const CliOptions& options, const CliLink& link);
+// station, journal (cli_command_station.cpp).
+void AddStationCommand(CLI::App& command, CliOptions& options);
+int RunStationCommand(const CliOptions& options, const CliLink& link);
+void AddJournalCommand(CLI::App& command, CliOptions& options);
+int RunJournalCommand(const CliOptions& options, const CliLink& link);
 
 }  // namespace tavrin::cli

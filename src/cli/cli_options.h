@@ -6,6 +6,9 @@
 //   tavrin-cli ports    [--json]
 //   tavrin-cli term     --port DEV [LINE] [--log FILE | --log-dir DIR] [--timestamps] [--hex]
 //                       [--linger S]
+//   tavrin-cli station  --port DEV... [LINE] [--units N] [--gap S] [--confirm S]
+//                       [--journal FILE] [--journal-to URL] [--log-dir DIR] [--json] FILE.URT
+//   tavrin-cli journal  FILE [--since TIME] [--json|--csv]
 // DEV: a port name (COM1, ttyUSB0), a path, a /dev/serial/by-id name, or serial:NUMBER;
 // --port may be given several times: one run per port, all at once.
 // LINE: --baud N --data-bits 5..8 --parity none|odd|even|mark|space --stop-bits 1|1.5|2 --rts
@@ -47,12 +50,28 @@ class App;
 
 namespace tavrin::cli {
 
-enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kTerm };
+enum class Command { kUpload, kDownload, kComTest, kScriptShow, kPorts, kTerm, kStation, kJournal };
 
 // Stands for the port's name (made safe for a file name) in --output and --log.
 inline constexpr std::string_view kPortPlaceholder = "{port}";
 // When set, the port of a command that is given no --port (as it is the window's).
 inline constexpr const char* kPortEnvironment = "TAVRIN_PORT";
+
+// station's own options (cli_station.h); the ports, LINE, --log-dir and --json are the
+// shared ones.
+struct StationCommandOptions {
+  std::optional<unsigned> units;
+  std::optional<double> gapSeconds;
+  std::optional<double> confirmSeconds;
+  std::string journal;    // empty: tavrin-journal.db
+  std::string journalTo;  // postgresql://...
+};
+
+// journal's own options (cli_journal.h); the file is `argument`.
+struct JournalCommandOptions {
+  std::string since;
+  bool csv = false;
+};
 
 struct CliOptions {
   Command command = Command::kPorts;
@@ -68,6 +87,8 @@ struct CliOptions {
   unsigned retries = 0;                  // download: fetch regions that fail their CRC again
   std::optional<double> confirmSeconds;  // upload: listen this long after its success
   TermOptions term;                      // term
+  StationCommandOptions station;
+  JournalCommandOptions journal;
 };
 
 // When the command line says not to run a command: what to write and the exit status
