@@ -56,14 +56,16 @@ std::string Csv(const std::vector<UnitRecord>& units) {
   std::string out;
   bool first = true;
   for (const char* column : station::kUnitColumns) {
-    out += (first ? "" : ",") + std::string(column);
+    if (!first) out += ',';
+    out += column;
     first = false;
   }
   out += "\r\n";
   for (const auto& unit : units) {
     first = true;
     for (const auto& field : Fields(unit)) {
-      out += (first ? "" : ",") + CsvField(field);
+      if (!first) out += ',';
+      out += CsvField(field);
       first = false;
     }
     out += "\r\n";
